@@ -1,0 +1,275 @@
+// The host-side model of one camera head.
+//
+// A SensorDevice holds every acquisition setting, owns the camera volume while
+// its driver runs, and turns setting changes into register traffic through the
+// control sector. Settings reach the camera in three ways: stream settings go
+// out with each stream start, sensor settings are marked in PendingChanges and
+// written by the model's register hooks at the next opportunity, and image
+// settings are handed straight to the attached colour engine.
+//
+// The virtual operations are declared in the order of the operation table that
+// every camera model shares; a model overrides a few of them (see the
+// <model>_sensor.h files).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <atomic>
+
+#include "platform/raw_volume.h"
+
+namespace varnel {
+
+class SensorEngine;
+class SensorOwner;
+
+// Result of an apply hook that could not complete its register exchange.
+inline constexpr int32_t kHookFailed = static_cast<int32_t>(0x80004005u);
+
+// Bits of PendingChanges.
+inline constexpr uint32_t kPendingGain = 0x001;
+inline constexpr uint32_t kPendingExposure = 0x002;
+inline constexpr uint32_t kPendingMirrorV = 0x004;
+inline constexpr uint32_t kPendingMirrorH = 0x008;
+inline constexpr uint32_t kPendingWindow = 0x010;
+inline constexpr uint32_t kPendingSubsample = 0x020;
+inline constexpr uint32_t kPendingTriggerOption = 0x040;
+inline constexpr uint32_t kPendingReserved = 0x100;
+inline constexpr uint32_t kPendingDeferredRead = 0x10000000;
+inline constexpr uint32_t kPendingDeferredWrite = 0x20000000;
+// Every sensor setting: raised by AttachEngine so that each start sends them all.
+inline constexpr uint32_t kPendingAllSettings = 0x17F;
+
+// The three sector numbers of the camera volume.
+struct SectorMap {
+  uint32_t controlSector = 5216;
+  uint32_t frameAreaA = 5280;
+  uint32_t frameAreaB = 38048;
+};
+
+struct WindowRect {
+  int x = 0;
+  int y = 0;
+  int width = 0;
+  int height = 0;
+};
+
+struct ValueRange {
+  int minimum = 0;
+  int maximum = 0;
+};
+
+// The stream size sent to the camera for a capture size: width and height
+// rounded up to a multiple of 8 for one-byte samples, of 4 for two-byte ones.
+struct StreamSize {
+  int width = 0;
+  int height = 0;
+};
+StreamSize AlignedStreamSize(int width, int height, bool oneByteSamples);
+
+class SensorDevice {
+ public:
+  SensorDevice();
+  SensorDevice(const SensorDevice&) = delete;
+  SensorDevice& operator=(const SensorDevice&) = delete;
+
+  // ---- Operation table -------------------------------------------------
+  virtual void CloseDevice();
+  virtual bool SetDriveLetter(char16_t letter);
+  virtual char16_t GetDriveLetter();
+  virtual bool SetOutputBitCount(int bits);
+  virtual int GetOutputBitCount();
+  virtual void GetCaptureWindow(int* x, int* y, int* width, int* height);
+  virtual bool SetCaptureWindow(int x, int y, int width, int height);
+  virtual bool SetBayerPhase(int phase);
+  virtual int GetBayerPhase();
+  virtual bool SetEightBitTransfer(int value);
+  virtual int GetEightBitTransfer();
+  virtual bool SetBitDepthCode(int code);
+  virtual int GetBitDepthCode();
+  virtual bool ReservedSetterA(int value);
+  virtual uint8_t GetOneByteOutput();
+  virtual bool SetColorFlag(uint8_t color);
+  virtual uint8_t GetColorFlag();
+  virtual bool SetEngineValue(int value);
+  virtual int GetEngineValue();
+  virtual bool SetPair(uint8_t flag, uint8_t level);
+  virtual uint8_t GetPair(uint8_t* flag, uint8_t* level);
+  virtual bool SetChannelGain1(int gain);
+  virtual ValueRange ChannelGain1Range();
+  virtual int GetChannelGain1();
+  virtual bool SetChannelGain2(int gain);
+  virtual ValueRange ChannelGain2Range();
+  virtual int GetChannelGain2();
+  virtual bool SetChannelGain3(int gain);
+  virtual ValueRange ChannelGain3Range();
+  virtual int GetChannelGain3();
+  virtual uint8_t GetSyncV();
+  virtual bool SetSyncV(uint8_t value);
+  virtual uint8_t GetSyncH();
+  virtual bool SetSyncH(uint8_t value);
+  virtual bool SetGlobalGain(int gain);
+  virtual ValueRange GlobalGainRange();
+  virtual int GetGlobalGain();
+  virtual bool SetExposureTime(int exposure);
+  virtual ValueRange ExposureRange();
+  virtual int GetExposureTime();
+  virtual bool SetMirrorV(uint8_t mirror);
+  virtual uint8_t GetMirrorV();
+  virtual bool SetMirrorH(uint8_t mirror);
+  virtual uint8_t GetMirrorH();
+  virtual int GetVerticalSubsample();
+  virtual bool SetVerticalSubsample(int value);
+  virtual int GetHorizontalSubsample();
+  virtual bool SetHorizontalSubsample(int value);
+  virtual uint8_t GetTriggerMode();
+  virtual bool SetTriggerMode(uint8_t mode);
+  virtual uint8_t GetTriggerOption();
+  virtual bool SetTriggerOption(uint8_t option);
+  virtual bool ReservedSetterB(int value);
+  virtual bool ReservedThreeArguments(int a, int b, int c);
+  virtual bool ReservedTwoArgumentsA(int a, int b);
+  // Register access on behalf of the application. While the owner streams the
+  // request is deferred to the reader thread and reported to the owner's
+  // listeners (events 2 and 3); the call then returns true at once.
+  virtual bool RequestReadRegister(int address, uint8_t* high, uint8_t* low);
+  virtual bool RequestWriteRegister(int address, uint8_t high, uint8_t low);
+  virtual bool ReservedTwoArgumentsB(int a, int b);
+  virtual bool RequestWriteRegisterWide(int address, int value);
+  virtual void GetMaxSize(int* width, int* height) = 0;
+  virtual int FrameByteCount();
+  virtual int GetRegisterWindowWidth();
+  virtual int GetRegisterWindowHeight();
+  virtual bool SetAdjustment1(int value);
+  virtual int GetAdjustment1();
+  virtual bool SetAdjustment2(int value);
+  virtual int GetAdjustment2();
+  virtual bool SetAdjustment3(int value);
+  virtual int GetAdjustment3();
+  virtual bool SetHue(int degrees);
+  virtual int GetHue();
+  virtual int SetFrameTimeout(int milliseconds);
+  virtual int GetFrameTimeout();
+  virtual ~SensorDevice();
+  virtual bool ApplyPendingChanges();
+  virtual int32_t PrepareStart();
+  virtual bool AttachEngine(SensorEngine* engine);
+  virtual void StartStream(bool run);
+  virtual bool ReadRegister(int address, uint8_t* high, uint8_t* low);
+  virtual bool WriteRegister(int address, uint8_t high, uint8_t low);
+  virtual bool WriteRegisterWide(int address, int value);
+  virtual bool ReadRegisterWide(int address, int* value);
+  virtual int FrameBufferSize();
+  virtual int32_t ApplyGain();
+  virtual int32_t ApplyExposure();
+  virtual int32_t ApplyMirrorH();
+  virtual int32_t ApplyMirrorV();
+  virtual int32_t ApplyWindow();
+  virtual int32_t ApplySubsample();
+  virtual int32_t ApplyTriggerOption();
+  virtual int32_t ApplyReserved();
+  virtual int32_t ApplyDeferredRead();
+  virtual int32_t ApplyDeferredWrite();
+
+  // ---- Plain accessors (not part of the operation table) ----------------
+  // The driver that embeds this device; not owned.
+  void SetOwner(SensorOwner* owner) { owner_.store(owner); }
+  SensorOwner* GetOwner() const { return owner_.load(); }
+  SensorEngine* GetEngine() const { return engine_.load(); }
+  uint32_t GetPendingChanges();
+  const SectorMap& GetSectorMap() const { return sectorMap_; }
+  int GetFrameSectors() const { return frameSectors_; }
+  int GetFramePad() const { return framePad_; }
+  // The open camera volume while attached; null otherwise. The reader thread
+  // reads frames through it.
+  RawVolume* GetVolume() const { return volume_.get(); }
+  bool IsVolumeOpen() const { return volume_ != nullptr; }
+  WindowRect GetStoredCaptureWindow();
+  WindowRect GetRegisterWindow();
+
+ protected:
+  // Largest register address the 8-bit-value transfers accept (255, or 65535
+  // for the model with 16-bit register addresses).
+  void SetRegisterAddressLimit(int limit) { registerAddressLimit_ = limit; }
+  int RegisterAddressLimit() const { return registerAddressLimit_; }
+
+  // Sends the stop command (read-modify-write of the run byte).
+  void SendStop();
+  // Builds the control-sector content of a stream start and sends it. Models
+  // that send their origin or a different width adjust `origin` / `width`.
+  void SendStreamStart(bool run, int width, int height, int originX, int originY);
+  // The stream size for the attached engine (0 x 0 when none is attached).
+  StreamSize CurrentStreamSize();
+  // One pause after a register exchange of the settings code.
+  static void PauseAfterExchange();
+
+  // Stores both windows at once, or the capture window alone.
+  void StoreWindows(const WindowRect& capture, const WindowRect& registers);
+  void StoreCaptureWindow(const WindowRect& capture);
+  // Settings the model hooks clamp and store back.
+  void StoreGlobalGain(int gain);
+  void StoreExposureTime(int exposure);
+  // Changes the Bayer phase of the engine (and the phase this device hands
+  // to the next engine) after the camera has mirrored its read-out.
+  void FlipBayerPhase(bool horizontal);
+  // Forces a value the model keeps fixed.
+  void StoreEightBitTransfer(int value);
+  void StoreOneByteOutput(uint8_t value);
+
+  std::mutex mutex_;
+
+ private:
+  // Performs a register request now (the stream is not running): opens the
+  // volume when none is held, sends stop, runs `transfer`, closes again.
+  template <typename Transfer>
+  bool RunRequestNow(Transfer transfer);
+
+  std::atomic<SensorOwner*> owner_{nullptr};
+  std::atomic<SensorEngine*> engine_{nullptr};
+  std::unique_ptr<RawVolume> volume_;
+  SectorMap sectorMap_;
+  int frameSectors_ = 0;
+  int framePad_ = 0;
+  int registerAddressLimit_ = 255;
+
+  // Settings. Guarded by mutex_: the reader thread reads them while the
+  // application thread changes them.
+  char16_t driveLetter_ = u'D';
+  uint8_t colorFlag_ = 1;
+  int engineValue_ = 0;
+  uint8_t pairFlag_ = 0;
+  uint8_t syncV_ = 1;
+  uint8_t syncH_ = 1;
+  uint8_t mirrorV_ = 0;
+  uint8_t mirrorH_ = 0;
+  uint8_t triggerMode_ = 0;
+  uint8_t triggerOption_ = 0;
+  uint8_t oneByteOutput_ = 0;
+  int bayerPhase_ = 0;
+  int eightBitTransfer_ = 1;
+  int bitDepthCode_ = 0;
+  WindowRect captureWindow_{0, 0, 800, 600};
+  WindowRect registerWindow_{0, 0, 800, 600};
+  int channelGain_[3] = {128, 128, 128};
+  int globalGain_ = 100;
+  int exposureTime_ = 100;
+  int verticalSubsample_ = 0;
+  int horizontalSubsample_ = 0;
+  int outputBitCount_ = 32;
+  int adjustment1_ = 0;
+  int adjustment2_ = 0;
+  int adjustment3_ = 0;
+  int hue_ = 0;
+  uint8_t pairLevel_ = 255;
+  int frameTimeout_ = 6000;
+
+  uint32_t pendingChanges_ = 0;
+  int deferredAddress_ = 0;
+  uint8_t deferredHigh_ = 0;
+  uint8_t deferredLow_ = 0;
+  int deferredWideValue_ = 0;
+  bool deferredWide_ = false;
+};
+
+}  // namespace varnel
