@@ -17,6 +17,7 @@
 #include <mutex>
 #include <atomic>
 
+#include "device/sector_protocol.h"
 #include "platform/raw_volume.h"
 
 namespace varnel {
@@ -40,13 +41,6 @@ inline constexpr uint32_t kPendingDeferredRead = 0x10000000;
 inline constexpr uint32_t kPendingDeferredWrite = 0x20000000;
 // Every sensor setting: raised by AttachEngine so that each start sends them all.
 inline constexpr uint32_t kPendingAllSettings = 0x17F;
-
-// The three sector numbers of the camera volume.
-struct SectorMap {
-  uint32_t controlSector = 5216;
-  uint32_t frameAreaA = 5280;
-  uint32_t frameAreaB = 38048;
-};
 
 struct WindowRect {
   int x = 0;
@@ -193,6 +187,10 @@ class SensorDevice {
   // for the model with 16-bit register addresses).
   void SetRegisterAddressLimit(int limit) { registerAddressLimit_ = limit; }
   int RegisterAddressLimit() const { return registerAddressLimit_; }
+  // Largest value the wide registers take: 22 bits on most models, 24 on the
+  // model that keeps the whole top byte.
+  void SetWideValueLimit(int limit) { wideValueLimit_ = limit; }
+  int WideValueLimit() const { return wideValueLimit_; }
 
   // Sends the stop command (read-modify-write of the run byte).
   void SendStop();
@@ -232,6 +230,7 @@ class SensorDevice {
   int frameSectors_ = 0;
   int framePad_ = 0;
   int registerAddressLimit_ = 255;
+  int wideValueLimit_ = (1 << 22) - 1;
 
   // Settings. Guarded by mutex_: the reader thread reads them while the
   // application thread changes them.

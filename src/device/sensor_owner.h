@@ -17,7 +17,7 @@ inline constexpr int kEventRegisterWriteDone = 3;
 // The register-result record a frame listener carries: the transfer's result
 // (1 = the camera confirmed, 0 = not), the register address and the two data
 // bytes (written, or read back).
-struct RegisterResult {
+struct RegisterResultRecord {
   int32_t result = 0;
   int32_t address = 0;
   int32_t high = 0;
@@ -32,7 +32,7 @@ class SensorOwner {
   // Stores `record` into the register-result record of every listener, in
   // list order, then notifies every listener with `eventCode` (2 after a
   // deferred read, 3 after a deferred write).
-  virtual void ReportRegisterResult(int eventCode, const RegisterResult& record) = 0;
+  virtual void ReportRegisterResult(int eventCode, const RegisterResultRecord& record) = 0;
 };
 
 }  // namespace varnel
