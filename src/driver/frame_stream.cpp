@@ -1,0 +1,252 @@
+#include "driver/frame_stream.h"
+
+#include <algorithm>
+#include <mutex>
+
+#include "driver/frame_semaphore.h"
+#include "platform/app_wait.h"
+#include "platform/clock.h"
+
+namespace varnel {
+
+namespace {
+// Pauses of the reader: after a frame thrown away because the camera was just
+// reconfigured, and after a short read before the same area is read again.
+constexpr uint32_t kPauseAfterDiscardMs = 28;
+constexpr uint32_t kPauseAfterShortReadMs = 8;
+// How often Stop looks again while a reader that passed its bound is still
+// inside a call into the driver.
+constexpr uint32_t kHostCallPollMs = 50;
+}  // namespace
+
+struct FrameStream::Context {
+  FrameQueue queue;
+  FrameSemaphore semaphore;
+  PauseGate gate;
+  std::atomic<bool> readerStop{false};
+  std::atomic<bool> dispatcherStop{false};
+  WaitableEvent readerDone{EventReset::kManual};
+  WaitableEvent dispatcherDone{EventReset::kManual};
+  std::shared_ptr<FrameReader> reader;
+  std::shared_ptr<StreamStats> stats;
+  StreamGeometry geometry;
+
+  // The reader calls into the driver (ApplyPendingChanges) only between these
+  // two, and never once it has been left behind: a reader left behind touches
+  // nothing but this context.
+  std::mutex hostMutex;
+  bool inHostCall = false;
+  bool leftBehind = false;
+
+  bool EnterHostCall() {
+    std::lock_guard<std::mutex> guard(hostMutex);
+    if (leftBehind || readerStop.load()) return false;
+    inHostCall = true;
+    return true;
+  }
+  void LeaveHostCall() {
+    std::lock_guard<std::mutex> guard(hostMutex);
+    inHostCall = false;
+  }
+  // Marks the reader left behind unless it is inside a call into the driver.
+  bool TryLeaveBehind() {
+    std::lock_guard<std::mutex> guard(hostMutex);
+    if (inHostCall) return false;
+    leftBehind = true;
+    return true;
+  }
+};
+
+namespace {
+
+void ReaderMain(std::shared_ptr<FrameStream::Context> context, StreamHost* host) {
+  Clock& clock = CurrentClock();
+  FrameStream::Context& c = *context;
+  StreamStats& stats = *c.stats;
+  const size_t bufferBytes = c.queue.BufferBytes();
+  // Never transfer more than a buffer holds, whatever the geometry says.
+  const uint32_t transferBytes =
+      static_cast<uint32_t>(std::min<size_t>(c.geometry.transferBytes, bufferBytes));
+  std::vector<uint8_t> scratch(bufferBytes);
+  stats.timing.store(clock.TickCount());
+
+  int area = 0;
+  int held = -1;  // pool entry claimed for the frame being read, kept across short reads
+  while (!c.readerStop.load()) {
+    c.gate.Pass();
+    if (c.readerStop.load() || !c.EnterHostCall()) break;
+    const bool changesSent = host->ApplyPendingChanges();
+    c.LeaveHostCall();
+
+    if (changesSent) {
+      // The frame in the area was exposed with the old settings.
+      c.reader->ReadFrame(area, scratch.data(), transferBytes);
+      if (c.readerStop.load()) break;
+      area ^= 1;
+      stats.framesDiscarded.fetch_add(1);
+      clock.Sleep(kPauseAfterDiscardMs);
+      continue;
+    }
+
+    if (held < 0) held = c.queue.Claim();
+    uint8_t* destination = held >= 0 ? c.queue.Buffer(held) : scratch.data();
+    const uint32_t bytes = c.reader->ReadFrame(area, destination, transferBytes);
+    // A frame that completes after Stop was asked for is neither counted nor
+    // queued: after Stop every counted frame is delivered or dropped.
+    if (c.readerStop.load()) break;
+    if (bytes >= c.geometry.minimumBytes && bytes > 0) {
+      area ^= 1;
+      stats.frameCounter.fetch_add(1);
+      stats.framesRead.fetch_add(1);
+      if (held >= 0) {
+        c.queue.Publish(held);
+        held = -1;
+        c.semaphore.Release(1);
+      } else {
+        stats.framesDropped.fetch_add(1);  // no free pool entry: read into scratch
+      }
+    } else {
+      clock.Sleep(kPauseAfterShortReadMs);
+    }
+  }
+  if (held >= 0) c.queue.Unclaim(held);
+  c.readerDone.Set();
+}
+
+void DispatcherMain(std::shared_ptr<FrameStream::Context> context, StreamHost* host) {
+  FrameStream::Context& c = *context;
+  while (!c.dispatcherStop.load()) {
+    c.semaphore.Acquire();
+    const int entry = c.queue.PopFront();
+    uint8_t* buffer = c.queue.Buffer(entry);
+    if (entry == kStopMarker || buffer == nullptr) break;
+    host->DeliverFrame(buffer);
+    c.queue.Release(entry);
+  }
+  c.dispatcherDone.Set();
+}
+
+}  // namespace
+
+FrameStream::FrameStream(StreamHost* host, std::shared_ptr<StreamStats> stats)
+    : host_(host), stats_(std::move(stats)) {}
+
+FrameStream::~FrameStream() {
+  StopThreads();
+  for (LeftBehind& entry : leftBehind_) {
+    // A reader left behind uses only its own context; give it one more bound
+    // to finish, then let it end on its own.
+    if (entry.context->readerDone.Wait(readerStopBoundMs_)) {
+      entry.thread.join();
+    } else {
+      entry.thread.detach();
+    }
+  }
+}
+
+void FrameStream::AllocatePool(size_t bufferBytes) {
+  context_ = std::make_shared<Context>();
+  context_->stats = stats_;
+  context_->queue.Allocate(bufferBytes);
+}
+
+void FrameStream::FreePool() {
+  if (context_ && !ThreadsExist()) {
+    context_->queue.Free();
+    context_.reset();
+  }
+}
+
+FrameQueue* FrameStream::Pool() {
+  return context_ && context_->queue.IsAllocated() ? &context_->queue : nullptr;
+}
+
+void FrameStream::StartThreads(std::shared_ptr<FrameReader> reader, StreamGeometry geometry) {
+  ReapReadersLeftBehind();
+  if (ThreadsExist() || !context_ || !context_->queue.IsAllocated() || !reader) return;
+  context_->reader = std::move(reader);
+  context_->geometry = geometry;
+  // The flags are cleared here, before the threads exist, rather than by the
+  // threads themselves: a stop requested right after the start is then never
+  // undone by a thread that starts late.
+  context_->readerStop.store(false);
+  context_->dispatcherStop.store(false);
+  dispatcher_ = std::thread(DispatcherMain, context_, host_);
+  reader_ = std::thread(ReaderMain, context_, host_);
+}
+
+bool FrameStream::WaitForReader() {
+  Context& c = *context_;
+  if (c.readerDone.WaitOnAppThread(readerStopBoundMs_, MessagePump::kDispatch)) return true;
+  // The reader is still busy after the bound. Inside a frame transfer it is
+  // left behind; inside a call into the driver it must be waited for, because
+  // the driver's objects are about to be freed.
+  for (;;) {
+    if (c.TryLeaveBehind()) return false;
+    if (c.readerDone.WaitOnAppThread(kHostCallPollMs, MessagePump::kDispatch)) return true;
+  }
+}
+
+StopOutcome FrameStream::StopThreads() {
+  if (!ThreadsExist()) return StopOutcome::kNoThreads;
+  Context& c = *context_;
+  c.readerStop.store(true);
+  c.dispatcherStop.store(true);
+  c.gate.Cancel();  // a paused reader must see the stop
+
+  StopOutcome outcome = StopOutcome::kJoined;
+  if (WaitForReader()) {
+    reader_.join();
+  } else {
+    outcome = StopOutcome::kReaderLeftBehind;
+    leftBehind_.push_back(LeftBehind{std::move(reader_), context_});
+  }
+
+  const int undelivered = c.queue.ClearAndAppendStop();
+  stats_->framesDropped.fetch_add(static_cast<uint64_t>(undelivered));
+  c.semaphore.Release(1);
+  // The dispatcher does no transfers, so it is waited for without a bound;
+  // serving messages keeps a listener that posts to this thread from blocking.
+  c.dispatcherDone.WaitOnAppThread(kWaitForever, MessagePump::kDispatch);
+  dispatcher_.join();
+
+  if (outcome == StopOutcome::kReaderLeftBehind) {
+    // The reader left behind still owns this context; the driver goes on with
+    // a fresh pool the next time it starts.
+    context_.reset();
+  }
+  ReapReadersLeftBehind();
+  return outcome;
+}
+
+void FrameStream::Pause() {
+  if (context_) context_->gate.Close();
+}
+
+void FrameStream::Resume() {
+  if (context_) context_->gate.Open();
+}
+
+bool FrameStream::IsPaused() { return context_ && context_->gate.IsClosed(); }
+
+bool FrameStream::WaitReaderParked(unsigned timeoutMs) {
+  return context_ && context_->gate.WaitParked(timeoutMs);
+}
+
+void FrameStream::ReapReadersLeftBehind() {
+  for (auto it = leftBehind_.begin(); it != leftBehind_.end();) {
+    if (it->context->readerDone.Wait(0)) {
+      it->thread.join();
+      it = leftBehind_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+size_t FrameStream::ReadersLeftBehind() {
+  ReapReadersLeftBehind();
+  return leftBehind_.size();
+}
+
+}  // namespace varnel
