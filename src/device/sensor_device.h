@@ -172,7 +172,7 @@ class SensorDevice {
   SensorOwner* GetOwner() const { return owner_.load(); }
   SensorEngine* GetEngine() const { return engine_.load(); }
   uint32_t GetPendingChanges();
-  const SectorMap& GetSectorMap() const { return sectorMap_; }
+  const SectorMap& GetSectorMap() const { return protocol_.map(); }
   int GetFrameSectors() const { return frameSectors_; }
   int GetFramePad() const { return framePad_; }
   // The open camera volume while attached; null otherwise. The reader thread
@@ -199,6 +199,9 @@ class SensorDevice {
   void SendStreamStart(bool run, int width, int height, int originX, int originY);
   // The stream size for the attached engine (0 x 0 when none is attached).
   StreamSize CurrentStreamSize();
+  // The control-sector exchanges on the volume this device holds (a null
+  // volume makes every exchange fail).
+  SectorProtocol& Protocol() { return protocol_; }
   // One pause after a register exchange of the settings code.
   static void PauseAfterExchange();
 
@@ -211,6 +214,39 @@ class SensorDevice {
   // Changes the Bayer phase of the engine (and the phase this device hands
   // to the next engine) after the camera has mirrored its read-out.
   void FlipBayerPhase(bool horizontal);
+  // ---- Register routines shared by several models ----
+  // Each register exchange of the settings code is followed by an 8 ms pause
+  // (the Exchange* forms pause; `pause` false for the few that do not).
+  // `value` of an 8-bit-address register: high byte = bits 8-15, low = 0-7.
+  bool ExchangeWrite(int address, int value, bool pause = true);
+  bool ExchangeRead(int address, uint8_t* high, uint8_t* low);
+  bool ExchangeWriteWide(int address, int value, bool pause = true);
+  bool ExchangeReadWide(int address, int* value);
+  // Window variant C: even origin clamped into the sensor, extent at least 3,
+  // odd register extent. `storeWhenTooSmall` keeps a too-small request as the
+  // capture window before refusing it (the behaviour one model has).
+  bool SetWindowClamped(int x, int y, int width, int height, int maxWidth, int maxHeight,
+                        bool storeWhenTooSmall);
+  // Window variant X: the whole sensor, whatever was asked.
+  void SetWindowFull(int maxWidth, int maxHeight);
+  // Window variant F: the capture window as stored, not shrunk by subsampling.
+  void GetCaptureWindowUnscaled(int* x, int* y, int* width, int* height);
+  // Gain G1: reg 175 = 0, reg 53 = gain (one byte).
+  int32_t ApplyGainByteRegister();
+  // Gain G2: wide reg 6 = gain bits 0-5, wide reg 7 = bits 6-9.
+  int32_t ApplyGainWidePair();
+  // Exposure E1-E3: reads of reg 8 and 9, reg 175 = 0, then `exposureRegister`.
+  int32_t ApplyExposureRegister(int exposureRegister);
+  // Exposure E5: clamped to 8..1068, wide reg 158 = bits 0-5, 159 = bits 6-11.
+  int32_t ApplyExposureWidePair();
+  // Mirror M2: bit 0x40 (horizontal) or 0x80 (vertical) of reg 32's high byte.
+  int32_t ApplyMirrorHighByte(bool horizontal);
+  // Window W2/W3: reg 1 = y + yOffset, reg 2 = x + xOffset, reg 3 = height,
+  // reg 4 = width, reg 5 and reg 6 = the model's blanking values.
+  int32_t ApplyWindowWithOffsets(int yOffset, int xOffset, int reg5, int reg6);
+  // Subsample S2: regs 34 and 35 carry the vertical and horizontal values.
+  int32_t ApplySubsamplePair();
+
   // Forces a value the model keeps fixed.
   void StoreEightBitTransfer(int value);
   void StoreOneByteOutput(uint8_t value);
@@ -225,8 +261,12 @@ class SensorDevice {
 
   std::atomic<SensorOwner*> owner_{nullptr};
   std::atomic<SensorEngine*> engine_{nullptr};
+  // Opens the volume of the current drive letter (replacing any held one).
+  bool OpenVolume();
+  void CloseVolume();
+
   std::unique_ptr<RawVolume> volume_;
-  SectorMap sectorMap_;
+  SectorProtocol protocol_;
   int frameSectors_ = 0;
   int framePad_ = 0;
   int registerAddressLimit_ = 255;

@@ -1,0 +1,36 @@
+#include "device/hwh8_sensor.h"
+
+#include <algorithm>
+
+namespace varnel {
+
+Hwh8Sensor::Hwh8Sensor() {
+  const WindowRect full{0, 0, kMaxWidth, kMaxHeight};
+  StoreWindows(full, full);
+}
+
+bool Hwh8Sensor::SetCaptureWindow(int x, int y, int width, int height) {
+  // The origin is not clamped: it goes to the camera as given, and the image
+  // the host receives always starts at its own (0, 0).
+  width = std::clamp(width, 12, kMaxWidth);
+  height = std::clamp(height, 12, kMaxHeight);
+  StoreWindows(WindowRect{0, 0, width, height}, WindowRect{x, y, width, height});
+  return true;
+}
+
+// This head cannot subsample: whatever is asked, every row and column is read.
+bool Hwh8Sensor::SetVerticalSubsample(int) { return SensorDevice::SetVerticalSubsample(0); }
+bool Hwh8Sensor::SetHorizontalSubsample(int) { return SensorDevice::SetHorizontalSubsample(0); }
+
+void Hwh8Sensor::GetMaxSize(int* width, int* height) {
+  if (width != nullptr) *width = kMaxWidth;
+  if (height != nullptr) *height = kMaxHeight;
+}
+
+void Hwh8Sensor::StartStream(bool run) {
+  const StreamSize stream = CurrentStreamSize();
+  const WindowRect registers = GetRegisterWindow();
+  SendStreamStart(run, stream.width, stream.height, registers.x, registers.y);
+}
+
+}  // namespace varnel
