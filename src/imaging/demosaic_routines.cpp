@@ -1,0 +1,67 @@
+// The demosaic bodies as region routines.
+#include "imaging/demosaic.h"
+#include "imaging/pixel_routines.h"
+
+namespace varnel {
+namespace {
+
+template <int (*Body)(const RegionView&, const BayerGains&)>
+int RunWithGains(const RegionView& view, void* user) {
+  const BayerGains* gains = ParamRecord<const BayerGains>(user);
+  return gains == nullptr ? 0 : Body(view, *gains);
+}
+
+template <int kBits>
+int DeepBody(const RegionView& v, const BayerGains& g) {
+  return DemosaicDeep(v, g, kBits);
+}
+
+}  // namespace
+
+int DemosaicInteriorScalarRoutine(VARNEL_REGION_ROUTINE_PARAMS) {
+  (void)extra;
+  return RunWithGains<DemosaicInteriorScalar>(VARNEL_REGION_VIEW, user);
+}
+int DemosaicInteriorMmxRoutine(VARNEL_REGION_ROUTINE_PARAMS) {
+  (void)extra;
+  return RunWithGains<DemosaicInteriorMmx>(VARNEL_REGION_VIEW, user);
+}
+int DemosaicInteriorSse2Routine(VARNEL_REGION_ROUTINE_PARAMS) {
+  (void)extra;
+  return RunWithGains<DemosaicInteriorSse2>(VARNEL_REGION_VIEW, user);
+}
+int DemosaicBorderRoutine(VARNEL_REGION_ROUTINE_PARAMS) {
+  (void)extra;
+  return RunWithGains<DemosaicBorder>(VARNEL_REGION_VIEW, user);
+}
+int DemosaicDeep10Routine(VARNEL_REGION_ROUTINE_PARAMS) {
+  (void)extra;
+  return RunWithGains<DeepBody<10>>(VARNEL_REGION_VIEW, user);
+}
+int DemosaicDeep12Routine(VARNEL_REGION_ROUTINE_PARAMS) {
+  (void)extra;
+  return RunWithGains<DeepBody<12>>(VARNEL_REGION_VIEW, user);
+}
+int DemosaicDeep14Routine(VARNEL_REGION_ROUTINE_PARAMS) {
+  (void)extra;
+  return RunWithGains<DeepBody<14>>(VARNEL_REGION_VIEW, user);
+}
+int DemosaicDeep16Routine(VARNEL_REGION_ROUTINE_PARAMS) {
+  (void)extra;
+  return RunWithGains<DeepBody<16>>(VARNEL_REGION_VIEW, user);
+}
+
+RegionRoutine DeepDemosaicFor(int bitDepthCode) {
+  switch (bitDepthCode) {
+    case 2:
+      return DemosaicDeep12Routine;
+    case 3:
+      return DemosaicDeep14Routine;
+    case 4:
+      return DemosaicDeep16Routine;
+    default:
+      return DemosaicDeep10Routine;
+  }
+}
+
+}  // namespace varnel

@@ -1,0 +1,142 @@
+// Scalar Bayer demosaic: the 8-bit interior and border, and the deep (10- to
+// 16-bit) interior.
+#include "imaging/demosaic.h"
+
+#include "imaging/demosaic_kernel.h"
+
+namespace varnel {
+namespace {
+
+// Sample reader for 8-bit or little-endian 16-bit samples.
+template <typename Sample>
+inline uint32_t ReadSample(const uint8_t* p) {
+  if constexpr (sizeof(Sample) == 1) {
+    return *p;
+  } else {
+    return LoadSample16(p);
+  }
+}
+
+template <typename Sample>
+inline void WriteBgr(uint8_t* p, uint32_t b, uint32_t g, uint32_t r) {
+  if constexpr (sizeof(Sample) == 1) {
+    p[0] = static_cast<uint8_t>(b);
+    p[1] = static_cast<uint8_t>(g);
+    p[2] = static_cast<uint8_t>(r);
+  } else {
+    StoreSample16(p, b);
+    StoreSample16(p + 2, g);
+    StoreSample16(p + 4, r);
+  }
+}
+
+// Interior pass: 2 <= x <= width - 3, 2 <= y <= height - 3 of the rectangle.
+// Sample is the raw sample type; kBits the significant bits of the output.
+template <typename Sample, int kBits>
+void DemosaicInteriorRows(const RegionView& v, const BayerGains& g) {
+  const int w = v.Width(), h = v.Height();
+  if (w < 5 || h < 5) return;
+  const uint32_t kR = GainFactor(g.red), kB = GainFactor(g.blue);
+  constexpr uint32_t kMax = (1u << kBits) - 1;
+  const ptrdiff_t sStep = v.srcBpp, sStride = v.srcStride;
+  for (int y = 2; y <= h - 3; ++y) {
+    // The taps depend only on the parities of x and y.
+    const DemosaicTaps taps[2] = {ComputeDemosaicTaps(g.phase, 0, y),
+                                  ComputeDemosaicTaps(g.phase, 1, y)};
+    const uint8_t* srcRow = v.SrcPixel(v.left, v.top + y);
+    uint8_t* dstRow = v.DstPixel(v.left, v.top + y);
+    for (int x = 2; x <= w - 3; ++x) {
+      const uint8_t* p = srcRow + x * sStep;
+      auto at = [&](int dx, int dy) { return ReadSample<Sample>(p + dy * sStride + dx * sStep); };
+      const DemosaicSums s = DemosaicPixelSums(taps[x & 1], at);
+      WriteBgr<Sample>(dstRow + static_cast<ptrdiff_t>(x) * v.dstBpp,
+                       ApplyGainScalar<kBits>(s.blue, kB), std::min(s.green, kMax),
+                       ApplyGainScalar<kBits>(s.red, kR));
+    }
+  }
+}
+
+// Moves a position outside 0..size-1 by 4 towards the inside, which keeps its
+// colour. Rectangles narrower than 4 still need a position of the same parity
+// inside, found in steps of 2; a single row or column has only position 0.
+inline int BorderRemap(int p, int size) {
+  if (p >= 0 && p < size) return p;
+  if (size < 2) return 0;
+  p = p < 0 ? p + 4 : p - 4;
+  while (p < 0) p += 2;
+  while (p >= size) p -= 2;
+  return p;
+}
+
+}  // namespace
+
+int DemosaicInteriorScalar(const RegionView& v, const BayerGains& g) {
+  if (v.Empty()) return 1;
+  DemosaicInteriorRows<uint8_t, 8>(v, g);
+  return 1;
+}
+
+int DemosaicBorder(const RegionView& v, const BayerGains& g) {
+  if (v.Empty()) return 1;
+  const int w = v.Width(), h = v.Height();
+  const uint32_t kR = GainFactor(g.red), kB = GainFactor(g.blue);
+  for (int y = 0; y < h; ++y) {
+    const bool borderRow = y < 2 || y >= h - 2;
+    uint8_t* dstRow = v.DstPixel(v.left, v.top + y);
+    for (int x = 0; x < w; ++x) {
+      if (!borderRow && x >= 2 && x < w - 2) {
+        x = w - 3;  // jump over the interior to the right border
+        continue;
+      }
+      const DemosaicTaps t = ComputeDemosaicTaps(g.phase, x, y);
+      auto at = [&](int dx, int dy) -> uint32_t {
+        const int sx = BorderRemap(x + dx, w), sy = BorderRemap(y + dy, h);
+        return *v.SrcPixel(v.left + sx, v.top + sy);
+      };
+      const DemosaicSums s = DemosaicPixelSums(t, at);
+      uint8_t* d = dstRow + static_cast<ptrdiff_t>(x) * v.dstBpp;
+      d[0] = static_cast<uint8_t>(ApplyGainScalar<8>(s.blue, kB));
+      d[1] = static_cast<uint8_t>(std::min<uint32_t>(s.green, 255));
+      d[2] = static_cast<uint8_t>(ApplyGainScalar<8>(s.red, kR));
+    }
+  }
+  return 1;
+}
+
+int DemosaicDeep(const RegionView& v, const BayerGains& g, int significantBits) {
+  if (v.Empty()) return 1;
+  switch (significantBits) {
+    case 12:
+      DemosaicInteriorRows<uint16_t, 12>(v, g);
+      break;
+    case 14:
+      DemosaicInteriorRows<uint16_t, 14>(v, g);
+      break;
+    case 16:
+      DemosaicInteriorRows<uint16_t, 16>(v, g);
+      break;
+    default:
+      DemosaicInteriorRows<uint16_t, 10>(v, g);
+      break;
+  }
+  return 1;
+}
+
+void DemosaicRowVectorTail(const RegionView& v, int phase, uint32_t kR, uint32_t kB, int y,
+                           int from, int to) {
+  const DemosaicTaps taps[2] = {ComputeDemosaicTaps(phase, 0, y), ComputeDemosaicTaps(phase, 1, y)};
+  const uint8_t* srcRow = v.SrcPixel(v.left, v.top + y);
+  uint8_t* dstRow = v.DstPixel(v.left, v.top + y);
+  const ptrdiff_t sStep = v.srcBpp, sStride = v.srcStride;
+  for (int x = from; x <= to; ++x) {
+    const uint8_t* p = srcRow + x * sStep;
+    auto at = [&](int dx, int dy) -> uint32_t { return p[dy * sStride + dx * sStep]; };
+    const DemosaicSums s = DemosaicPixelSums(taps[x & 1], at);
+    uint8_t* d = dstRow + static_cast<ptrdiff_t>(x) * v.dstBpp;
+    d[0] = static_cast<uint8_t>(ApplyGainVector(s.blue, kB));
+    d[1] = static_cast<uint8_t>(std::min<uint32_t>(s.green, 255));
+    d[2] = static_cast<uint8_t>(ApplyGainVector(s.red, kR));
+  }
+}
+
+}  // namespace varnel

@@ -1,0 +1,231 @@
+// The tone and colour filters: hue and saturation, gamma, contrast, sharpness
+// and brightness, each in the mono and colour forms of 8- and 16-bit samples.
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "imaging/demosaic_kernel.h"
+#include "imaging/pixel_routines.h"
+#include "imaging/tone_tables.h"
+
+namespace varnel {
+namespace {
+
+// A form: 8- or 16-bit samples, one (mono) or three (colour) per pixel.
+// The 16-bit forms treat samples as 10-bit: a larger sample is read as 1023
+// so that no table is ever read past its end.
+template <bool kWide>
+struct Samples {
+  static constexpr int kMax = kWide ? 1023 : 255;
+  static constexpr int kBytes = kWide ? 2 : 1;
+  static int Load(const uint8_t* p) {
+    if constexpr (kWide) {
+      return std::min<int>(LoadSample16(p), kMax);
+    } else {
+      return *p;
+    }
+  }
+  static void Store(uint8_t* p, int v) {
+    if constexpr (kWide) {
+      StoreSample16(p, static_cast<uint32_t>(v));
+    } else {
+      *p = static_cast<uint8_t>(v);
+    }
+  }
+};
+
+// Maps every sample of the rectangle (channels per pixel) through the table.
+// Rows are addressed by the stride in every form.
+template <bool kWide>
+int MapThroughTable(const RegionView& v, int channels, const std::vector<int>& table) {
+  using S = Samples<kWide>;
+  if (v.Empty()) return 1;
+  for (int y = v.top; y < v.bottom; ++y) {
+    for (int x = v.left; x < v.right; ++x) {
+      const uint8_t* s = v.SrcPixel(x, y);
+      uint8_t* d = v.DstPixel(x, y);
+      for (int c = 0; c < channels; ++c)
+        S::Store(d + c * S::kBytes, table[S::Load(s + c * S::kBytes)]);
+    }
+  }
+  return 1;
+}
+
+inline const int* IntParam(void* user) { return ParamRecord<const int>(user); }
+
+template <bool kWide>
+int Gamma(const RegionView& v, void* user, int channels) {
+  const int* g = IntParam(user);
+  if (g == nullptr) return 0;
+  return MapThroughTable<kWide>(v, channels, BuildGammaTable(*g, Samples<kWide>::kMax));
+}
+template <bool kWide>
+int Contrast(const RegionView& v, void* user, int channels) {
+  const int* c = IntParam(user);
+  if (c == nullptr) return 0;
+  return MapThroughTable<kWide>(v, channels, BuildContrastTable(*c, Samples<kWide>::kMax));
+}
+template <bool kWide>
+int Brightness(const RegionView& v, void* user, int channels) {
+  const int* b = IntParam(user);
+  if (b == nullptr) return 0;
+  return MapThroughTable<kWide>(v, channels, BuildBrightnessTable(*b, Samples<kWide>::kMax));
+}
+
+// Unsharp mask: for 2 <= x <= width-3, 2 <= y <= height-3 of the rectangle,
+// out = s + D[s - blur + max], blur = mean of the 4x4 block of the source at
+// columns x-2..x+1 and rows y-2..y+1; the outer rows and columns are not
+// written.
+template <bool kWide>
+int Sharpness(const RegionView& v, void* user, int channels) {
+  using S = Samples<kWide>;
+  const int* a = IntParam(user);
+  if (a == nullptr) return 0;
+  if (v.Empty()) return 1;
+  const int w = v.Width(), h = v.Height();
+  if (w < 5 || h < 5) return 1;
+  const std::vector<int> diff = BuildSharpnessTable(*a, S::kMax);
+  // Column sums over four rows, per channel, for the current output row.
+  std::vector<int> columnSum(static_cast<size_t>(w) * channels);
+  for (int y = 2; y <= h - 3; ++y) {
+    std::fill(columnSum.begin(), columnSum.end(), 0);
+    for (int r = y - 2; r <= y + 1; ++r) {
+      const uint8_t* row = v.SrcPixel(v.left, v.top + r);
+      for (int x = 0; x < w; ++x) {
+        for (int c = 0; c < channels; ++c) {
+          columnSum[x * channels + c] +=
+              S::Load(row + static_cast<ptrdiff_t>(x) * v.srcBpp + c * S::kBytes);
+        }
+      }
+    }
+    const uint8_t* srcRow = v.SrcPixel(v.left, v.top + y);
+    uint8_t* dstRow = v.DstPixel(v.left, v.top + y);
+    for (int x = 2; x <= w - 3; ++x) {
+      for (int c = 0; c < channels; ++c) {
+        const int blur = (columnSum[(x - 2) * channels + c] + columnSum[(x - 1) * channels + c] +
+                          columnSum[x * channels + c] + columnSum[(x + 1) * channels + c]) >>
+                         4;
+        const int s = S::Load(srcRow + static_cast<ptrdiff_t>(x) * v.srcBpp + c * S::kBytes);
+        const int out = std::clamp(s + diff[s - blur + S::kMax], 0, S::kMax);
+        S::Store(dstRow + static_cast<ptrdiff_t>(x) * v.dstBpp + c * S::kBytes, out);
+      }
+    }
+  }
+  return 1;
+}
+
+// One pixel of the hue and saturation filter on 8-bit values.
+void AdjustHsl(int& b, int& g, int& r, int hueShift, int lightnessOffset, int saturationOffset) {
+  const int mx = std::max({b, g, r}), mn = std::min({b, g, r});
+  int l = (mx + mn) >> 1, s = 0, h = 0;
+  if (mx != mn) {
+    const int d = mx - mn;
+    s = mx + mn < 256 ? d * 255 / (mx + mn) : d * 255 / (510 - mx - mn);
+    if (mx == r) {
+      h = ((g - b) * 64) / d;
+    } else if (mx == g) {
+      h = ((b - r) * 64) / d + 120;
+    } else {
+      h = ((r - g) * 64) / d + 240;
+    }
+  }
+  h += hueShift;
+  if (h < 0) {
+    h += 360;
+  } else if (h >= 360) {
+    h -= 360;
+  }
+  s += saturationOffset;
+  l += lightnessOffset;
+  if (s <= 0) {
+    // A lightness moved out of range by an offset is clamped rather than
+    // wrapped to its low byte, which would turn white into a dark gray.
+    b = g = r = std::clamp(l, 0, 255);
+    return;
+  }
+  s = std::min(s, 255);
+  const int q = l >= 128 ? l + s - ((l * s) >> 8) : (l * (s + 255)) >> 8;
+  const int p = 2 * l - q;
+  const int d = q - p;
+  // A negative remainder (hue still below 0 after the single wrap) gives p.
+  auto channel = [&](int hue) {
+    const int t = hue % 360;
+    int value;
+    if (t < 0 || t >= 240) {
+      value = p;
+    } else if (t < 60) {
+      value = p + ((d * t) >> 6);
+    } else if (t < 180) {
+      value = q;
+    } else {
+      value = p + ((d * (240 - t)) >> 6);
+    }
+    return std::clamp(value, 0, 255);
+  };
+  r = channel(h + 120);
+  g = channel(h);
+  b = channel(h - 120);
+}
+
+template <bool kWide>
+int HueSaturation(const RegionView& v, void* user) {
+  using S = Samples<kWide>;
+  const HslAdjust* a = ParamRecord<const HslAdjust>(user);
+  if (a == nullptr) return 0;
+  if (v.Empty()) return 1;
+  // Limits far outside the settable ranges keep every intermediate in an int.
+  const int hueShift = std::clamp(a->hue, -3600, 3600);
+  const int lightness = std::clamp(a->lightness, -4096, 4096);
+  const int saturation = std::clamp(a->saturation, -4096, 4096);
+  constexpr int kShift = kWide ? 2 : 0;
+  for (int y = v.top; y < v.bottom; ++y) {
+    for (int x = v.left; x < v.right; ++x) {
+      const uint8_t* s = v.SrcPixel(x, y);
+      uint8_t* d = v.DstPixel(x, y);
+      int b = S::Load(s) >> kShift, g = S::Load(s + S::kBytes) >> kShift,
+          r = S::Load(s + 2 * S::kBytes) >> kShift;
+      AdjustHsl(b, g, r, hueShift, lightness, saturation);
+      S::Store(d, b << kShift);
+      S::Store(d + S::kBytes, g << kShift);
+      S::Store(d + 2 * S::kBytes, r << kShift);
+    }
+  }
+  return 1;
+}
+
+}  // namespace
+
+#define VARNEL_FILTER_ROUTINE(Name, Body)  \
+  int Name(VARNEL_REGION_ROUTINE_PARAMS) { \
+    (void)extra;                           \
+    return Body(VARNEL_REGION_VIEW, user); \
+  }
+#define VARNEL_FILTER_ROUTINE_CH(Name, Body, channels) \
+  int Name(VARNEL_REGION_ROUTINE_PARAMS) {             \
+    (void)extra;                                       \
+    return Body(VARNEL_REGION_VIEW, user, channels);   \
+  }
+
+VARNEL_FILTER_ROUTINE(HueSaturationBgr8Routine, HueSaturation<false>)
+VARNEL_FILTER_ROUTINE(HueSaturationBgr16Routine, HueSaturation<true>)
+VARNEL_FILTER_ROUTINE_CH(GammaMono8Routine, Gamma<false>, 1)
+VARNEL_FILTER_ROUTINE_CH(GammaMono16Routine, Gamma<true>, 1)
+VARNEL_FILTER_ROUTINE_CH(GammaBgr8Routine, Gamma<false>, 3)
+VARNEL_FILTER_ROUTINE_CH(GammaBgr16Routine, Gamma<true>, 3)
+VARNEL_FILTER_ROUTINE_CH(ContrastMono8Routine, Contrast<false>, 1)
+VARNEL_FILTER_ROUTINE_CH(ContrastMono16Routine, Contrast<true>, 1)
+VARNEL_FILTER_ROUTINE_CH(ContrastBgr8Routine, Contrast<false>, 3)
+VARNEL_FILTER_ROUTINE_CH(ContrastBgr16Routine, Contrast<true>, 3)
+VARNEL_FILTER_ROUTINE_CH(SharpnessMono8Routine, Sharpness<false>, 1)
+VARNEL_FILTER_ROUTINE_CH(SharpnessMono16Routine, Sharpness<true>, 1)
+VARNEL_FILTER_ROUTINE_CH(SharpnessBgr8Routine, Sharpness<false>, 3)
+VARNEL_FILTER_ROUTINE_CH(SharpnessBgr16Routine, Sharpness<true>, 3)
+VARNEL_FILTER_ROUTINE_CH(BrightnessMono8Routine, Brightness<false>, 1)
+VARNEL_FILTER_ROUTINE_CH(BrightnessMono16Routine, Brightness<true>, 1)
+VARNEL_FILTER_ROUTINE_CH(BrightnessBgr8Routine, Brightness<false>, 3)
+VARNEL_FILTER_ROUTINE_CH(BrightnessBgr16Routine, Brightness<true>, 3)
+
+#undef VARNEL_FILTER_ROUTINE
+#undef VARNEL_FILTER_ROUTINE_CH
+
+}  // namespace varnel
