@@ -108,6 +108,10 @@ struct HeadFaults {
 
 struct HeadOptions {
   bool monochrome = false;  // a monochrome sensor instead of a Bayer mosaic
+  // Colour filter phase (0..3, numbered as the host's BayerPhase) that the host
+  // sees at an unmirrored window with an even origin, after its frame intake;
+  // -1 = the model's own (docs/virtual-head.md lists them).
+  int bayerPhase = -1;
   // Frame pacing: a fixed rate when framesPerSecond > 0, otherwise the pixel
   // clock over the streamed samples plus blanking.
   double framesPerSecond = 0.0;

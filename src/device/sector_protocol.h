@@ -194,7 +194,7 @@ class SectorProtocol {
   // The single-shot wait: until `timeoutMs` have passed on CurrentClock(),
   // poll byte 44 and read the area it names; a read of at least `minBytes`
   // ends the wait (returns the bytes read, and the area through `areaB` when
-  // given); a short read polls again at once; no frame waiting pauses 16 ms.
+  // given); no frame waiting, and a short read, pause 16 ms before the next poll.
   // Returns 0 when the time ran out.
   uint32_t WaitForFrame(void* buffer, uint32_t sectors, uint32_t minBytes, uint32_t timeoutMs,
                         bool* areaB = nullptr);
@@ -206,8 +206,6 @@ class SectorProtocol {
 
  private:
   RegisterResult Poll(bool write);
-  RegisterResult Command(uint8_t command, uint32_t address, bool address16, uint8_t high,
-                         uint8_t low, int wideTop, uint8_t* sector);
 
   RawVolume* volume_;
   SectorMap map_;

@@ -21,8 +21,7 @@ class BlockDevice {
  public:
   virtual ~BlockDevice() = default;
   virtual bool ReadAt(uint64_t offset, void* data, uint32_t size, uint32_t* transferred) = 0;
-  virtual bool WriteAt(uint64_t offset, const void* data, uint32_t size,
-                       uint32_t* transferred) = 0;
+  virtual bool WriteAt(uint64_t offset, const void* data, uint32_t size, uint32_t* transferred) = 0;
 };
 
 // An open camera volume. Closing happens on destruction.
@@ -33,6 +32,13 @@ using RawVolume = BlockDevice;
 // letter is outside A..Z or the volume cannot be opened; a failed open is never
 // handed out for transfers.
 std::unique_ptr<RawVolume> OpenRawVolume(char16_t letter);
+
+// The operating system's part of OpenRawVolume, without the in-process table
+// (implemented once per platform). `letter` is already 'A'..'Z'.
+std::unique_ptr<RawVolume> OpenSystemRawVolume(char letter);
+
+// 'A'..'Z' for a letter of either case, 0 for anything else.
+char NormalizeDriveLetter(char16_t letter);
 
 // In-process device table. A device attached to a letter is what
 // OpenRawVolume returns for it (the table keeps the device alive while any
