@@ -1,0 +1,416 @@
+#include "driver/camera_driver.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "device/sector_protocol.h"
+#include "device/sensor_device.h"
+#include "engine/color_converter.h"
+#include "engine/color_engine.h"
+#include "engine/gray_converter.h"
+#include "platform/clock.h"
+#include "platform/raw_volume.h"
+
+namespace varnel {
+
+namespace {
+
+constexpr size_t kBitmapHeaderBytes = 40;
+
+// The reader's frame transfers, on a volume handle of its own. Sharing the
+// handle's ownership with the reader lets a reader that Stop left behind in a
+// transfer finish it on a handle that is still open.
+class VolumeFrameReader final : public FrameReader {
+ public:
+  VolumeFrameReader(std::unique_ptr<RawVolume> volume, const SectorMap& map)
+      : volume_(std::move(volume)), protocol_(volume_.get(), map) {}
+
+  uint32_t ReadFrame(int area, uint8_t* buffer, uint32_t bytes) override {
+    return protocol_.ReadFrame(area != 0, buffer, bytes / kSectorSize);
+  }
+
+ private:
+  std::unique_ptr<RawVolume> volume_;
+  SectorProtocol protocol_;
+};
+
+}  // namespace
+
+void CameraDriver::EngineDeleter::operator()(ColorEngine* engine) const {
+  if (engine == nullptr) return;
+  engine->Release();
+  delete engine;
+}
+
+CameraDriver::CameraDriver(std::unique_ptr<SensorDevice> sensor)
+    : sensor_(std::move(sensor)), stream_(this, stats_) {}
+
+CameraDriver::~CameraDriver() {
+  // Threads end before the engines and buffers they use are freed.
+  stream_.StopThreads();
+  Close();
+  if (sensor_) sensor_->SetOwner(nullptr);
+}
+
+// ---- engines ------------------------------------------------------------
+
+ColorEngine* CameraDriver::CreateColorEngine() {
+  ColorEngine* engine = nullptr;
+  try {
+    if (sensor_->GetColorFlag() == 0) {
+      engine = new GrayConverter();
+    } else {
+      const int bits = sensor_->GetOutputBitCount();
+      if (bits == 32) {
+        engine = new ColorConverter();
+      } else if (bits == 8) {
+        engine = new GrayConverter();
+      } else {
+        return nullptr;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  ConfigureEngine(engine);
+  return engine;
+}
+
+void CameraDriver::DestroyEngine(ColorEngine* engine) { EngineDeleter()(engine); }
+
+bool CameraDriver::ConfigureEngine(ColorEngine* engine) {
+  if (engine == nullptr) return false;
+  SensorDevice& s = *sensor_;
+  engine->SetInputFormat(kEngineFormatRaw);
+  engine->SetKeepRaw(rawCopy_.load());
+  engine->SetFormat(convert_.load() ? kEngineFormatBgra32 : kEngineFormatRaw);
+
+  const bool oneByteSamples = s.GetEightBitTransfer() != 0;
+  engine->SetColorFlag(s.GetColorFlag() != 0);
+  engine->SetEightBitRaw(oneByteSamples);
+  engine->SetWhiteBalanceMode(s.GetEngineValue());
+  engine->SetBayerPhase(s.GetBayerPhase());
+  engine->SetRedGain(s.GetChannelGain1());
+  engine->SetGreenGain(s.GetChannelGain2());
+  engine->SetBlueGain(s.GetChannelGain3());
+  // The settings the sensor hands to an attached engine as they change; a
+  // fresh engine gets them here so that a restart keeps the picture as it was.
+  uint8_t pairFlag = 0;
+  uint8_t pairLevel = 0;
+  s.GetPair(&pairFlag, &pairLevel);
+  engine->SetDefectCorrection(pairFlag != 0, pairLevel);
+  engine->SetContrast(s.GetAdjustment1());
+  engine->SetBrightness(s.GetAdjustment2());
+  engine->SetSaturation(s.GetAdjustment3());
+  engine->SetHue(s.GetHue());
+
+  int x = 0;
+  int y = 0;
+  int width = 0;
+  int height = 0;
+  s.GetCaptureWindow(&x, &y, &width, &height);
+  // The engine's input pitch and two-tap rows stay those of the capture size:
+  // the driver never turns two-tap reordering on, and the register window
+  // (odd extents on most models) is not the row length of the frames.
+  if (!engine->SetSize(width, height)) return false;
+  return engine->Allocate();
+}
+
+// ---- lifecycle ------------------------------------------------------------
+
+bool CameraDriver::Open() {
+  Close();
+  mainEngine_.reset(CreateColorEngine());
+  // Without an engine there is nothing to attach and no frame size: fail
+  // rather than start a stream that could never be converted.
+  if (!mainEngine_) return false;
+  sensor_->SetOwner(this);
+  if (!sensor_->AttachEngine(mainEngine_.get())) {
+    Close();
+    return false;
+  }
+  openedMode_ = deliveryMode_.load();
+  if (openedMode_ == kDeliveryDirect) return true;
+  slots_.Clear();
+  for (EnginePtr& slot : slotEngines_) {
+    slot.reset(CreateColorEngine());
+    if (!slot) {
+      Close();
+      return false;
+    }
+  }
+  return true;
+}
+
+void CameraDriver::Close() {
+  // Close frees what the threads use: they must have ended.
+  stream_.StopThreads();
+  sensor_->CloseDevice();
+  mainEngine_.reset();
+  // Images converted and never taken by GetImage are dropped.
+  stats_->framesDropped.fetch_add(static_cast<uint64_t>(slots_.Clear()));
+  for (EnginePtr& slot : slotEngines_) slot.reset();
+  stream_.FreePool();
+}
+
+void CameraDriver::Start() {
+  const int state = state_.load();
+  if (state == kDriverRunning) return;
+  if (state == kDriverPaused) {
+    Resume();
+    return;
+  }
+  singleShot_ = sensor_->GetTriggerMode() != 0;
+  if (!Open()) {
+    SetState(kDriverFailed);
+    return;
+  }
+  SetState(kDriverStarting);
+  StartThreads();
+}
+
+void CameraDriver::StartThreads() {
+  SetState(kDriverRunning);
+  stats_->frameCounter.store(0);
+  startTick_ = CurrentClock().TickCount();
+  stats_->timing.store(startTick_);
+  const int sectors = sensor_->GetFrameSectors();
+  const size_t transferBytes = static_cast<size_t>(std::max(sectors, 0)) * kSectorSize;
+  // Every buffer holds a whole transfer, whatever the sensor reports.
+  frameBufferBytes_ =
+      std::max(static_cast<size_t>(std::max(sensor_->FrameBufferSize(), 0)), transferBytes);
+  stream_.AllocatePool(frameBufferBytes_);
+  if (singleShot_) {
+    sensor_->ApplyPendingChanges();
+    return;
+  }
+  auto reader = std::make_shared<VolumeFrameReader>(OpenRawVolume(sensor_->GetDriveLetter()),
+                                                    sensor_->GetSectorMap());
+  stream_.StartThreads(reader,
+                       StreamGeometry{static_cast<uint32_t>(transferBytes), MinimumFrameBytes()});
+}
+
+void CameraDriver::Pause() {
+  if (state_.load() != kDriverRunning) return;
+  stream_.Pause();
+  // Wait until the reader has parked, so that nothing is read after Pause
+  // returns; a reader stuck in a transfer parks later, on its own.
+  if (stream_.ThreadsExist()) stream_.WaitReaderParked(readerStopBoundMs_);
+  SetState(kDriverPaused);
+}
+
+void CameraDriver::Resume() {
+  if (state_.load() != kDriverPaused) return;
+  stream_.Resume();
+  SetState(kDriverRunning);
+}
+
+void CameraDriver::Stop() {
+  const int state = state_.load();
+  if (state != kDriverRunning && state != kDriverPaused) return;
+  if (state == kDriverPaused) Resume();
+  stats_->timing.store(CurrentClock().TickCount() - startTick_);
+  if (singleShot_) {
+    StopSingleShot(true);
+  } else {
+    StopThreads(true);
+  }
+  SetState(kDriverStopped);
+}
+
+void CameraDriver::StopThreads(bool closeAfterwards) {
+  stream_.StopThreads();
+  if (closeAfterwards) Close();
+}
+
+void CameraDriver::StopSingleShot(bool closeAfterwards) {
+  if (closeAfterwards) Close();
+}
+
+// ---- frames -----------------------------------------------------------------
+
+uint32_t CameraDriver::MinimumFrameBytes() {
+  SensorEngine* engine = mainEngine_.get();
+  if (engine == nullptr) return 1;
+  const uint64_t samples =
+      static_cast<uint64_t>(std::max(engine->GetWidth(), 0)) * std::max(engine->GetHeight(), 0);
+  const bool oneByte = engine->IsEightBitRaw() || sensor_->GetOneByteOutput() != 0;
+  // A zero minimum would take a failed read (0 bytes) for a frame.
+  return static_cast<uint32_t>(std::max<uint64_t>(oneByte ? samples : samples * 2, 1));
+}
+
+size_t CameraDriver::ImageBytes(ColorEngine* engine) {
+  if (engine == nullptr || engine->GetImageBuffer() == nullptr) return 0;
+  const BitmapInfoHeader* header = engine->GetBitmapHeader();
+  if (header != nullptr && header->sizeImage != 0) return header->sizeImage;
+  return static_cast<size_t>(std::max(engine->GetStride(), 0)) *
+         static_cast<size_t>(std::max(engine->GetHeight(), 0));
+}
+
+bool CameraDriver::ApplyPendingChanges() { return sensor_->ApplyPendingChanges(); }
+
+void CameraDriver::DeliverFrame(uint8_t* frame) {
+  ColorEngine* main = mainEngine_.get();
+  const bool convert = convert_.load();
+  const bool rawCopy = rawCopy_.load();
+  if (openedMode_ == kDeliveryDirect || singleShot_) {
+    if (main != nullptr && (convert || rawCopy)) main->SubmitFrame(frame, frameBufferBytes_);
+    stats_->framesDelivered.fetch_add(1);
+    Notify(kEventFrameReady);
+    return;
+  }
+
+  int overwritten = 0;
+  const int slot = slots_.PickForWriting(&overwritten);
+  stats_->framesDropped.fetch_add(static_cast<uint64_t>(overwritten));
+  if (slot < 0) {
+    stats_->framesDropped.fetch_add(1);  // every slot is being read
+    return;
+  }
+  ColorEngine* target = slotEngines_[slot].get();
+  if (main != nullptr && target != nullptr) {
+    if (convert) {
+      main->SubmitFrame(frame, frameBufferBytes_);
+      const size_t bytes = std::min(ImageBytes(main), ImageBytes(target));
+      if (bytes != 0) std::memcpy(target->GetImageBuffer(), main->GetImageBuffer(), bytes);
+      // The raw copy travels with the image, so that GetImage hands out the
+      // raw frame that belongs to it.
+      if (rawCopy && main->GetRawBuffer() != nullptr && target->GetRawBuffer() != nullptr) {
+        std::memcpy(target->GetRawBuffer(), main->GetRawBuffer(),
+                    std::min(main->GetRawSize(), target->GetRawSize()));
+      }
+    } else if (rawCopy) {
+      target->SubmitFrame(frame, frameBufferBytes_);
+      main->SubmitFrame(frame, frameBufferBytes_);
+    }
+  }
+  slots_.MarkReady(slot);
+}
+
+uint32_t CameraDriver::GetImage(void* image, void* raw) {
+  if (state_.load() != kDriverRunning) return kImageUnavailable;
+  return singleShot_ ? SingleShotImage(image, raw) : QueuedImage(image, raw);
+}
+
+uint32_t CameraDriver::SingleShotImage(void* image, void* raw) {
+  FrameQueue* pool = stream_.Pool();
+  uint8_t* buffer = pool != nullptr ? pool->Buffer(0) : nullptr;
+  ColorEngine* main = mainEngine_.get();
+  if (buffer == nullptr || main == nullptr) return kImageUnavailable;
+  Clock& clock = CurrentClock();
+  const uint32_t started = clock.TickCount();
+  SectorProtocol protocol(sensor_->GetVolume(), sensor_->GetSectorMap());
+  const int sectors = std::max(sensor_->GetFrameSectors(), 0);
+  const uint32_t sectorsThatFit =
+      static_cast<uint32_t>(std::min<size_t>(sectors, pool->BufferBytes() / kSectorSize));
+  const int timeout = std::max(sensor_->GetFrameTimeout(), 0);
+  if (protocol.WaitForFrame(buffer, sectorsThatFit, MinimumFrameBytes(),
+                            static_cast<uint32_t>(timeout)) == 0) {
+    return kImageUnavailable;
+  }
+  stats_->frameCounter.fetch_add(1);
+  stats_->framesRead.fetch_add(1);
+  stats_->timing.store(clock.TickCount() - started);
+  DeliverFrame(buffer);
+  if (raw != nullptr && main->GetRawBuffer() != nullptr) {
+    std::memcpy(raw, main->GetRawBuffer(), main->GetRawSize());
+  }
+  const size_t bytes = ImageBytes(main);
+  if (image != nullptr && bytes != 0) std::memcpy(image, main->GetImageBuffer(), bytes);
+  return kImageOk;
+}
+
+uint32_t CameraDriver::QueuedImage(void* image, void* raw) {
+  // Direct delivery has no slots: nothing would ever become ready.
+  if (openedMode_ != kDeliveryQueued) return kImageUnavailable;
+  // The wait is bounded by the sensor's frame timeout, so a camera that stops
+  // delivering cannot hold the application thread for ever.
+  const uint32_t timeout = static_cast<uint32_t>(std::max(sensor_->GetFrameTimeout(), 0));
+  int slot;
+  while ((slot = slots_.TakeReady()) < 0) {
+    if (!slots_.WaitForImage(timeout)) return kImageUnavailable;
+  }
+  ColorEngine* engine = slotEngines_[slot].get();
+  if (raw != nullptr && engine->GetRawBuffer() != nullptr) {
+    std::memcpy(raw, engine->GetRawBuffer(), engine->GetRawSize());
+  }
+  const size_t bytes = ImageBytes(engine);
+  if (image != nullptr && bytes != 0) std::memcpy(image, engine->GetImageBuffer(), bytes);
+  slots_.Finish(slot);
+  stats_->framesDelivered.fetch_add(1);
+  return kImageOk;
+}
+
+uint32_t CameraDriver::GetImageHeader(void* header) {
+  ColorEngine* main = mainEngine_.get();
+  if (header == nullptr || main == nullptr || !main->IsAllocated() ||
+      main->GetBitmapHeader() == nullptr) {
+    return kImageUnavailable;
+  }
+  std::memcpy(header, main->GetBitmapHeader(), kBitmapHeaderBytes);
+  return kImageOk;
+}
+
+// ---- fields -------------------------------------------------------------------
+
+SensorDevice* CameraDriver::GetSensorDevice() { return sensor_.get(); }
+int CameraDriver::GetState() { return state_.load(); }
+
+namespace {
+// The engines and slots are made for the mode and flags as they were at the
+// start; changing them under running threads would leave the threads working
+// on engines of another kind.
+bool Streaming(int state) {
+  return state == kDriverRunning || state == kDriverPaused || state == kDriverStarting;
+}
+}  // namespace
+
+void CameraDriver::SetDeliveryMode(int mode) {
+  if (!Streaming(state_.load())) deliveryMode_.store(mode);
+}
+int CameraDriver::GetDeliveryMode() { return deliveryMode_.load(); }
+void CameraDriver::SetRawCopy(bool rawCopy) {
+  if (!Streaming(state_.load())) rawCopy_.store(rawCopy);
+}
+bool CameraDriver::GetRawCopy() { return rawCopy_.load(); }
+void CameraDriver::SetConvert(bool convert) { convert_.store(convert); }
+uint32_t CameraDriver::GetTimingValue() { return stats_->timing.load(); }
+int CameraDriver::GetFrameCounter() { return stats_->frameCounter.load(); }
+
+DriverCounters CameraDriver::Counters() const {
+  DriverCounters c;
+  c.framesRead = stats_->framesRead.load();
+  c.framesDelivered = stats_->framesDelivered.load();
+  c.framesDropped = stats_->framesDropped.load();
+  c.framesDiscarded = stats_->framesDiscarded.load();
+  return c;
+}
+
+// ---- listeners ------------------------------------------------------------------
+
+void CameraDriver::AddListener(FrameListener* listener) {
+  // The threads walk the list without a lock, so it only changes while they
+  // do not exist.
+  if (listener == nullptr || Streaming(state_.load()) || stream_.ThreadsExist()) return;
+  if (std::find(listeners_.begin(), listeners_.end(), listener) != listeners_.end()) return;
+  listeners_.push_back(listener);
+}
+
+void CameraDriver::SetState(int state) {
+  state_.store(state);
+  Notify(kEventStateChanged);
+}
+
+void CameraDriver::Notify(int eventCode) {
+  for (FrameListener* listener : listeners_) listener->Notify(eventCode, mainEngine_.get());
+}
+
+bool CameraDriver::IsRunning() { return state_.load() == kDriverRunning; }
+
+void CameraDriver::ReportRegisterResult(int eventCode, const RegisterResultRecord& record) {
+  for (FrameListener* listener : listeners_) listener->SetRegisterResult(record);
+  Notify(eventCode);
+}
+
+}  // namespace varnel

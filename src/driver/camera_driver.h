@@ -1,0 +1,159 @@
+// The per-model camera driver: it embeds the model's SensorDevice, owns the
+// colour engines that turn raw frames into images, runs the reader and
+// dispatcher threads, holds converted images for GetImage, and tells its
+// FrameListeners about state changes, frames and deferred register results.
+//
+// Every operation except the listener callbacks runs on the application
+// thread. Frames are read on the reader thread and converted and delivered on
+// the dispatcher thread (see frame_stream.h).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "device/model_code.h"
+#include "device/sensor_owner.h"
+#include "driver/frame_listener.h"
+#include "driver/frame_stream.h"
+#include "driver/output_slots.h"
+
+namespace varnel {
+
+class ColorEngine;
+class SensorDevice;
+
+enum DriverState : int {
+  kDriverStarting = 0,
+  kDriverRunning = 1,
+  kDriverPaused = 2,
+  kDriverStopped = 3,
+  kDriverCreated = 4,
+  kDriverFailed = 5,
+};
+
+enum DeliveryMode : int {
+  kDeliveryQueued = 0,  // converted images wait in the output slots for GetImage
+  kDeliveryDirect = 1,  // listeners get each converted frame (event 1)
+};
+
+// Result of the image operations.
+inline constexpr uint32_t kImageOk = 0;
+inline constexpr uint32_t kImageUnavailable = 0xF00000;
+
+// Frame counts of a driver; they never go backwards (see StreamStats).
+struct DriverCounters {
+  uint64_t framesRead = 0;
+  uint64_t framesDelivered = 0;
+  uint64_t framesDropped = 0;
+  uint64_t framesDiscarded = 0;
+};
+
+class CameraDriver : public SensorOwner, private StreamHost {
+ public:
+  CameraDriver(const CameraDriver&) = delete;
+  CameraDriver& operator=(const CameraDriver&) = delete;
+
+  // ---- Operation table ---------------------------------------------------
+  // Stops a stream that still runs and frees the engines and buffers, so that
+  // nothing outlives the driver; then the sensor closes its volume.
+  ~CameraDriver() override;
+  virtual ModelCode GetModelCode() const = 0;
+  // A new engine of the kind the sensor asks for, configured; null when the
+  // sensor's output bit count has no engine (or memory ran out).
+  virtual ColorEngine* CreateColorEngine();
+  virtual void DestroyEngine(ColorEngine* engine);
+  // Copies the next image (and its raw frame) into the destinations, either
+  // may be null. kImageOk, or kImageUnavailable when not Running or no frame
+  // came in time.
+  virtual uint32_t GetImage(void* image, void* raw);
+  // Copies the main engine's 40-byte bitmap header.
+  virtual uint32_t GetImageHeader(void* header);
+  virtual SensorDevice* GetSensorDevice();
+  virtual int GetState();
+  virtual void SetDeliveryMode(int mode);
+  virtual int GetDeliveryMode();
+  virtual void SetRawCopy(bool rawCopy);
+  virtual bool GetRawCopy();
+  virtual void SetConvert(bool convert);
+  virtual uint32_t GetTimingValue();
+  virtual int GetFrameCounter();
+  virtual void Start();
+  virtual void Pause();
+  virtual void Stop();
+  virtual bool Open();
+  virtual void Close();
+  virtual bool ConfigureEngine(ColorEngine* engine);
+  virtual void StartThreads();
+  virtual void StopThreads(bool closeAfterwards);
+  virtual void StopSingleShot(bool closeAfterwards);
+
+  // ---- Not in the operation table ------------------------------------------
+  // Resumes a paused driver.
+  void Resume();
+  // Adds a listener once; nothing is added while the stream threads run.
+  void AddListener(FrameListener* listener);
+  bool GetConvert() const { return convert_.load(); }
+  DriverCounters Counters() const;
+  // How long Stop waits for a reader stuck in a frame transfer before it
+  // leaves it behind (see FrameStream).
+  void SetReaderStopBound(uint32_t milliseconds) {
+    readerStopBoundMs_ = milliseconds;
+    stream_.SetReaderStopBound(milliseconds);
+  }
+  size_t ReadersLeftBehind() { return stream_.ReadersLeftBehind(); }
+
+  // For tests: the pool and the slots as the threads see them.
+  FrameQueue* FramePoolForTest() { return stream_.Pool(); }
+  OutputSlots& OutputSlotsForTest() { return slots_; }
+  ColorEngine* MainEngineForTest() { return mainEngine_.get(); }
+  bool ThreadsExist() const { return stream_.ThreadsExist(); }
+  bool IsSingleShot() const { return singleShot_; }
+
+  // ---- SensorOwner -----------------------------------------------------
+  bool IsRunning() override;
+  void ReportRegisterResult(int eventCode, const RegisterResultRecord& record) override;
+
+ protected:
+  explicit CameraDriver(std::unique_ptr<SensorDevice> sensor);
+
+ private:
+  struct EngineDeleter {
+    void operator()(ColorEngine* engine) const;
+  };
+  using EnginePtr = std::unique_ptr<ColorEngine, EngineDeleter>;
+
+  // StreamHost
+  bool ApplyPendingChanges() override;
+  void DeliverFrame(uint8_t* frame) override;
+
+  void SetState(int state);
+  void Notify(int eventCode);
+  uint32_t MinimumFrameBytes();
+  uint32_t SingleShotImage(void* image, void* raw);
+  uint32_t QueuedImage(void* image, void* raw);
+  static size_t ImageBytes(ColorEngine* engine);
+
+  std::vector<FrameListener*> listeners_;
+  std::atomic<int> state_{kDriverCreated};
+  std::atomic<int> deliveryMode_{kDeliveryDirect};
+  std::atomic<bool> rawCopy_{false};
+  std::atomic<bool> convert_{true};
+  EnginePtr mainEngine_;
+  EnginePtr slotEngines_[kOutputSlotCount];
+  // Delivery mode the engines were opened for: the slots exist only when it
+  // is queued, whatever the mode field says later.
+  int openedMode_ = kDeliveryDirect;
+  OutputSlots slots_;
+  bool singleShot_ = false;
+  uint32_t startTick_ = 0;
+  size_t frameBufferBytes_ = 0;
+  uint32_t readerStopBoundMs_ = kDefaultReaderStopBoundMs;
+  std::shared_ptr<StreamStats> stats_ = std::make_shared<StreamStats>();
+  std::unique_ptr<SensorDevice> sensor_;
+  // Declared last: destroyed first, so its threads end before anything they use.
+  FrameStream stream_;
+};
+
+}  // namespace varnel

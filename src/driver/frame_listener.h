@@ -1,0 +1,40 @@
+// What a driver tells the objects that registered with it: its state changes,
+// converted frames, and the outcome of register requests that were deferred
+// while it streamed. The camera instance is the listener in the library.
+#pragma once
+
+#include "device/sensor_owner.h"
+
+namespace varnel {
+
+class ColorEngine;
+
+// Event codes of FrameListener::Notify.
+inline constexpr int kEventStateChanged = 0;
+inline constexpr int kEventFrameReady = 1;
+// kEventRegisterReadDone (2) and kEventRegisterWriteDone (3) come from
+// device/sensor_owner.h.
+
+class FrameListener {
+ public:
+  // `engine` is the engine holding the converted frame for event 1, and the
+  // driver's main engine for the other events (null while the driver has no
+  // engine, for example before its first start).
+  //
+  // Threads: event 0 arrives on the application thread; event 1 on the
+  // dispatcher thread in direct delivery and on the application thread for a
+  // single-shot frame; events 2 and 3 on the reader thread.
+  virtual void Notify(int eventCode, ColorEngine* engine) = 0;
+  virtual ~FrameListener() = default;
+
+  // The outcome of the last deferred register request. The driver stores it
+  // on the reader thread just before it notifies events 2 and 3 on the same
+  // thread, so a listener reads it safely from within Notify.
+  const RegisterResultRecord& GetRegisterResult() const { return registerResult_; }
+  void SetRegisterResult(const RegisterResultRecord& record) { registerResult_ = record; }
+
+ private:
+  RegisterResultRecord registerResult_;
+};
+
+}  // namespace varnel
