@@ -22,7 +22,7 @@
 #include "imaging/pixel_format.h"
 #include "imaging/filter_settings.h"
 #include "instance/filter_store.h"
-#include "instance/frame_listener.h"
+#include "driver/frame_listener.h"
 #include "instance/model_limits.h"
 #include "platform/window_messages.h"
 

@@ -1,0 +1,16 @@
+# Included by varnel_add_test_folder for api_tests (${name}, ${dir}).
+if(NOT WIN32)
+  # The loader test opens the shipped shared library itself.
+  add_dependencies(${name} VarnelSdk_Rade)
+  target_compile_definitions(${name} PRIVATE
+    VARNEL_SHARED_LIBRARY_PATH="$<TARGET_FILE:VarnelSdk_Rade>")
+  target_link_libraries(${name} PRIVATE ${CMAKE_DL_LIBS})
+  # The shared object exports exactly the interface: the names of the .def file
+  # and the Linux message-queue extension, nothing else.
+  add_test(NAME api_exported_names
+    COMMAND ${CMAKE_COMMAND}
+      -DLIBRARY=$<TARGET_FILE:VarnelSdk_Rade>
+      -DDEF_FILE=${PROJECT_SOURCE_DIR}/src/api/varnel.def
+      -DEXTRA_NAMES=VarnelPosix_CreateMessageQueue,VarnelPosix_DestroyMessageQueue,VarnelPosix_ReadMessage,VarnelPosix_PendingMessages
+      -P ${dir}/check_exports.cmake)
+endif()

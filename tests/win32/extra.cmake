@@ -1,0 +1,14 @@
+# Included by varnel_add_test_folder for win32_tests (${name}, ${dir}).
+# The loader test loads the DLL from beside the test program.
+add_dependencies(${name} VarnelSdk_Rade)
+
+# The DLL may import only Windows system DLLs: anything else (the C++ runtime,
+# winpthread, an image library) would be missing on a customer's machine.
+add_test(NAME win32_dll_imports
+  COMMAND ${CMAKE_COMMAND} -DLIBRARY=$<TARGET_FILE:VarnelSdk_Rade>
+          -P ${dir}/check_imports.cmake)
+# The DLL exports exactly the 118 names of the .def file, undecorated.
+add_test(NAME win32_dll_exports
+  COMMAND ${CMAKE_COMMAND} -DLIBRARY=$<TARGET_FILE:VarnelSdk_Rade>
+          -DDEF_FILE=${PROJECT_SOURCE_DIR}/src/api/varnel.def -DTOOL=objdump
+          -P ${CMAKE_CURRENT_SOURCE_DIR}/api/check_exports.cmake)
