@@ -660,8 +660,10 @@ int32_t SensorDevice::ApplyDeferredRead() {
     uint8_t high = 0;
     uint8_t low = 0;
     const bool ok = ReadRegister(deferredAddress_, &high, &low);
-    deferredHigh_ = high;
-    deferredLow_ = low;
+    // The bytes read are kept apart from the data of a deferred write: a
+    // write waiting behind this read must still send what its caller gave.
+    deferredReadHigh_ = high;
+    deferredReadLow_ = low;
     record = RegisterResultRecord{ok ? 1 : 0, deferredAddress_, high, low};
   }
   if (SensorOwner* owner = owner_.load()) {

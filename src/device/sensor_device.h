@@ -307,6 +307,8 @@ class SensorDevice {
   int deferredAddress_ = 0;
   uint8_t deferredHigh_ = 0;
   uint8_t deferredLow_ = 0;
+  uint8_t deferredReadHigh_ = 0;
+  uint8_t deferredReadLow_ = 0;
   int deferredWideValue_ = 0;
   bool deferredWide_ = false;
 };
