@@ -1,0 +1,425 @@
+// The virtual head as a camera: what its registers do to the frames it
+// delivers, its read-out orders, deep encoding, frame pacing and trigger mode.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "../transport/test_clock.h"
+#include "device/sector_protocol.h"
+#include "sim/virtual_head.h"
+
+namespace varnel {
+namespace {
+
+using testing::SteppingClock;
+
+class HeadTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<VirtualHead> Make(ModelCode model, bool monochrome = false) {
+    HeadOptions options;
+    options.clock = &clock_;
+    options.framesPerSecond = 50;
+    options.monochrome = monochrome;
+    head_ = std::make_shared<VirtualHead>(model, options);
+    protocol_.SetVolume(head_.get());
+    return head_;
+  }
+
+  // A plain scene without overlays, so that every sample is the scene's.
+  void PlainScene(SceneKind kind, uint16_t level = 0x8000) {
+    SceneOptions scene;
+    scene.kind = kind;
+    scene.flatLevel = level;
+    scene.movingMark = false;
+    scene.stampFrameNumber = false;
+    head_->SetScene(scene);
+  }
+
+  // Puts the window registers of the window models to (x, y, w, h) on the
+  // sensor, as the host's window hooks do.
+  void Window(uint32_t x, uint32_t y, uint32_t w, uint32_t h) {
+    if (head_->model() == kModelHXA1) {
+      head_->PokeRegister(1, y + 20), head_->PokeRegister(2, x + 32);
+    } else if (head_->model() == kModelHXB2) {
+      head_->PokeRegister(1, y + 54), head_->PokeRegister(2, x + 16);
+    } else if (head_->model() == kModelR2T) {
+      head_->PokeRegister(2, y), head_->PokeRegister(1, x);
+    }
+    head_->PokeRegister(3, h - 1), head_->PokeRegister(4, w - 1);
+  }
+
+  void Run(uint32_t width, uint32_t height, bool eightBit = true, int depthCode = 0,
+           bool trigger = false) {
+    StreamSettings settings;
+    settings.run = true;
+    settings.width = static_cast<uint16_t>(width);
+    settings.height = static_cast<uint16_t>(height);
+    settings.eightBitTransfer = eightBit;
+    settings.bitDepthCode = depthCode;
+    settings.triggerMode = trigger;
+    protocol_.StartStream(settings);
+  }
+
+  std::vector<uint8_t> ReadFrame(bool areaB) {
+    const uint32_t bytes = head_->Stream().frameBytes;
+    const uint32_t sectors = (bytes + kSectorSize - 1) / kSectorSize;
+    std::vector<uint8_t> frame(sectors * kSectorSize);
+    EXPECT_EQ(protocol_.ReadFrame(areaB, frame.data(), sectors), frame.size());
+    frame.resize(bytes);
+    return frame;
+  }
+
+  SteppingClock clock_;
+  testing::ScopedCurrentClock installed_{&clock_};
+  std::shared_ptr<VirtualHead> head_;
+  SectorProtocol protocol_;
+};
+
+TEST_F(HeadTest, PlainRegistersHoldWhatIsWrittenAtTheModelsWidth) {
+  struct Case {
+    ModelCode model;
+    uint32_t address;
+    uint32_t value;
+    uint32_t kept;
+  };
+  const Case cases[] = {
+      {kModelHXA1, 0x77, 0xFFFF, 0xFFFF},      {kModelR2T, 0x00, 0x0001, 0x0001},
+      {kModelHXC3, 0xFFFF, 0x1234, 0x1234},    {kModelHYD4, 0x3FF, 0xFFFFFF, 0x3FFFFF},
+      {kModelHZG7, 0x200, 0xFFFFFF, 0xFFFFFF},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.address);
+    Make(c.model);
+    bool ok;
+    if (c.model == kModelHXC3) {
+      ok = protocol_.WriteRegister16(c.address, c.value >> 8, c.value & 0xFF);
+    } else if (c.model == kModelHYD4 || c.model == kModelHZG7) {
+      ok = protocol_.WriteRegisterWide(c.address, c.value, WideDataBits::k24);
+    } else {
+      ok = protocol_.WriteRegister(c.address, c.value >> 8, c.value & 0xFF);
+    }
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(head_->PeekRegister(c.address), c.kept);
+  }
+}
+
+TEST_F(HeadTest, RunAndStopTakeTheGeometryOfTheControlSector) {
+  Make(kModelHZF6);
+  Run(800, 600, false, 2);
+  HeadStream stream = head_->Stream();
+  EXPECT_TRUE(stream.running);
+  EXPECT_EQ(stream.streamWidth, 800u);
+  EXPECT_EQ(stream.streamHeight, 600u);
+  EXPECT_EQ(stream.bytesPerSample, 2u);
+  EXPECT_EQ(stream.significantBits, 12u);
+  EXPECT_EQ(stream.frameBytes, 800u * 600u * 2u);
+  protocol_.Stop();
+  stream = head_->Stream();
+  EXPECT_FALSE(stream.running);
+  EXPECT_EQ(stream.streamWidth, 800u);  // a stop keeps the geometry it carried
+
+  // The model that halves its stream width sends two samples per unit.
+  Make(kModelHZG7);
+  Run(1228, 2048, false);
+  stream = head_->Stream();
+  EXPECT_EQ(stream.bytesPerSample, 1u);  // one byte per sample, always
+  EXPECT_EQ(stream.rowBytes, 2456u);
+  EXPECT_EQ(stream.frameBytes, 2456u * 2048u);
+}
+
+// The deep encoding: the first byte carries the sample's top eight bits, the
+// second the remaining low bits. Level 0x9ABC on the 16-bit scale.
+TEST_F(HeadTest, DeepSamplesAreEncodedInTwoBytes) {
+  struct Case {
+    ModelCode model;
+    bool eightBit;
+    int depthCode;
+    uint32_t bits;
+    uint8_t first, second;
+  };
+  const Case cases[] = {
+      {kModelHZF6, true, 0, 8, 0x9A, 0},
+      {kModelHZF6, false, 0, 8, 0x9A, 0x00},
+      {kModelHZF6, false, 1, 10, 0x9A, 0x02},
+      {kModelHZF6, false, 2, 12, 0x9A, 0x0B},
+      {kModelHZF6, false, 3, 14, 0x9A, 0x2F},
+      {kModelHZF6, false, 4, 16, 0x9A, 0xBC},
+      // A 10-bit sensor delivers 10 bits whatever depth is asked for.
+      {kModelHXE5, false, 4, 10, 0x9A, 0x02},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.depthCode);
+    Make(c.model, /*monochrome=*/true);
+    PlainScene(SceneKind::kFlatGray, 0x9ABC);
+    Run(c.model == kModelHXE5 ? 1280 : 1600, c.model == kModelHXE5 ? 1024 : 1200, c.eightBit,
+        c.depthCode);
+    EXPECT_EQ(head_->Stream().significantBits, c.bits);
+    const std::vector<uint8_t> frame = ReadFrame(false);
+    const uint32_t bytesPerSample = c.eightBit ? 1 : 2;
+    ASSERT_EQ(frame.size() % bytesPerSample, 0u);
+    // Every sample of a flat field is the same.
+    for (size_t i = 0; i < frame.size(); i += bytesPerSample) {
+      ASSERT_EQ(frame[i], c.first) << i;
+      if (bytesPerSample == 2) {
+        ASSERT_EQ(frame[i + 1], c.second) << i;
+      }
+    }
+  }
+}
+
+double Mean(const std::vector<uint8_t>& frame) {
+  uint64_t sum = 0;
+  for (uint8_t v : frame) sum += v;
+  return frame.empty() ? 0 : double(sum) / double(frame.size());
+}
+
+// Gain and exposure registers of each model, as its hooks write them, change
+// the brightness of the picture.
+TEST_F(HeadTest, GainAndExposureChangeBrightness) {
+  struct Case {
+    ModelCode model;
+    uint32_t width, height;
+    std::vector<std::pair<uint32_t, uint32_t>> brighter, darker;
+  };
+  const Case cases[] = {
+      {kModelHXA1, 2048, 1536, {{53, 40}}, {{9, 500}}},
+      {kModelR2T, 752, 480, {{53, 63}}, {{11, 100}}},
+      {kModelHXE5, 1280, 1024, {{82, 900}}, {{82, 100}}},
+      {kModelHXC3, 3264, 2448, {{0x3166, 900}}, {{0x3166, 100}}},
+      {kModelHYD4, 1360, 1024, {{6, 0}, {7, 8}}, {{158, 8}, {159, 1}}},
+      {kModelHZG7, 1228, 2048, {{4, 0x10000 | 800}}, {{154, 0x802000 | 100}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.model);
+    Make(c.model, true);
+    PlainScene(SceneKind::kFlatGray, 0x4000);
+    Run(c.width, c.height);
+    const double reference = Mean(ReadFrame(false));
+    EXPECT_NEAR(reference, 0x40, 1.0);
+    for (auto [address, value] : c.brighter) head_->PokeRegister(address, value);
+    const double brighter = Mean(ReadFrame(true));
+    Make(c.model, true);
+    PlainScene(SceneKind::kFlatGray, 0x4000);
+    Run(c.width, c.height);
+    for (auto [address, value] : c.darker) head_->PokeRegister(address, value);
+    const double darker = Mean(ReadFrame(false));
+    EXPECT_GT(brighter, reference * 1.2);
+    EXPECT_LT(darker, reference * 0.8);
+  }
+}
+
+// Which of the four positions of the first 2 × 2 block carries red, as the
+// host sees the picture after undoing the bottom-up read-out.
+int RedPosition(const std::vector<uint8_t>& frame, uint32_t width, uint32_t rows) {
+  const uint8_t* top = frame.data() + size_t{rows - 1} * width;  // picture row 0
+  const uint8_t* second = frame.data() + size_t{rows - 2} * width;
+  const uint8_t block[4] = {top[0], top[1], second[0], second[1]};
+  int best = 0;
+  for (int i = 1; i < 4; ++i) {
+    if (block[i] > block[best]) best = i;
+  }
+  return best;
+}
+
+// Mirror bits reverse the read-out, so the colour filter phase the host sees
+// changes as it does on a real sensor.
+TEST_F(HeadTest, MirrorBitsFlipTheBayerPhase) {
+  struct Case {
+    uint32_t mirrorBits;  // register 32
+    int redAt;            // 0 row 0 col 0, 1 row 0 col 1, 2 row 1 col 0, 3 row 1 col 1
+  };
+  // The model's own phase is G R / B G: red at row 0, column 1.
+  const Case cases[] = {{0x0000, 1}, {0x4000, 0}, {0x8000, 3}, {0xC000, 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mirrorBits);
+    Make(kModelHXA1);
+    SceneOptions scene;
+    scene.kind = SceneKind::kFlatColor;
+    scene.stampFrameNumber = scene.movingMark = false;
+    head_->SetScene(scene);
+    Window(100, 100, 256, 64);
+    ASSERT_TRUE(protocol_.WriteRegister(32, c.mirrorBits >> 8, 0));
+    Run(256, 64);
+    EXPECT_EQ(RedPosition(ReadFrame(false), 256, 64), c.redAt);
+  }
+}
+
+TEST_F(HeadTest, WindowAndSubsampleRegistersChooseWhatIsReadOut) {
+  // The gray ramp in the lower half rises from left to right, so the first
+  // sample of a row tells where on the sensor the window starts.
+  struct Case {
+    uint32_t x;
+    uint32_t step;  // register 35 + 1
+    uint32_t column;
+    uint32_t sensorColumn;
+  };
+  const Case cases[] = {
+      {0, 1, 0, 0}, {1024, 1, 0, 1024}, {1024, 1, 100, 1124}, {0, 2, 100, 200}, {512, 3, 10, 542}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.x * 100 + c.step);
+    Make(kModelHXA1, true);
+    PlainScene(SceneKind::kBarsAndGradient);
+    Window(c.x, 1000, 512, 64);
+    head_->PokeRegister(35, c.step - 1);
+    Run(512 / c.step / 8 * 8, 64);
+    const std::vector<uint8_t> frame = ReadFrame(false);
+    const uint8_t expected = static_cast<uint8_t>(uint64_t{c.sensorColumn} * 0xC000 / 2047 >> 8);
+    EXPECT_EQ(frame[c.column], expected);
+  }
+}
+
+TEST_F(HeadTest, ReadOutOrdersOfTheModels) {
+  // Bottom-up: the first row sent is the window's last (the gray ramp, dark
+  // at the left), the last row sent its first (the white bar).
+  Make(kModelHXA1, true);
+  PlainScene(SceneKind::kBarsAndGradient);
+  Run(2048, 1536);
+  std::vector<uint8_t> frame = ReadFrame(false);
+  EXPECT_EQ(frame[0], 0);
+  EXPECT_EQ(frame[size_t{1535} * 2048], 0xC0);
+
+  // Top-down on the general models.
+  Make(kModelHZF6, true);
+  PlainScene(SceneKind::kBarsAndGradient);
+  Run(1600, 1200);
+  frame = ReadFrame(false);
+  EXPECT_EQ(frame[0], 0xC0);
+  EXPECT_EQ(frame[size_t{1199} * 1600], 0);
+
+  // Two-ended: unit k carries column 2455 - k first and column k second;
+  // column 0 is in the white bar, column 2455 in the black one.
+  Make(kModelHZG7, true);
+  PlainScene(SceneKind::kBarsAndGradient);
+  Run(1228, 2048);
+  frame = ReadFrame(false);
+  EXPECT_EQ(frame[0], 0);
+  EXPECT_EQ(frame[1], 0xC0);
+  // Rows below the sensor's 2041 are black.
+  EXPECT_EQ(frame[size_t{2045} * 2456 + 1], 0);
+}
+
+TEST_F(HeadTest, FramesAlternateBetweenAreasWithRisingNumbers) {
+  Make(kModelHXA1);
+  Window(0, 0, 256, 64);
+  Run(256, 64);
+  uint32_t previous = 0;
+  for (int i = 0; i < 6; ++i) {
+    const bool areaB = i % 2 == 1;
+    const std::vector<uint8_t> frame = ReadFrame(areaB);
+    const std::optional<uint32_t> number = head_->ReadFrameNumber(frame.data(), frame.size());
+    ASSERT_TRUE(number.has_value());
+    EXPECT_GT(*number, previous);
+    // Area A holds the odd frames of a run, area B the even ones.
+    EXPECT_EQ(*number % 2, areaB ? 0u : 1u);
+    previous = *number;
+  }
+  // Frames are paced by the clock: six frames at 50 per second take 120 ms.
+  uint32_t waited = 0;
+  for (uint32_t ms : clock_.Sleeps()) waited += ms;
+  EXPECT_GE(waited, 120u - 8u);
+
+  // A slow reader gets the newest finished frame of the area, not a stale one.
+  clock_.Advance(1000);
+  const std::vector<uint8_t> late = ReadFrame(false);
+  EXPECT_GT(*head_->ReadFrameNumber(late.data(), late.size()), previous + 40);
+}
+
+TEST_F(HeadTest, StampIsReadableFromTheUprightPicture) {
+  Make(kModelHZF6);
+  Run(1600, 1200, false, 1);
+  const std::vector<uint8_t> frame = ReadFrame(false);
+  const std::optional<uint32_t> number = head_->ReadFrameNumber(frame.data(), frame.size());
+  ASSERT_TRUE(number.has_value());
+  // Top-down model: the frame is the upright picture.
+  EXPECT_EQ(VirtualHead::ReadStamp(frame.data(), 1600, 1200, 3200, 2), number);
+  std::vector<uint8_t> blank(1600 * 8, 0);
+  EXPECT_EQ(VirtualHead::ReadStamp(blank.data(), 1600, 8, 1600, 1), std::nullopt);
+}
+
+TEST_F(HeadTest, TriggerModeNeedsTheSensorsTriggerBit) {
+  Make(kModelHXA1);
+  Window(0, 0, 256, 64);
+  Run(256, 64, true, 0, /*trigger=*/true);
+  // The run command asked for triggers, but the sensor still runs free.
+  EXPECT_FALSE(head_->Stream().triggerMode);
+  EXPECT_FALSE(head_->Trigger());
+
+  ASSERT_TRUE(protocol_.WriteRegister(30, 0x01, 0x00));
+  Run(256, 64, true, 0, true);
+  ASSERT_TRUE(head_->Stream().triggerMode);
+  EXPECT_EQ(protocol_.ReadFrameReady(), 0);
+  ASSERT_TRUE(head_->Trigger());
+  EXPECT_EQ(protocol_.ReadFrameReady(), control::kFrameReadyA);
+  const std::vector<uint8_t> a = ReadFrame(false);
+  EXPECT_EQ(protocol_.ReadFrameReady(), 0);
+  ASSERT_TRUE(head_->Trigger());
+  EXPECT_EQ(protocol_.ReadFrameReady(), control::kFrameReadyB);
+  const std::vector<uint8_t> b = ReadFrame(true);
+  EXPECT_EQ(*head_->ReadFrameNumber(b.data(), b.size()),
+            *head_->ReadFrameNumber(a.data(), a.size()) + 1);
+
+  // The other trigger model: its free-run bit must be cleared.
+  Make(kModelHZG7);
+  Run(1228, 2048, true, 0, true);
+  EXPECT_FALSE(head_->Stream().triggerMode);
+  ASSERT_TRUE(protocol_.WriteRegisterWide(32, 0x00, WideDataBits::k24));
+  Run(1228, 2048, true, 0, true);
+  EXPECT_TRUE(head_->Stream().triggerMode);
+}
+
+TEST_F(HeadTest, VolumeOutsideTheThreePlacesReadsAsZerosAndEndsShort) {
+  Make(kModelHXA1);
+  uint8_t buffer[1024];
+  std::memset(buffer, 0xAA, sizeof buffer);
+  uint32_t moved = 0;
+  ASSERT_TRUE(head_->ReadAt(0, buffer, sizeof buffer, &moved));
+  EXPECT_EQ(moved, sizeof buffer);
+  EXPECT_EQ(buffer[0], 0);
+  EXPECT_EQ(buffer[1023], 0);
+  ASSERT_TRUE(head_->ReadAt(head_->volumeSize() - 512, buffer, sizeof buffer, &moved));
+  EXPECT_EQ(moved, 512u);
+  ASSERT_TRUE(head_->ReadAt(head_->volumeSize(), buffer, sizeof buffer, &moved));
+  EXPECT_EQ(moved, 0u);
+}
+
+// The host's reader thread reads frames while its application thread talks
+// to the registers; neither may disturb the other.
+TEST_F(HeadTest, ConcurrentFrameReadsAndRegisterExchanges) {
+  Make(kModelHXA1);
+  Window(0, 0, 256, 64);
+  Run(256, 64);
+  std::atomic<bool> stop{false};
+  std::atomic<int> frames{0};
+  std::atomic<bool> ordered{true};
+  std::thread reader([&] {
+    SectorProtocol frameReader(head_.get());
+    std::vector<uint8_t> frame(256 * 64);
+    uint32_t previous = 0;
+    bool areaB = false;
+    while (!stop.load()) {
+      if (frameReader.ReadFrame(areaB, frame.data(), 32) != frame.size()) continue;
+      const std::optional<uint32_t> number = head_->ReadFrameNumber(frame.data(), frame.size());
+      if (!number || *number <= previous) ordered = false;
+      previous = number.value_or(previous);
+      areaB = !areaB;
+      ++frames;
+    }
+  });
+  for (uint32_t i = 0; i < 300; ++i) {
+    ASSERT_TRUE(protocol_.WriteRegister(0x40 + i % 16, i >> 8, i & 0xFF));
+    uint8_t high = 0, low = 0;
+    ASSERT_TRUE(protocol_.ReadRegister(0x40 + i % 16, &high, &low));
+    ASSERT_EQ(high << 8 | low, static_cast<int>(i));
+  }
+  while (frames.load() < 20) std::this_thread::yield();
+  stop = true;
+  reader.join();
+  EXPECT_TRUE(ordered.load());
+}
+
+}  // namespace
+}  // namespace varnel
