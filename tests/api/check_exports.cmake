@@ -1,3 +1,4 @@
+cmake_minimum_required(VERSION 3.25)
 # Compares the names a library exports with the .def file (plus EXTRA_NAMES,
 # comma separated). Used for the Linux shared object (nm -D) and the Windows
 # DLL (objdump -p export name table), chosen by TOOL.
@@ -25,7 +26,17 @@ if(TOOL STREQUAL "objdump")
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "objdump failed on ${LIBRARY}")
   endif()
-  # Lines of the export name table look like "\t[  12] Varnel_Width".
+  # The export name table follows its heading up to the next empty line; its
+  # rows look like "\t[  12] Varnel_Width".
+  string(FIND "${dump}" "[Ordinal/Name Pointer] Table" start)
+  if(start LESS 0)
+    message(FATAL_ERROR "${LIBRARY} has no export name table")
+  endif()
+  string(SUBSTRING "${dump}" ${start} -1 dump)
+  string(FIND "${dump}" "\n\n" end)
+  if(end GREATER 0)
+    string(SUBSTRING "${dump}" 0 ${end} dump)
+  endif()
   string(REGEX MATCHALL "\\[ *[0-9]+\\] [A-Za-z0-9_@]+" rows "${dump}")
   set(actual)
   foreach(row IN LISTS rows)

@@ -1,3 +1,4 @@
+cmake_minimum_required(VERSION 3.25)
 # Fails when LIBRARY imports a DLL that is not part of Windows.
 #   cmake -DLIBRARY=VarnelSdk_Rade.dll -P check_imports.cmake
 set(allowed
