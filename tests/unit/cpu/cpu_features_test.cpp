@@ -30,61 +30,37 @@ TEST(NameProcessorTest, NamesEveryRowOfTheTableAndNothingElse) {
     int32_t model;
     const char* expected;
   };
+  // clang-format off
   const Case cases[] = {
-      {"GenuineIntel", 4, 0, "INTEL 486DX"},
-      {"GenuineIntel", 4, 1, "INTEL 486DX"},
-      {"GenuineIntel", 4, 2, "INTEL 486SX"},
-      {"GenuineIntel", 4, 3, "INTEL 486DX2"},
-      {"GenuineIntel", 4, 4, "INTEL 486SL"},
-      {"GenuineIntel", 4, 5, "INTEL 486SX2"},
-      {"GenuineIntel", 4, 6, "Unknown"},
-      {"GenuineIntel", 4, 7, "INTEL 486DX2E"},
-      {"GenuineIntel", 4, 8, "INTEL 486DX4"},
-      {"GenuineIntel", 4, 9, "Unknown"},
-      {"GenuineIntel", 5, 0, "Unknown"},
-      {"GenuineIntel", 5, 1, "INTEL Pentium"},
-      {"GenuineIntel", 5, 2, "INTEL Pentium"},
-      {"GenuineIntel", 5, 3, "INTEL Pentium"},
-      {"GenuineIntel", 5, 4, "INTEL Pentium-MMX"},
-      {"GenuineIntel", 5, 5, "Unknown"},
-      {"GenuineIntel", 6, 0, "Unknown"},
-      {"GenuineIntel", 6, 1, "INTEL Pentium-Pro"},
-      {"GenuineIntel", 6, 2, "Unknown"},
-      {"GenuineIntel", 6, 3, "INTEL Pentium-II"},
-      {"GenuineIntel", 6, 4, "Unknown"},
-      {"GenuineIntel", 6, 5, "INTEL Pentium-II"},
-      {"GenuineIntel", 6, 6, "INTEL Celeron"},
-      {"GenuineIntel", 6, 7, "INTEL Pentium-III"},
-      {"GenuineIntel", 6, 8, "INTEL Pentium-III"},
-      {"GenuineIntel", 6, 9, "Unknown"},
-      {"GenuineIntel", 6, 10, "INTEL Pentium-III"},
-      {"GenuineIntel", 6, 11, "Unknown"},
-      {"GenuineIntel", 15, 0, "INTEL Pentium-4"},
-      {"GenuineIntel", 15, 1, "Unknown"},
-      {"GenuineIntel", 31, 0, "Unknown"},
-      {"AuthenticAMD", 4, 0, "AMD Am486"},
-      {"AuthenticAMD", 4, 14, "AMD Am486"},
-      {"AuthenticAMD", 5, 0, "AMD K5"},
-      {"AuthenticAMD", 5, 3, "AMD K5"},
-      {"AuthenticAMD", 5, 4, "Unknown"},
-      {"AuthenticAMD", 5, 5, "Unknown"},
-      {"AuthenticAMD", 5, 6, "AMD K6"},
-      {"AuthenticAMD", 5, 7, "AMD K6"},
-      {"AuthenticAMD", 5, 8, "AMD K6-2"},
-      {"AuthenticAMD", 5, 9, "AMD K6-3"},
-      {"AuthenticAMD", 5, 15, "AMD K6-3"},
-      {"AuthenticAMD", 6, 0, "AMD ATHLON"},
-      {"AuthenticAMD", 6, 10, "AMD ATHLON"},
-      {"AuthenticAMD", 15, 4, "Unknown"},
-      {"CyrixInstead", 4, 9, "Cyrix"},
-      {"CyrixInstead", 99, 0, "Cyrix"},
-      {"CentaurHauls", 6, 13, "Centaur"},
-      {"GenuineIntel ", 6, 1, "Unknown"},
-      {"genuineintel", 6, 1, "Unknown"},
-      {"HygonGenuine", 6, 1, "Unknown"},
-      {"", 6, 1, "Unknown"},
+      {"GenuineIntel", 4, 0, "INTEL 486DX"}, {"GenuineIntel", 4, 1, "INTEL 486DX"},
+      {"GenuineIntel", 4, 2, "INTEL 486SX"}, {"GenuineIntel", 4, 3, "INTEL 486DX2"},
+      {"GenuineIntel", 4, 4, "INTEL 486SL"}, {"GenuineIntel", 4, 5, "INTEL 486SX2"},
+      {"GenuineIntel", 4, 6, "Unknown"}, {"GenuineIntel", 4, 7, "INTEL 486DX2E"},
+      {"GenuineIntel", 4, 8, "INTEL 486DX4"}, {"GenuineIntel", 4, 9, "Unknown"},
+      {"GenuineIntel", 5, 0, "Unknown"}, {"GenuineIntel", 5, 1, "INTEL Pentium"},
+      {"GenuineIntel", 5, 2, "INTEL Pentium"}, {"GenuineIntel", 5, 3, "INTEL Pentium"},
+      {"GenuineIntel", 5, 4, "INTEL Pentium-MMX"}, {"GenuineIntel", 5, 5, "Unknown"},
+      {"GenuineIntel", 6, 0, "Unknown"}, {"GenuineIntel", 6, 1, "INTEL Pentium-Pro"},
+      {"GenuineIntel", 6, 2, "Unknown"}, {"GenuineIntel", 6, 3, "INTEL Pentium-II"},
+      {"GenuineIntel", 6, 4, "Unknown"}, {"GenuineIntel", 6, 5, "INTEL Pentium-II"},
+      {"GenuineIntel", 6, 6, "INTEL Celeron"}, {"GenuineIntel", 6, 7, "INTEL Pentium-III"},
+      {"GenuineIntel", 6, 8, "INTEL Pentium-III"}, {"GenuineIntel", 6, 9, "Unknown"},
+      {"GenuineIntel", 6, 10, "INTEL Pentium-III"}, {"GenuineIntel", 6, 11, "Unknown"},
+      {"GenuineIntel", 15, 0, "INTEL Pentium-4"}, {"GenuineIntel", 15, 1, "Unknown"},
+      {"GenuineIntel", 31, 0, "Unknown"}, {"AuthenticAMD", 4, 0, "AMD Am486"},
+      {"AuthenticAMD", 4, 14, "AMD Am486"}, {"AuthenticAMD", 5, 0, "AMD K5"},
+      {"AuthenticAMD", 5, 3, "AMD K5"}, {"AuthenticAMD", 5, 4, "Unknown"},
+      {"AuthenticAMD", 5, 5, "Unknown"}, {"AuthenticAMD", 5, 6, "AMD K6"},
+      {"AuthenticAMD", 5, 7, "AMD K6"}, {"AuthenticAMD", 5, 8, "AMD K6-2"},
+      {"AuthenticAMD", 5, 9, "AMD K6-3"}, {"AuthenticAMD", 5, 15, "AMD K6-3"},
+      {"AuthenticAMD", 6, 0, "AMD ATHLON"}, {"AuthenticAMD", 6, 10, "AMD ATHLON"},
+      {"AuthenticAMD", 15, 4, "Unknown"}, {"CyrixInstead", 4, 9, "Cyrix"},
+      {"CyrixInstead", 99, 0, "Cyrix"}, {"CentaurHauls", 6, 13, "Centaur"},
+      {"GenuineIntel ", 6, 1, "Unknown"}, {"genuineintel", 6, 1, "Unknown"},
+      {"HygonGenuine", 6, 1, "Unknown"}, {"", 6, 1, "Unknown"},
       {nullptr, 6, 1, "Unknown"},
   };
+  // clang-format on
   for (const Case& c : cases) {
     EXPECT_EQ(Name(c.family, c.model, c.vendor), c.expected)
         << (c.vendor ? c.vendor : "(null)") << " family " << c.family << " model " << c.model;
@@ -240,19 +216,6 @@ TEST(DetectCpuFeaturesTest, HighestFunctionZeroReportsNoFeatures) {
   CpuFeatures record;
   EXPECT_EQ(DetectCpuFeatures(&record, cpu), 0);
   EXPECT_STREQ(record.vendor, "GenuineIntel");
-}
-
-TEST(RoutineSelectionTest, NeedsBothTheReportAndTheProbe) {
-  CpuFeatures features{};
-  features.featureBits = kCpuSse2;
-  EXPECT_FALSE(UseSse2(features));
-  features.featureBits = 0;
-  features.usableBits = kCpuSse2;
-  EXPECT_FALSE(UseSse2(features));
-  features.featureBits = kCpuSse2 | kCpuMmx;
-  features.usableBits = kCpuSse2 | kCpuMmx;
-  EXPECT_TRUE(UseSse2(features));
-  EXPECT_TRUE(UseMmx(features));
 }
 
 // --- the real processor -----------------------------------------------------
