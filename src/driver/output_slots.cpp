@@ -30,6 +30,7 @@ void OutputSlots::MarkReady(int slot) {
   {
     std::lock_guard<std::mutex> guard(lock_);
     ready_[slot] = true;
+    readyOrder_[slot] = nextOrder_++;
     someoneWaits = waiting_;
   }
   if (someoneWaits) event_.Set();
@@ -37,12 +38,16 @@ void OutputSlots::MarkReady(int slot) {
 
 int OutputSlots::TakeReady() {
   std::lock_guard<std::mutex> guard(lock_);
+  int oldest = -1;
   for (int i = 0; i < kOutputSlotCount; ++i) {
-    if (ready_[i] && !beingRead_[i]) {
-      beingRead_[i] = true;
-      waiting_ = false;
-      return i;
+    if (ready_[i] && !beingRead_[i] && (oldest < 0 || readyOrder_[i] < readyOrder_[oldest])) {
+      oldest = i;
     }
+  }
+  if (oldest >= 0) {
+    beingRead_[oldest] = true;
+    waiting_ = false;
+    return oldest;
   }
   // Resetting under the lock orders it before any MarkReady that sees the
   // waiting flag, so a wake-up cannot be lost or left over from an old image.

@@ -27,9 +27,11 @@ class OutputSlots {
   // Marks `slot` ready and signals the output event when GetImage waits.
   void MarkReady(int slot);
 
-  // Takes the lowest-numbered ready slot and marks it being read. When none is
-  // ready, sets the waiting flag and resets the output event (so that only an
-  // image marked ready from now on wakes the waiter) and returns -1.
+  // Takes the ready slot that became ready first and marks it being read, so
+  // images leave in camera order even after the writer has wrapped around to
+  // lower-numbered slots. When none is ready, sets the waiting flag and resets
+  // the output event (so that only an image marked ready from now on wakes the
+  // waiter) and returns -1.
   int TakeReady();
 
   // Clears the ready and being-read flags of a slot that GetImage has copied.
@@ -50,6 +52,8 @@ class OutputSlots {
   std::mutex lock_;
   bool ready_[kOutputSlotCount] = {};
   bool beingRead_[kOutputSlotCount] = {};
+  uint64_t readyOrder_[kOutputSlotCount] = {};  // when each slot was last marked ready
+  uint64_t nextOrder_ = 0;
   bool waiting_ = false;
   WaitableEvent event_;
 };

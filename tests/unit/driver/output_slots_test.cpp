@@ -64,16 +64,17 @@ TEST(OutputSlotsTest, PickForWriting) {
   }
 }
 
-// Catches GetImage taking a slot out of order, a slot left busy after it was
-// copied, and untaken images not accounted for at close.
+// Catches GetImage handing out images out of camera order once the writer has
+// wrapped around to a lower slot, a slot left busy after it was copied, and
+// untaken images not accounted for at close.
 TEST(OutputSlotsTest, TakeFinishAndClear) {
   OutputSlots slots;
-  slots.MarkReady(3);
+  slots.MarkReady(3);  // the older image
   slots.MarkReady(1);
-  EXPECT_EQ(slots.TakeReady(), 1);
+  EXPECT_EQ(slots.TakeReady(), 3);
   EXPECT_FALSE(slots.IsWaiting());
-  slots.Finish(1);
-  EXPECT_EQ(Flags(slots), "...R.");
+  slots.Finish(3);
+  EXPECT_EQ(Flags(slots), ".R...");
   EXPECT_EQ(slots.Clear(), 1);
   EXPECT_EQ(Flags(slots), ".....");
   EXPECT_EQ(slots.TakeReady(), -1);
