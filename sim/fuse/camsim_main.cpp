@@ -1,0 +1,347 @@
+// varnel-camsim: the virtual camera head served as a FUSE file system, so that
+// any process (the Linux library through its drives directory, or the Windows
+// library under Wine through a prefix's dosdevices) reaches it with ordinary
+// file I/O, exactly as it reaches a real camera volume.
+//
+// The mount holds two files:
+//   volume   the camera volume (opened with direct_io, so every read and write
+//            reaches the head; no page cache sits between host and camera)
+//   trigger  writing to it fires one triggered frame
+// and fails the free-space query, as a disk without a file system does.
+#define FUSE_USE_VERSION 31
+
+#include <errno.h>
+#include <fcntl.h>
+#include <fuse.h>
+#include <limits.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "sim/virtual_head.h"
+
+namespace varnel {
+namespace {
+
+constexpr const char kUsage[] =
+    "Usage: varnel-camsim [--model CODE] [--fps N] [--link DIR:LETTER] MOUNTPOINT\n"
+    "\n"
+    "Serves a virtual camera head as a FUSE file system on MOUNTPOINT and runs in\n"
+    "the foreground until SIGINT or SIGTERM, then unmounts.\n"
+    "\n"
+    "  MOUNTPOINT/volume   the camera volume (control sector and frame areas)\n"
+    "  MOUNTPOINT/trigger  write any byte to fire one triggered frame (the head\n"
+    "                      must be running in trigger mode; otherwise the write\n"
+    "                      fails with EAGAIN)\n"
+    "  The free-space query (statfs) on the mount fails, as on a camera drive.\n"
+    "\n"
+    "Options:\n"
+    "  --model CODE      camera model: HWH8, HXA1 (default), HXB2, HXE5, HXC3, R2T,\n"
+    "                    HYD4, HZF6 or HZG7\n"
+    "  --fps N           frame rate; without it the rate follows the model's pixel\n"
+    "                    clock and the stream size\n"
+    "  --link DIR:LETTER create DIR/letter: -> MOUNTPOINT and DIR/letter:: ->\n"
+    "                    MOUNTPOINT/volume (DIR is a Linux drives directory or a\n"
+    "                    Wine prefix's dosdevices); removed again on exit\n"
+    "  --help            show this text\n";
+
+struct Daemon {
+  std::shared_ptr<VirtualHead> head;
+};
+
+Daemon& State() {
+  static Daemon daemon;
+  return daemon;
+}
+
+enum class Node { kNone, kRoot, kVolume, kTrigger };
+
+Node Lookup(const char* path) {
+  if (strcmp(path, "/") == 0) return Node::kRoot;
+  if (strcmp(path, "/volume") == 0) return Node::kVolume;
+  if (strcmp(path, "/trigger") == 0) return Node::kTrigger;
+  return Node::kNone;
+}
+
+void* Init(fuse_conn_info* /*conn*/, fuse_config* config) {
+  // Every read must reach the head: a cached frame is a stale frame.
+  config->direct_io = 1;
+  config->kernel_cache = 0;
+  config->attr_timeout = 0;
+  config->entry_timeout = 0;
+  return nullptr;
+}
+
+int GetAttr(const char* path, struct stat* st, fuse_file_info* /*fi*/) {
+  memset(st, 0, sizeof *st);
+  st->st_uid = getuid();
+  st->st_gid = getgid();
+  switch (Lookup(path)) {
+    case Node::kRoot:
+      st->st_mode = S_IFDIR | 0755;
+      st->st_nlink = 2;
+      return 0;
+    case Node::kVolume:
+      st->st_mode = S_IFREG | 0666;
+      st->st_nlink = 1;
+      st->st_size = static_cast<off_t>(State().head->volumeSize());
+      return 0;
+    case Node::kTrigger:
+      st->st_mode = S_IFREG | 0222;
+      st->st_nlink = 1;
+      return 0;
+    case Node::kNone:
+      break;
+  }
+  return -ENOENT;
+}
+
+int ReadDir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t /*offset*/,
+            fuse_file_info* /*fi*/, fuse_readdir_flags /*flags*/) {
+  if (Lookup(path) != Node::kRoot) return -ENOENT;
+  fill(buffer, ".", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
+  fill(buffer, "..", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
+  fill(buffer, "volume", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
+  fill(buffer, "trigger", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
+  return 0;
+}
+
+int Open(const char* path, fuse_file_info* fi) {
+  const Node node = Lookup(path);
+  if (node == Node::kNone || node == Node::kRoot) return -ENOENT;
+  if (node == Node::kTrigger && (fi->flags & O_ACCMODE) == O_RDONLY) return -EACCES;
+  fi->direct_io = 1;
+  fi->keep_cache = 0;
+  return 0;
+}
+
+int Truncate(const char* path, off_t /*size*/, fuse_file_info* /*fi*/) {
+  // Opening the trigger with O_TRUNC (as a shell redirection does) is fine;
+  // the volume's size is the camera's and cannot change.
+  return Lookup(path) == Node::kTrigger ? 0 : -EPERM;
+}
+
+int Read(const char* path, char* buffer, size_t size, off_t offset, fuse_file_info* /*fi*/) {
+  if (Lookup(path) != Node::kVolume) return -EACCES;
+  if (offset < 0) return -EINVAL;
+  const uint32_t count = static_cast<uint32_t>(std::min<size_t>(size, INT_MAX));
+  uint32_t done = 0;
+  if (!State().head->ReadAt(static_cast<uint64_t>(offset), buffer, count, &done)) return -EIO;
+  return static_cast<int>(done);
+}
+
+int Write(const char* path, const char* buffer, size_t size, off_t offset, fuse_file_info* /*fi*/) {
+  switch (Lookup(path)) {
+    case Node::kVolume: {
+      if (offset < 0) return -EINVAL;
+      const uint32_t count = static_cast<uint32_t>(std::min<size_t>(size, INT_MAX));
+      uint32_t done = 0;
+      if (!State().head->WriteAt(static_cast<uint64_t>(offset), buffer, count, &done)) {
+        return -EIO;
+      }
+      return static_cast<int>(done);
+    }
+    case Node::kTrigger:
+      if (size == 0) return 0;
+      return State().head->Trigger() ? static_cast<int>(size) : -EAGAIN;
+    default:
+      return -EACCES;
+  }
+}
+
+int StatFs(const char* /*path*/, struct statvfs* /*st*/) {
+  // A camera volume carries no file system: the free-space query fails.
+  return -EIO;
+}
+
+bool ParseModel(std::string text, ModelCode* model) {
+  if (text.empty() || text.size() > 4) return false;
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  ModelCode code = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    code |= static_cast<ModelCode>(static_cast<uint8_t>(text[i])) << (8 * i);
+  }
+  for (ModelCode known : kModelList) {
+    if (known == code) {
+      *model = code;
+      return true;
+    }
+  }
+  return false;
+}
+
+// The two drive entries made by --link, removed at exit when they are still
+// the links this process made.
+struct Links {
+  std::string root, volume;
+  std::string rootTarget, volumeTarget;
+
+  static bool Place(const std::string& path, const std::string& target) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0) {
+      if (!S_ISLNK(st.st_mode)) {
+        fprintf(stderr, "varnel-camsim: %s exists and is not a link; not replacing it\n",
+                path.c_str());
+        return false;
+      }
+      unlink(path.c_str());
+    }
+    if (symlink(target.c_str(), path.c_str()) != 0) {
+      fprintf(stderr, "varnel-camsim: cannot create %s: %s\n", path.c_str(), strerror(errno));
+      return false;
+    }
+    return true;
+  }
+
+  static void RemoveIfOurs(const std::string& path, const std::string& target) {
+    if (path.empty()) return;
+    char buffer[PATH_MAX + 1];
+    const ssize_t length = readlink(path.c_str(), buffer, PATH_MAX);
+    if (length < 0) return;
+    buffer[length] = '\0';
+    if (target == buffer) unlink(path.c_str());
+  }
+
+  void Remove() {
+    RemoveIfOurs(root, rootTarget);
+    RemoveIfOurs(volume, volumeTarget);
+  }
+};
+
+int Main(int argc, char** argv) {
+  ModelCode model = kModelHXA1;
+  double fps = 0;
+  std::string link, mountpoint;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&](const char* name) -> const char* {
+      if (i + 1 >= argc) {
+        fprintf(stderr, "varnel-camsim: %s needs a value\n%s", name, kUsage);
+        return nullptr;
+      }
+      return argv[++i];
+    };
+    if (arg == "--help" || arg == "-h") {
+      fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--model") {
+      const char* text = value("--model");
+      if (text == nullptr) return 2;
+      if (!ParseModel(text, &model)) {
+        fprintf(stderr, "varnel-camsim: unknown model '%s'\n%s", text, kUsage);
+        return 2;
+      }
+    } else if (arg == "--fps") {
+      const char* text = value("--fps");
+      if (text == nullptr) return 2;
+      char* end = nullptr;
+      fps = strtod(text, &end);
+      if (end == text || *end != '\0' || !(fps > 0) || fps > 100000) {
+        fprintf(stderr, "varnel-camsim: bad frame rate '%s'\n", text);
+        return 2;
+      }
+    } else if (arg == "--link") {
+      const char* text = value("--link");
+      if (text == nullptr) return 2;
+      link = text;
+    } else if (!arg.empty() && arg[0] == '-') {
+      fprintf(stderr, "varnel-camsim: unknown option '%s'\n%s", arg.c_str(), kUsage);
+      return 2;
+    } else if (mountpoint.empty()) {
+      mountpoint = arg;
+    } else {
+      fprintf(stderr, "varnel-camsim: more than one mount point\n%s", kUsage);
+      return 2;
+    }
+  }
+  if (mountpoint.empty()) {
+    fprintf(stderr, "varnel-camsim: no mount point\n%s", kUsage);
+    return 2;
+  }
+  char resolved[PATH_MAX];
+  if (realpath(mountpoint.c_str(), resolved) == nullptr) {
+    fprintf(stderr, "varnel-camsim: mount point %s: %s\n", mountpoint.c_str(), strerror(errno));
+    return 1;
+  }
+  mountpoint = resolved;
+
+  Links links;
+  if (!link.empty()) {
+    const size_t colon = link.rfind(':');
+    const std::string dir = colon == std::string::npos ? "" : link.substr(0, colon);
+    const std::string letterText = colon == std::string::npos ? "" : link.substr(colon + 1);
+    if (dir.empty() || letterText.size() != 1 ||
+        !std::isalpha(static_cast<unsigned char>(letterText[0]))) {
+      fprintf(stderr, "varnel-camsim: --link wants DIR:LETTER, got '%s'\n", link.c_str());
+      return 2;
+    }
+    const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(letterText[0])));
+    links.root = dir + "/" + letter + ":";
+    links.volume = dir + "/" + letter + "::";
+    links.rootTarget = mountpoint;
+    links.volumeTarget = mountpoint + "/volume";
+  }
+
+  HeadOptions options;
+  options.framesPerSecond = fps;
+  State().head = std::make_shared<VirtualHead>(model, options);
+
+  fuse_operations operations{};
+  operations.init = Init;
+  operations.getattr = GetAttr;
+  operations.readdir = ReadDir;
+  operations.open = Open;
+  operations.truncate = Truncate;
+  operations.read = Read;
+  operations.write = Write;
+  operations.statfs = StatFs;
+
+  fuse_args args = FUSE_ARGS_INIT(0, nullptr);
+  fuse_opt_add_arg(&args, argv[0]);
+  // Unmount even when the daemon dies without cleaning up.
+  fuse_opt_add_arg(&args, "-oauto_unmount");
+  fuse* fs = fuse_new(&args, &operations, sizeof operations, nullptr);
+  if (fs == nullptr) {
+    fuse_opt_free_args(&args);
+    return 1;
+  }
+  int status = 1;
+  if (fuse_mount(fs, mountpoint.c_str()) == 0) {
+    bool linked = true;
+    if (!links.root.empty()) {
+      linked = Links::Place(links.root, links.rootTarget) &&
+               Links::Place(links.volume, links.volumeTarget);
+    }
+    // A shell starts background jobs with SIGINT ignored, and the handlers
+    // below only replace default dispositions; the daemon promises to stop
+    // on SIGINT, so put the defaults back first.
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGHUP, SIG_DFL);
+    if (linked && fuse_set_signal_handlers(fuse_get_session(fs)) == 0) {
+      fprintf(stderr, "varnel-camsim: serving %s on %s\n", "camera volume", mountpoint.c_str());
+      // One thread: requests are answered in the order they arrive, so the
+      // pieces of one large frame read come from one frame.
+      status = fuse_loop(fs) < 0 ? 1 : 0;
+      fuse_remove_signal_handlers(fuse_get_session(fs));
+    }
+    links.Remove();
+    fuse_unmount(fs);
+  }
+  fuse_destroy(fs);
+  fuse_opt_free_args(&args);
+  return status;
+}
+
+}  // namespace
+}  // namespace varnel
+
+int main(int argc, char** argv) { return varnel::Main(argc, argv); }
