@@ -1,0 +1,269 @@
+// The engine's demosaic: the vector 5x5 kernels against a plain evaluation of
+// the same kernels, and the scalar bilinear form against an independent
+// tent-filter reading of its weights.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+
+#include "engine/color_matrix_stage.h"
+#include "engine_test_util.h"
+
+namespace varnel {
+namespace {
+
+using enginetest::Bgra;
+using enginetest::ColourAt;
+using enginetest::MakeColorEngine;
+using enginetest::PixelAt;
+using enginetest::RandomMosaic;
+using enginetest::RowColour;
+using enginetest::Submit;
+
+// The 5x5 kernels in sixteenths, [dy + 2][dx + 2].
+using Kernel5 = int[5][5];
+constexpr Kernel5 kGreenAtRedOrBlue = {
+    {0, 0, -2, 0, 0}, {0, 0, 4, 0, 0}, {-2, 4, 8, 4, -2}, {0, 0, 4, 0, 0}, {0, 0, -2, 0, 0}};
+// Red at a green sample of a red row (blue at a green sample of a blue row).
+constexpr Kernel5 kAlongRow = {
+    {0, 0, 1, 0, 0}, {0, -2, 0, -2, 0}, {-2, 8, 10, 8, -2}, {0, -2, 0, -2, 0}, {0, 0, 1, 0, 0}};
+constexpr Kernel5 kAlongColumn = {
+    {0, 0, -2, 0, 0}, {0, -2, 8, -2, 0}, {1, 0, 10, 0, 1}, {0, -2, 8, -2, 0}, {0, 0, -2, 0, 0}};
+constexpr Kernel5 kRedAtBlue = {
+    {0, 0, -3, 0, 0}, {0, 4, 0, 4, 0}, {-3, 0, 12, 0, -3}, {0, 4, 0, 4, 0}, {0, 0, -3, 0, 0}};
+
+struct Frame {
+  const std::vector<uint8_t>& m;
+  int w, h;
+  int At(int x, int y) const {
+    if (x < 0 || y < 0 || x >= w || y >= h) return 0;  // the margins read as 0
+    return m[static_cast<size_t>(y) * w + x];
+  }
+};
+
+int ApplyKernel(const Frame& f, const Kernel5& k, int x, int y) {
+  int sum = 0;
+  for (int dy = -2; dy <= 2; ++dy) {
+    for (int dx = -2; dx <= 2; ++dx) sum += k[dy + 2][dx + 2] * f.At(x + dx, y + dy);
+  }
+  return (std::max(sum, 0) + 8) >> 4;
+}
+
+int Gain(int v, int gain) { return std::min(255, (v * gain + 64) >> 7); }
+
+// Colour `want` ('R', 'G', 'B') at (x, y) by the kernel its site calls for.
+int Interpolate(const Frame& f, int phase, int x, int y, char want) {
+  const char site = ColourAt(phase, x, y);
+  if (site == want) return f.At(x, y);
+  if (want == 'G') return ApplyKernel(f, kGreenAtRedOrBlue, x, y);
+  if (site == 'G') {
+    return ApplyKernel(f, RowColour(phase, y) == want ? kAlongRow : kAlongColumn, x, y);
+  }
+  return ApplyKernel(f, kRedAtBlue, x, y);
+}
+
+enum class Family { kColorWithMatrix, kColor, kGray };
+
+std::vector<Bgra> ReferenceVector(const std::vector<uint8_t>& m, int w, int h, int phase,
+                                  const EngineGains& g, Family family,
+                                  const FixedColorMatrix& matrix) {
+  const Frame f{m, w, h};
+  std::vector<Bgra> out;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      int r = Gain(Interpolate(f, phase, x, y, 'R'), g.red);
+      int gr = Gain(Interpolate(f, phase, x, y, 'G'), g.green);
+      int b = Gain(Interpolate(f, phase, x, y, 'B'), g.blue);
+      if (family == Family::kColorWithMatrix) {
+        int in[3] = {r, gr, b}, res[3];
+        for (int j = 0; j < 3; ++j) {
+          long long pos = 0, neg = 0;
+          for (int k = 0; k < 4; ++k) {
+            const int e = matrix.At(k, j);
+            const long long term =
+                k < 3 ? static_cast<long long>(std::abs(e)) * in[k] : std::abs(e);
+            (e > 0 ? pos : neg) += term;
+          }
+          res[j] = static_cast<int>(std::clamp((pos >> 7) - (neg >> 7), 0LL, 255LL));
+        }
+        r = res[0], gr = res[1], b = res[2];
+      } else if (family == Family::kGray) {
+        const int v = ((r * 77) >> 8) + ((gr * 150) >> 8) + ((b * 29) >> 8);
+        r = gr = b = v;
+      }
+      out.push_back({b, gr, r, 255});
+    }
+  }
+  return out;
+}
+
+struct VectorCase {
+  int w, h;
+  EngineGains gains;
+};
+
+// Sizes cover whole and partial 16-pixel steps, odd heights and frames too
+// small for the bilinear interior; gains above 257 push the product past 16
+// bits.
+const VectorCase kVectorCases[] = {
+    {37, 11, {128, 128, 128}}, {64, 8, {200, 90, 300}}, {16, 5, {400, 128, 1}},
+    {5, 5, {128, 140, 128}},   {1, 1, {128, 128, 128}}, {3, 2, {256, 256, 256}},
+    {50, 7, {0, 1000, 64}},
+};
+
+TEST(EngineVectorDemosaic, MatchesKernelEvaluationForEveryPhaseAndFamily) {
+  ColorConverter probe;
+  if (!probe.UsesVectorForms()) GTEST_SKIP() << "processor without SSE2";
+  for (const VectorCase& c : kVectorCases) {
+    for (int phase = 0; phase < 4; ++phase) {
+      for (Family family : {Family::kColorWithMatrix, Family::kColor, Family::kGray}) {
+        const std::string where = std::to_string(c.w) + "x" + std::to_string(c.h) + " phase " +
+                                  std::to_string(phase) + " family " +
+                                  std::to_string(static_cast<int>(family));
+        auto e = MakeColorEngine(c.w, c.h, true);
+        e->SetBayerPhase(phase);
+        e->SetRedGain(c.gains.red);
+        e->SetGreenGain(c.gains.green);
+        e->SetBlueGain(c.gains.blue);
+        e->SetColorFlag(family != Family::kGray);
+        if (family == Family::kColorWithMatrix) {
+          e->SetContrast(3);
+          e->SetSaturation(-4);
+          e->SetHue(40);
+          e->SetBrightness(-20);
+        }
+        const auto mosaic = RandomMosaic(c.w, c.h, 1000u + phase * 7u + c.w);
+        ASSERT_TRUE(Submit(*e, mosaic)) << where;
+        ColorMatrixStage stage;
+        stage.SetContrast(3);
+        stage.SetSaturation(-4);
+        stage.SetHue(40);
+        stage.SetBrightness(-20);
+        const auto expected =
+            ReferenceVector(mosaic, c.w, c.h, phase, c.gains, family, stage.FixedProduct());
+        int mismatches = 0;
+        for (int y = 0; y < c.h && mismatches < 3; ++y) {
+          for (int x = 0; x < c.w && mismatches < 3; ++x) {
+            const Bgra got = PixelAt(e->OutputBuffer(), c.w, x, y);
+            const Bgra& want = expected[static_cast<size_t>(y) * c.w + x];
+            if (!(got == want)) {
+              ++mismatches;
+              ADD_FAILURE() << where << " at (" << x << "," << y << "): got " << got.b << ","
+                            << got.g << "," << got.r << "," << got.a << " want " << want.b << ","
+                            << want.g << "," << want.r;
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+// Bilinear reference: red (blue) at the centre of the 2x2 block whose bottom
+// right sample is (x, y) is a tent filter over the samples of that colour,
+// weight (4 - |2 dx|) * (4 - |2 dy|) for offsets dx, dy of +-1/2 or +-3/2
+// from the centre; green is the mean of the block's two greens.
+Bgra ReferenceBilinear(const std::vector<uint8_t>& m, int w, int phase, int x, int y,
+                       const EngineGains& g) {
+  int sums[2] = {0, 0};  // red, blue
+  int greens = 0;
+  for (int sy = y - 2; sy <= y + 1; ++sy) {
+    for (int sx = x - 2; sx <= x + 1; ++sx) {
+      const int v = m[static_cast<size_t>(sy) * w + sx];
+      const char c = ColourAt(phase, sx, sy);
+      const int twoDx = std::abs(2 * sx - 2 * x + 1);
+      const int twoDy = std::abs(2 * sy - 2 * y + 1);
+      if (c == 'G') {
+        if (twoDx == 1 && twoDy == 1) greens += v;
+      } else {
+        sums[c == 'R' ? 0 : 1] += (4 - twoDx) * (4 - twoDy) * v;
+      }
+    }
+  }
+  auto limited = [](long long product) {
+    return product >= 0x80000 ? 255 : static_cast<int>(product >> 11);
+  };
+  const long long green = static_cast<long long>(g.green) * (greens >> 1);
+  return {limited(static_cast<long long>(sums[1]) * g.blue),
+          green >= 0x8000 ? 255 : static_cast<int>(green >> 7),
+          limited(static_cast<long long>(sums[0]) * g.red), 255};
+}
+
+TEST(EngineScalarDemosaic, MatchesTentFilterAndLeavesTheBorder) {
+  const struct {
+    int w, h;
+    EngineGains gains;
+  } cases[] = {{23, 17, {128, 128, 128}}, {8, 6, {300, 64, 90}}, {5, 5, {1023, 1023, 1}}};
+  for (const auto& c : cases) {
+    for (int phase = 0; phase < 4; ++phase) {
+      auto e = MakeColorEngine(c.w, c.h, false);
+      e->SetBayerPhase(phase);
+      e->SetRedGain(c.gains.red);
+      e->SetGreenGain(c.gains.green);
+      e->SetBlueGain(c.gains.blue);
+      const auto mosaic = RandomMosaic(c.w, c.h, 77u + phase);
+      ASSERT_TRUE(Submit(*e, mosaic));
+      for (int y = 0; y < c.h; ++y) {
+        for (int x = 0; x < c.w; ++x) {
+          const bool interior = x >= 2 && x <= c.w - 3 && y >= 2 && y <= c.h - 3;
+          const Bgra want = interior ? ReferenceBilinear(mosaic, c.w, phase, x, y, c.gains)
+                                     : Bgra{255, 255, 255, 255};
+          ASSERT_EQ(PixelAt(e->OutputBuffer(), c.w, x, y), want)
+              << c.w << "x" << c.h << " phase " << phase << " at " << x << "," << y;
+        }
+      }
+    }
+  }
+}
+
+TEST(EngineScalarDemosaic, TwoGreenAverageWhenColourIsOff) {
+  auto e = MakeColorEngine(9, 7, false);
+  e->SetColorFlag(false);
+  e->SetBayerPhase(2);  // R G / G B: the block at odd x, odd y holds G at (x, y-1) and (x-1, y)
+  const auto mosaic = RandomMosaic(9, 7, 5);
+  ASSERT_TRUE(Submit(*e, mosaic));
+  const int x = 3, y = 3;
+  const int v = (mosaic[(y - 1) * 9 + x] + mosaic[y * 9 + x - 1]) >> 1;
+  EXPECT_EQ(PixelAt(e->OutputBuffer(), 9, x, y), (Bgra{v, v, v, 255}));
+  EXPECT_EQ(PixelAt(e->OutputBuffer(), 9, 1, 1), (Bgra{255, 255, 255, 255}));
+}
+
+// Default gains (128 each) must not tint a gray scene on either path.
+TEST(EngineDemosaic, DefaultGainsAreNeutralOnBothPaths) {
+  ColorConverter probe;
+  for (bool vector : {false, true}) {
+    if (vector && !probe.UsesVectorForms()) continue;
+    for (int v : {0, 1, 97, 128, 200, 255}) {
+      auto e = MakeColorEngine(20, 12, vector);
+      ASSERT_TRUE(Submit(*e, std::vector<uint8_t>(240, static_cast<uint8_t>(v))));
+      for (int y = 2; y <= 9; ++y) {
+        for (int x = 2; x <= 17; ++x) {
+          ASSERT_EQ(PixelAt(e->OutputBuffer(), 20, x, y), (Bgra{v, v, v, 255}))
+              << (vector ? "vector" : "scalar") << " v=" << v << " at " << x << "," << y;
+        }
+      }
+    }
+  }
+}
+
+TEST(EngineGrayConverter, WeightsTheBilinearColours) {
+  // Red 200, green 100, blue 50: (100*59 + 50*11 + 200*30 + 50) / 100 = 125.
+  for (int phase = 0; phase < 4; ++phase) {
+    GrayConverter e;
+    e.SetSize(10, 8);
+    e.SetFormat(kEngineFormatGray8);
+    e.SetBayerPhase(phase);
+    ASSERT_TRUE(e.Allocate());
+    ASSERT_TRUE(Submit(e, enginetest::PlaneMosaic(10, 8, phase, 200, 100, 50)));
+    const uint8_t* px = e.GetImageBuffer();
+    const int stride = e.GetStride();
+    EXPECT_EQ(stride, 12);
+    EXPECT_EQ(px[3 * stride + 4], 125) << "phase " << phase;
+    EXPECT_EQ(px[5 * stride + 7], 125) << "phase " << phase;
+    EXPECT_EQ(px[1 * stride + 4], 0) << "the border keeps its zero";
+  }
+}
+
+}  // namespace
+}  // namespace varnel
