@@ -15,9 +15,16 @@ namespace varnel {
 int DemosaicInteriorScalar(const RegionView& v, const BayerGains& g);
 int DemosaicInteriorMmx(const RegionView& v, const BayerGains& g);
 int DemosaicInteriorSse2(const RegionView& v, const BayerGains& g);
+// The SSE2 form twice as wide; bit-identical to it. Runs only where the
+// processor and the system offer AVX2 (HaveDemosaicAvx2).
+int DemosaicInteriorAvx2(const RegionView& v, const BayerGains& g);
 // Whether this build carries the vector forms (only x86 builds do).
 bool HaveDemosaicMmx();
 bool HaveDemosaicSse2();
+// Whether this build carries the AVX2 form and this processor and system can
+// run it (checked once, outside any AVX2 code).
+bool HaveDemosaicAvx2();
+bool DemosaicAvx2Built();
 
 // The two outer rows and columns on each side, 8-bit raw; always scalar.
 int DemosaicBorder(const RegionView& v, const BayerGains& g);

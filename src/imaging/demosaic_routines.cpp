@@ -30,6 +30,10 @@ int DemosaicInteriorSse2Routine(VARNEL_REGION_ROUTINE_PARAMS) {
   (void)extra;
   return RunWithGains<DemosaicInteriorSse2>(VARNEL_REGION_VIEW, user);
 }
+int DemosaicInteriorAvx2Routine(VARNEL_REGION_ROUTINE_PARAMS) {
+  (void)extra;
+  return RunWithGains<DemosaicInteriorAvx2>(VARNEL_REGION_VIEW, user);
+}
 int DemosaicBorderRoutine(VARNEL_REGION_ROUTINE_PARAMS) {
   (void)extra;
   return RunWithGains<DemosaicBorder>(VARNEL_REGION_VIEW, user);
@@ -49,6 +53,18 @@ int DemosaicDeep14Routine(VARNEL_REGION_ROUTINE_PARAMS) {
 int DemosaicDeep16Routine(VARNEL_REGION_ROUTINE_PARAMS) {
   (void)extra;
   return RunWithGains<DeepBody<16>>(VARNEL_REGION_VIEW, user);
+}
+
+bool HaveDemosaicAvx2() {
+#if defined(__i386__) || defined(__x86_64__)
+  // The compiler's check includes the system's support for the AVX register
+  // state, so a processor with AVX2 under a system that does not save it
+  // counts as without.
+  static const bool have = DemosaicAvx2Built() && __builtin_cpu_supports("avx2");
+  return have;
+#else
+  return false;
+#endif
 }
 
 RegionRoutine DeepDemosaicFor(int bitDepthCode) {

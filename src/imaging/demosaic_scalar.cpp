@@ -80,7 +80,16 @@ int DemosaicBorder(const RegionView& v, const BayerGains& g) {
   if (v.Empty()) return 1;
   const int w = v.Width(), h = v.Height();
   const uint32_t kR = GainFactor(g.red), kB = GainFactor(g.blue);
+  DemosaicTaps taps[2][2];
+  for (int py = 0; py < 2; ++py) {
+    for (int px = 0; px < 2; ++px) taps[py][px] = ComputeDemosaicTaps(g.phase, px, py);
+  }
   for (int y = 0; y < h; ++y) {
+    // The four rows a pixel of this row reads (y - 2 .. y + 1), moved inside.
+    const uint8_t* rows[4];
+    for (int dy = -2; dy <= 1; ++dy) {
+      rows[dy + 2] = v.SrcPixel(v.left, v.top + BorderRemap(y + dy, h));
+    }
     const bool borderRow = y < 2 || y >= h - 2;
     uint8_t* dstRow = v.DstPixel(v.left, v.top + y);
     for (int x = 0; x < w; ++x) {
@@ -88,12 +97,13 @@ int DemosaicBorder(const RegionView& v, const BayerGains& g) {
         x = w - 3;  // jump over the interior to the right border
         continue;
       }
-      const DemosaicTaps t = ComputeDemosaicTaps(g.phase, x, y);
+      // Columns 2 .. w-3 read only columns inside the image.
+      const bool inside = x >= 2 && x <= w - 3;
       auto at = [&](int dx, int dy) -> uint32_t {
-        const int sx = BorderRemap(x + dx, w), sy = BorderRemap(y + dy, h);
-        return *v.SrcPixel(v.left + sx, v.top + sy);
+        const int sx = inside ? x + dx : BorderRemap(x + dx, w);
+        return rows[dy + 2][static_cast<ptrdiff_t>(sx) * v.srcBpp];
       };
-      const DemosaicSums s = DemosaicPixelSums(t, at);
+      const DemosaicSums s = DemosaicPixelSums(taps[y & 1][x & 1], at);
       uint8_t* d = dstRow + static_cast<ptrdiff_t>(x) * v.dstBpp;
       d[0] = static_cast<uint8_t>(ApplyGainScalar<8>(s.blue, kB));
       d[1] = static_cast<uint8_t>(std::min<uint32_t>(s.green, 255));

@@ -1,4 +1,9 @@
 // SSE2 demosaic interior: 16 output pixels per step.
+//
+// Every term of the bilinear formula depends only on the parity of the output
+// column, so one step splits each mosaic row into its even and odd columns
+// (eight 16-bit lanes each, by masking and shifting one 16-byte load) and
+// forms the even and the odd outputs without any per-lane selection.
 #include "imaging/demosaic.h"
 
 #include "imaging/demosaic_kernel.h"
@@ -12,71 +17,76 @@ namespace varnel {
 #if defined(__SSE2__)
 namespace {
 
-// One mosaic row around the step, widened to 16 bits (lo = lanes 0..7,
-// hi = lanes 8..15): x0 = 3 s[x] + s[x-2] and x1 = 3 s[x-1] + s[x+1], the two
-// horizontal interpolations, and the samples at x-1 and x for the greens.
+inline __m128i Load16(const uint8_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+inline __m128i Even(__m128i v) { return _mm_and_si128(v, _mm_set1_epi16(0x00FF)); }
+inline __m128i Odd(__m128i v) { return _mm_srli_epi16(v, 8); }
+inline __m128i Add(__m128i a, __m128i b) { return _mm_adds_epu16(a, b); }
+inline __m128i Times3(__m128i a) { return Add(Add(a, a), a); }
+
+// The horizontal interpolation of a row's red or blue samples for the even
+// and odd output columns x0 + 2i and x0 + 2i + 1 (x0 even), and the green of
+// the same row among columns x - 1 and x.
 struct RowTerms {
-  __m128i x0[2], x1[2], prev[2], here[2];
+  __m128i evenH, oddH, evenGreen, oddGreen;
 };
 
-inline RowTerms LoadRowTerms(const uint8_t* p) {
-  const __m128i z = _mm_setzero_si128();
-  const __m128i m2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 2));
-  const __m128i m1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 1));
-  const __m128i c0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  const __m128i p1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+// `colorParity` is the parity of the columns that carry the row's red or blue.
+template <bool kWithGreen>
+inline RowTerms LoadRowTerms(const uint8_t* row, int x0, int colorParity) {
   RowTerms t;
-  const __m128i w[4][2] = {{_mm_unpacklo_epi8(m2, z), _mm_unpackhi_epi8(m2, z)},
-                           {_mm_unpacklo_epi8(m1, z), _mm_unpackhi_epi8(m1, z)},
-                           {_mm_unpacklo_epi8(c0, z), _mm_unpackhi_epi8(c0, z)},
-                           {_mm_unpacklo_epi8(p1, z), _mm_unpackhi_epi8(p1, z)}};
-  for (int h = 0; h < 2; ++h) {
-    t.x0[h] = _mm_adds_epu16(_mm_adds_epu16(w[2][h], w[2][h]), _mm_adds_epu16(w[2][h], w[0][h]));
-    t.x1[h] = _mm_adds_epu16(_mm_adds_epu16(w[1][h], w[1][h]), _mm_adds_epu16(w[1][h], w[3][h]));
-    t.prev[h] = w[1][h];
-    t.here[h] = w[2][h];
+  const __m128i left = Load16(row + x0 - 2), here = Load16(row + x0);
+  if (colorParity == 0) {
+    const __m128i c3 = Times3(Even(here));
+    t.evenH = Add(c3, Even(left));                 // 3 s[x] + s[x-2]
+    t.oddH = Add(c3, Even(Load16(row + x0 + 2)));  // 3 s[x-1] + s[x+1]
+    if (kWithGreen) {
+      t.evenGreen = Odd(left);  // s[x-1]
+      t.oddGreen = Odd(here);   // s[x]
+    }
+  } else {
+    const __m128i leftOdd = Odd(left), hereOdd = Odd(here);
+    t.evenH = Add(Times3(leftOdd), hereOdd);                // 3 s[x-1] + s[x+1]
+    t.oddH = Add(Times3(hereOdd), leftOdd);                 // 3 s[x] + s[x-2]
+    if (kWithGreen) t.evenGreen = t.oddGreen = Even(here);  // s[x], s[x-1]
   }
   return t;
 }
 
-inline __m128i Select(__m128i mask, __m128i a, __m128i b) {
-  return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
+// ((sum >> 4) * k) >> 7; the caller's unsigned pack limits it to 255.
+inline __m128i Gain(__m128i sum, __m128i k) {
+  return _mm_srli_epi16(_mm_mullo_epi16(_mm_srli_epi16(sum, 4), k), 7);
 }
 
-inline __m128i Times3(__m128i a) { return _mm_adds_epu16(_mm_adds_epu16(a, a), a); }
-
-// min(255, ((sum >> 4) * k) >> 7) on 16 lanes, packed to bytes.
-inline __m128i Gain(__m128i lo, __m128i hi, __m128i k) {
-  lo = _mm_srli_epi16(_mm_mullo_epi16(_mm_srli_epi16(lo, 4), k), 7);
-  hi = _mm_srli_epi16(_mm_mullo_epi16(_mm_srli_epi16(hi, 4), k), 7);
-  return _mm_packus_epi16(lo, hi);
-}
-
-// Four B, G, R, 0 pixels -> their 12 B, G, R bytes at the bottom of a register.
-inline __m128i Pack4(__m128i p) {
+// Four B, G, R, 0 pixels -> 12 bytes at d, written as two overlapping 8-byte
+// stores (the last 2 bytes of the second land on the next pixel, which the
+// caller writes afterwards).
+inline void Store4(uint8_t* d, __m128i p) {
   const __m128i keepLow3 = _mm_set_epi32(0, 0x00FFFFFF, 0, 0x00FFFFFF);
   const __m128i keepMid3 = _mm_set_epi32(0x0000FFFF, static_cast<int>(0xFF000000u), 0x0000FFFF,
                                          static_cast<int>(0xFF000000u));
   const __m128i c =
       _mm_or_si128(_mm_and_si128(p, keepLow3), _mm_and_si128(_mm_srli_epi64(p, 8), keepMid3));
-  return _mm_or_si128(_mm_move_epi64(c),
-                      _mm_slli_si128(_mm_unpackhi_epi64(c, _mm_setzero_si128()), 6));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(d), c);
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(d + 6), _mm_unpackhi_epi64(c, c));
 }
 
-// Stores 16 pixels of B, G, R bytes as 48 interleaved bytes.
-inline void StoreBgr16(uint8_t* d, __m128i b, __m128i g, __m128i r) {
+// Even and odd B, G, R (16-bit lanes, at most 510) -> 16 pixels at d.
+inline void StoreBgr16(uint8_t* d, __m128i be, __m128i bo, __m128i ge, __m128i go, __m128i re,
+                       __m128i ro) {
   const __m128i z = _mm_setzero_si128();
-  const __m128i bgL = _mm_unpacklo_epi8(b, g), bgH = _mm_unpackhi_epi8(b, g);
-  const __m128i rzL = _mm_unpacklo_epi8(r, z), rzH = _mm_unpackhi_epi8(r, z);
-  const __m128i q0 = Pack4(_mm_unpacklo_epi16(bgL, rzL));
-  const __m128i q1 = Pack4(_mm_unpackhi_epi16(bgL, rzL));
-  const __m128i q2 = Pack4(_mm_unpacklo_epi16(bgH, rzH));
-  const __m128i q3 = Pack4(_mm_unpackhi_epi16(bgH, rzH));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_or_si128(q0, _mm_slli_si128(q1, 12)));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16),
-                   _mm_or_si128(_mm_srli_si128(q1, 4), _mm_slli_si128(q2, 8)));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 32),
-                   _mm_or_si128(_mm_srli_si128(q2, 8), _mm_slli_si128(q3, 4)));
+  const __m128i b = _mm_packus_epi16(be, bo), g = _mm_packus_epi16(ge, go);
+  const __m128i r = _mm_packus_epi16(re, ro);
+  const __m128i bgEven = _mm_unpacklo_epi8(b, g), bgOdd = _mm_unpackhi_epi8(b, g);
+  const __m128i rEven = _mm_unpacklo_epi8(r, z), rOdd = _mm_unpackhi_epi8(r, z);
+  const __m128i evenLo = _mm_unpacklo_epi16(bgEven, rEven),
+                evenHi = _mm_unpackhi_epi16(bgEven, rEven);
+  const __m128i oddLo = _mm_unpacklo_epi16(bgOdd, rOdd), oddHi = _mm_unpackhi_epi16(bgOdd, rOdd);
+  Store4(d, _mm_unpacklo_epi32(evenLo, oddLo));
+  Store4(d + 12, _mm_unpackhi_epi32(evenLo, oddLo));
+  Store4(d + 24, _mm_unpacklo_epi32(evenHi, oddHi));
+  Store4(d + 36, _mm_unpackhi_epi32(evenHi, oddHi));
 }
 
 }  // namespace
@@ -91,10 +101,8 @@ int DemosaicInteriorSse2(const RegionView& v, const BayerGains& g) {
   const uint32_t kR = GainFactor(g.red), kB = GainFactor(g.blue);
   const __m128i vkR = _mm_set1_epi16(static_cast<short>(kR));
   const __m128i vkB = _mm_set1_epi16(static_cast<short>(kB));
-  // Steps start at an even column, so lane parity is column parity. M marks the
-  // lanes whose column carries red (and therefore not blue).
-  const int redCol = (g.phase >> 1) & 1;
-  const __m128i m = redCol == 0 ? _mm_set1_epi32(0x0000FFFF) : _mm_set1_epi32(0xFFFF0000);
+  // Column parity of red (blue has the other), counted from the rectangle.
+  const int redParity = (g.phase >> 1) & 1, blueParity = redParity ^ 1;
   for (int y = 2; y <= h - 3; ++y) {
     const bool redHere = CanonicalRow(g.phase, y) == 1;
     const int redA = redHere ? y : y - 1, redC = redHere ? y - 2 : y + 1;
@@ -105,21 +113,20 @@ int DemosaicInteriorSse2(const RegionView& v, const BayerGains& g) {
     const uint8_t* rowBC = v.SrcPixel(v.left, v.top + blueC);
     uint8_t* dstRow = v.DstPixel(v.left, v.top + y);
     int x = 2;
-    for (; x + 15 <= w - 3; x += 16) {
-      const RowTerms ra = LoadRowTerms(rowRA + x), rc = LoadRowTerms(rowRC + x);
-      const RowTerms ba = LoadRowTerms(rowBA + x), bc = LoadRowTerms(rowBC + x);
-      __m128i sr[2], sb[2], gr[2];
-      for (int k = 0; k < 2; ++k) {
-        sr[k] =
-            _mm_adds_epu16(Times3(Select(m, ra.x0[k], ra.x1[k])), Select(m, rc.x0[k], rc.x1[k]));
-        sb[k] =
-            _mm_adds_epu16(Times3(Select(m, ba.x1[k], ba.x0[k])), Select(m, bc.x1[k], bc.x0[k]));
-        gr[k] = _mm_srli_epi16(
-            _mm_adds_epu16(Select(m, ra.prev[k], ra.here[k]), Select(m, ba.here[k], ba.prev[k])),
-            1);
-      }
-      StoreBgr16(dstRow + 3 * x, Gain(sb[0], sb[1], vkB), _mm_packus_epi16(gr[0], gr[1]),
-                 Gain(sr[0], sr[1], vkR));
+    // A step reads columns x - 2 .. x + 17 and its last store spills 2 bytes
+    // into pixel x + 16, which must still be an interior pixel written later.
+    for (; x + 19 <= w; x += 16) {
+      const RowTerms ra = LoadRowTerms<true>(rowRA, x, redParity);
+      const RowTerms rc = LoadRowTerms<false>(rowRC, x, redParity);
+      const RowTerms ba = LoadRowTerms<true>(rowBA, x, blueParity);
+      const RowTerms bc = LoadRowTerms<false>(rowBC, x, blueParity);
+      const __m128i re = Gain(Add(Times3(ra.evenH), rc.evenH), vkR);
+      const __m128i ro = Gain(Add(Times3(ra.oddH), rc.oddH), vkR);
+      const __m128i be = Gain(Add(Times3(ba.evenH), bc.evenH), vkB);
+      const __m128i bo = Gain(Add(Times3(ba.oddH), bc.oddH), vkB);
+      const __m128i ge = _mm_srli_epi16(Add(ra.evenGreen, ba.evenGreen), 1);
+      const __m128i go = _mm_srli_epi16(Add(ra.oddGreen, ba.oddGreen), 1);
+      StoreBgr16(dstRow + 3 * x, be, bo, ge, go, re, ro);
     }
     if (x <= w - 3) DemosaicRowVectorTail(v, g.phase, kR, kB, y, x, w - 3);
   }

@@ -30,7 +30,8 @@ int RunWhole(DibImage& target, RegionRoutine routine, const DibImage& source) {
 RegionRoutine DemosaicRoutineFor(VectorForm form) {
   switch (form) {
     case VectorForm::kSse2:
-      return DemosaicInteriorSse2Routine;
+      // The AVX2 form gives the SSE2 form's result bit for bit, faster.
+      return HaveDemosaicAvx2() ? DemosaicInteriorAvx2Routine : DemosaicInteriorSse2Routine;
     case VectorForm::kMmx:
       return DemosaicInteriorMmxRoutine;
     default:

@@ -26,6 +26,8 @@ namespace varnel {
 int DemosaicInteriorScalarRoutine(VARNEL_REGION_ROUTINE_PARAMS);
 int DemosaicInteriorMmxRoutine(VARNEL_REGION_ROUTINE_PARAMS);
 int DemosaicInteriorSse2Routine(VARNEL_REGION_ROUTINE_PARAMS);
+// The SSE2 form twice as wide, bit-identical to it; only where HaveDemosaicAvx2().
+int DemosaicInteriorAvx2Routine(VARNEL_REGION_ROUTINE_PARAMS);
 // 8-bit raw: the two outer rows and columns on each side.
 int DemosaicBorderRoutine(VARNEL_REGION_ROUTINE_PARAMS);
 // 16-bit raw to 48 or 64 bits with 10, 12, 14 or 16 significant bits.

@@ -223,6 +223,7 @@ struct VectorFormCase {
   RegionRoutine routine;
   bool (*built)();
   int32_t bit;
+  friend void PrintTo(const VectorFormCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class VectorDemosaicTest : public ::testing::TestWithParam<VectorFormCase> {
@@ -303,8 +304,24 @@ INSTANTIATE_TEST_SUITE_P(Forms, VectorDemosaicTest,
                          ::testing::Values(VectorFormCase{"mmx", DemosaicInteriorMmxRoutine,
                                                           HaveDemosaicMmx, kCpuMmx},
                                            VectorFormCase{"sse2", DemosaicInteriorSse2Routine,
-                                                          HaveDemosaicSse2, kCpuSse2}),
+                                                          HaveDemosaicSse2, kCpuSse2},
+                                           VectorFormCase{"avx2", DemosaicInteriorAvx2Routine,
+                                                          HaveDemosaicAvx2, kCpuSse2}),
                          [](const auto& info) { return info.param.name; });
+
+TEST(VectorDemosaicAgreementTest, Avx2IsBitIdenticalToSse2) {
+  if (!HaveDemosaicAvx2()) GTEST_SKIP() << "no AVX2 on this processor or build";
+  const int sizes[][2] = {{5, 5}, {38, 6}, {39, 7}, {70, 9}, {131, 12}, {37, 18}};
+  for (const auto& size : sizes) {
+    const Plane raw = RandomMosaic(size[0], size[1], size[0] + 17 * size[1]);
+    for (int phase = 0; phase < 4; ++phase) {
+      const BayerGains g = Gains(phase, phase == 0 ? 100 : 187, 100, phase == 3 ? 200 : 33);
+      EXPECT_EQ(Demosaic(DemosaicInteriorAvx2Routine, raw, g).bytes,
+                Demosaic(DemosaicInteriorSse2Routine, raw, g).bytes)
+          << size[0] << "x" << size[1] << " phase " << phase;
+    }
+  }
+}
 
 TEST(VectorDemosaicAgreementTest, MmxAndSse2AreIdentical) {
   CpuFeatures cpu{};
