@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# Runs a test program against a freshly mounted varnel-camsim and unmounts it
+# afterwards, whatever the test's outcome.
+#
+#   run_with_camsim.sh [--wine] CAMSIM PROGRAM [ARGS...]
+#
+# Native: the mount gets a private drives directory (VARNEL_DRIVES) with the
+# letter's two entries. --wine: the entries go into the Wine prefix's
+# dosdevices instead, and PROGRAM runs through cmake/wine-run.sh.
+# The test program learns the letter from VARNEL_CAMSIM_LETTER and the mount
+# from VARNEL_CAMSIM_MOUNT. Exit 77 (skip) when the daemon or FUSE is missing.
+set -u
+
+wine=0
+if [ "${1:-}" = "--wine" ]; then
+  wine=1
+  shift
+fi
+camsim="${1:-}"
+shift || true
+if [ -z "$camsim" ] || [ ! -x "$camsim" ]; then
+  echo "SKIP: varnel-camsim not found at '${camsim}' (build the native tree, or set VARNEL_CAMSIM)"
+  exit 77
+fi
+if [ ! -e /dev/fuse ] || ! command -v fusermount3 >/dev/null 2>&1; then
+  echo "SKIP: FUSE is not available on this machine"
+  exit 77
+fi
+
+letter="${VARNEL_CAMSIM_LETTER:-v}"
+work="$(mktemp -d "${TMPDIR:-/tmp}/varnel-camsim.XXXXXX")"
+mnt="$work/mnt"
+mkdir -p "$mnt"
+pid=""
+
+cleanup() {
+  if [ -n "$pid" ]; then
+    kill -TERM "$pid" 2>/dev/null
+    for _ in $(seq 50); do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -KILL "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  fi
+  if mountpoint -q "$mnt"; then
+    fusermount3 -u "$mnt" 2>/dev/null || fusermount3 -uz "$mnt" 2>/dev/null
+  fi
+  # Never remove anything while something is still mounted below it.
+  if ! mountpoint -q "$mnt"; then
+    rm -rf "$work"
+  fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+if [ "$wine" = 1 ]; then
+  program="$1"
+  export WINEARCH=win32
+  export WINEDEBUG="${WINEDEBUG:--all}"
+  if [ -z "${WINEPREFIX:-}" ]; then
+    export WINEPREFIX="${VARNEL_WINEPREFIX:-$(dirname "$(realpath "$program")")/../wineprefix}"
+  fi
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  (
+    flock 9
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+      wineboot -i >/dev/null 2>&1 || true
+      wineserver -w || true
+    fi
+  ) 9>"$WINEPREFIX.lock"
+  drives="$WINEPREFIX/dosdevices"
+else
+  drives="$work/drives"
+  mkdir -p "$drives"
+  export VARNEL_DRIVES="$drives"
+fi
+
+"$camsim" ${VARNEL_CAMSIM_ARGS:-} --link "$drives:$letter" "$mnt" &
+pid=$!
+for _ in $(seq 100); do
+  if [ -e "$drives/$letter::" ] && mountpoint -q "$mnt"; then
+    break
+  fi
+  if ! kill -0 "$pid" 2>/dev/null; then
+    echo "varnel-camsim exited before mounting"
+    pid=""
+    exit 1
+  fi
+  sleep 0.1
+done
+if ! mountpoint -q "$mnt"; then
+  echo "varnel-camsim did not mount $mnt"
+  exit 1
+fi
+
+export VARNEL_CAMSIM_LETTER="$letter"
+export VARNEL_CAMSIM_MOUNT="$mnt"
+if [ "$wine" = 1 ]; then
+  "$(dirname "$0")/../../cmake/wine-run.sh" "$@"
+else
+  "$@"
+fi
