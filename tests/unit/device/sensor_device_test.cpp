@@ -3,7 +3,9 @@
 // or deferred while streaming, and the attach sequence with its frame sizes.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -542,6 +544,37 @@ TEST(SensorDeviceTest, PrepareStartFailureFailsTheAttach) {
   rig.head->SetFaults(faults);
   EXPECT_FALSE(rig.sensor->AttachEngine(&rig.engine));
   for (const RunExchange& run : rig.head->RunLog()) EXPECT_FALSE(run.run) << "never ran";
+}
+
+// Settings changed on the application thread while the reader thread applies
+// changes between frames: whatever the interleaving, the camera ends up with
+// the last value of every setting.
+TEST(SensorDeviceThreadsTest, NoChangeIsLostWhileChangesAreApplied) {
+  SensorOnHead rig(kModelHXA1);
+  SensorDevice& sensor = *rig.sensor;
+  ASSERT_TRUE(rig.Attach());
+  rig.owner.running = true;
+  std::atomic<bool> done{false};
+  std::thread reader([&] {
+    while (!done.load()) sensor.ApplyPendingChanges();
+  });
+  constexpr int kRounds = 300;
+  for (int i = 1; i <= kRounds; ++i) {
+    sensor.SetGlobalGain(i % 64);
+    sensor.SetExposureTime(1000 + i);
+    sensor.SetMirrorH(static_cast<uint8_t>(i & 1));
+    sensor.RequestWriteRegister(40, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i));
+  }
+  done.store(true);
+  reader.join();
+  sensor.ApplyPendingChanges();
+  EXPECT_EQ(sensor.GetPendingChanges(), 0u);
+  EXPECT_EQ(rig.head->PeekRegister(53), static_cast<uint32_t>(kRounds % 64));
+  EXPECT_EQ(rig.head->PeekRegister(9), static_cast<uint32_t>(1000 + kRounds));
+  EXPECT_EQ(rig.head->PeekRegister(32) & 0x4000, 0u) << "last mirror setting was off";
+  EXPECT_EQ(rig.head->PeekRegister(40), static_cast<uint32_t>(kRounds));
+  // Every mirror change the camera took moved the phase; off again means back to 0.
+  EXPECT_EQ(rig.engine.phase, 0);
 }
 
 }  // namespace
