@@ -1,8 +1,13 @@
 #include "instance/camera_instance.h"
 
+#include <cstdio>
 #include <new>
 
+#include "device/sensor_device.h"
+#include "driver/camera_driver.h"
+#include "driver/model_factory.h"
 #include "imagefile/dib_image.h"
+#include "instance/drive_enumeration.h"
 #include "platform/clock.h"
 
 namespace varnel {
@@ -25,6 +30,15 @@ constexpr ColorModeEntry kColorModes[] = {
     {768, kColorClassBgr64, 2}, {896, kColorClassBgr64, 3}, {64, kColorClassBgr64, 4},
 };
 
+// Device names: 256-byte slots, at least ten of them, and the smallest buffer
+// Varnel_GetDeviceName refuses.
+constexpr int kNameSlotSize = 256;
+constexpr int kMinNameSlots = 10;
+constexpr int kMinDeviceNameSize = 18;
+
+// How long a register read waits for the camera's answer.
+constexpr uint32_t kRegisterReadWaitMs = 100;
+
 }  // namespace
 
 CameraInstance::CameraInstance() {
@@ -39,10 +53,18 @@ CameraInstance::CameraInstance() {
 }
 
 CameraInstance::~CameraInstance() {
-  // Saving the analog, filter and gray settings, closing the preview window and
-  // disposing of the current driver belong to parts of the library that are
-  // not wired to the instance yet; until they are, an instance never holds a
-  // driver, a window or anything to save.
+  // Saving the analog, filter and gray settings waits for the settings store,
+  // and there is no preview window to destroy until the preview exists.
+  // Stopping acquisition gives a held frame engine back to its driver.
+  if (currentDriver_ != nullptr) {
+    StopAcquisition();
+    if (frameEngine_ != nullptr) currentDriver_->DestroyEngine(frameEngine_);
+    frameEngine_ = nullptr;
+    currentDriver_ = nullptr;
+  }
+  // Every driver built is disposed of, not only the current one: a driver
+  // that was current earlier may still hold an open volume or an engine.
+  drivers_.clear();
   for (DibImage*& image : classImages_) {
     delete image;
     image = nullptr;
@@ -53,8 +75,17 @@ CameraInstance::~CameraInstance() {
 
 bool CameraInstance::Initialise(WindowHandle window) {
   DetectCpuFeatures(&cpuFeatures_);
-  // The model factory is not part of the library yet, so no driver is built
-  // and none becomes current.
+  if (currentDriver_ == nullptr) {
+    drivers_.clear();
+    for (int index = 0; index < kModelCount; ++index) {
+      std::unique_ptr<CameraDriver> driver = CreateCameraDriver(ModelCodeAt(index));
+      if (driver) drivers_.push_back(std::move(driver));
+    }
+    if (!drivers_.empty()) {
+      currentDriver_ = drivers_.front().get();
+      currentDriver_->AddListener(this);
+    }
+  }
   for (DibImage*& image : classImages_) {
     if (image == nullptr) image = new (std::nothrow) DibImage;
   }
@@ -71,8 +102,9 @@ bool CameraInstance::Initialise(WindowHandle window) {
 }
 
 void CameraInstance::Notify(int /*eventCode*/, ColorEngine* /*engine*/) {
-  // Frames arrive only from a current driver, and none can be current yet;
-  // the per-frame path is added together with the driver.
+  // The per-frame path arrives with the acquisition operations; until then no
+  // stream is started by the instance, and a frame or state event has no
+  // effect. Register results are read from the record the driver fills.
 }
 
 int CameraInstance::CameraOperationFailure(int failureValue) {
@@ -80,19 +112,105 @@ int CameraInstance::CameraOperationFailure(int failureValue) {
   return failureValue;
 }
 
+SensorDevice& CameraInstance::Sensor() const { return *currentDriver_->GetSensorDevice(); }
+
 ModelCode CameraInstance::CurrentModel() const {
-  // Without a driver there is no model; the limits then fall back to 800 x 600.
-  return 0;
+  return currentDriver_ != nullptr ? currentDriver_->GetModelCode() : 0;
+}
+
+void CameraInstance::StopAcquisition() {
+  if (currentDriver_ == nullptr) return;
+  const int state = currentDriver_->GetState();
+  if (previewState_ == kPreviewIdle && state != kDriverRunning) return;
+  previewState_ = kPreviewIdle;
+  workerRun_ = 0;
+  Sensor().SetTriggerMode(0);
+  currentDriver_->Stop();
+  if (frameEngine_ != nullptr) {
+    currentDriver_->DestroyEngine(frameEngine_);
+    frameEngine_ = nullptr;
+  }
 }
 
 // ---- device and camera type ----
 
-int CameraInstance::EnumDevice(char* /*names*/) { return CameraOperationFailure(0); }
+void CameraInstance::EnumerateDrives() { driveCount_ = EnumerateCameraDrives(driveLetters_); }
 
-int CameraInstance::SetDeviceNumber(int /*index*/) { return CameraOperationFailure(0); }
+int CameraInstance::EnumDevice(char* names) {
+  if (!HasDriver()) return CameraOperationFailure(0);
+  if (names == nullptr) {
+    RecordError(kErrorRange);
+    return 0;
+  }
+  EnumerateDrives();
+  const int slots = driveCount_ > kMinNameSlots ? driveCount_ : kMinNameSlots;
+  for (int i = 0; i < slots; ++i) {
+    char* slot = names + i * kNameSlotSize;
+    if (i < driveCount_) {
+      std::snprintf(slot, kNameSlotSize, "%c:", static_cast<char>(driveLetters_[i]));
+    } else {
+      slot[0] = '\0';
+    }
+  }
+  return driveCount_;
+}
 
-int CameraInstance::GetDeviceName(int /*index*/, char* /*name*/, int /*size*/) {
-  return CameraOperationFailure(0);
+int CameraInstance::SetDeviceNumber(int index) {
+  if (!HasDriver()) return CameraOperationFailure(0);
+  if (index < 0 || index >= driveCount_) {
+    RecordError(kErrorDeviceSelect);
+    return 0;
+  }
+  // A failed selection has recorded error 2; the call still reports that the
+  // index was in the list.
+  SelectDevice(index, currentDriverIndex_);
+  return 1;
+}
+
+int CameraInstance::GetDeviceName(int index, char* name, int size) {
+  if (!HasDriver()) return CameraOperationFailure(0);
+  if (size <= kMinDeviceNameSize || name == nullptr) {
+    RecordError(kErrorRange);
+    return 0;
+  }
+  EnumerateDrives();
+  if (index < 0 || index >= driveCount_) return 0;
+  std::snprintf(name, static_cast<size_t>(size), "%c:", static_cast<char>(driveLetters_[index]));
+  return 1;
+}
+
+bool CameraInstance::SelectDevice(int driveIndex, int driverIndex) {
+  if (driverIndex < 0 || driverIndex >= static_cast<int>(drivers_.size())) {
+    RecordError(kErrorDeviceSelect);
+    return false;
+  }
+  CameraDriver* driver = drivers_[driverIndex].get();
+  if (driver != currentDriver_) {
+    currentDriver_ = driver;
+    currentDriver_->AddListener(this);
+  }
+  // The index follows the driver at once, also when the drive letter is
+  // refused below: Varnel_GetCameraType must name the driver actually in use.
+  currentDriverIndex_ = driverIndex;
+  const int letter = driveIndex >= 0 && driveIndex < kMaxDriveSlots ? driveLetters_[driveIndex] : 0;
+  if (!Sensor().SetDriveLetter(static_cast<char16_t>(letter))) {
+    RecordError(kErrorDeviceSelect);
+    return false;
+  }
+  selectedDrive_ = driveIndex;
+  return true;
+}
+
+void CameraInstance::CheckWindowOrUseFullArea() {
+  const ModelLimits limits = Limits();
+  if (WindowFits(window_, subSample_, limits)) return;
+  RecordError(kErrorCaptureWindow);
+  window_.hTotal = limits.maxWidth;
+  window_.vTotal = limits.maxHeight;
+  window_.width = limits.maxWidth;
+  window_.height = limits.maxHeight;
+  window_.hStart = 0;
+  window_.vStart = 0;
 }
 
 int CameraInstance::SetCameraType(int type) {
@@ -102,28 +220,94 @@ int CameraInstance::SetCameraType(int type) {
     return 0;
   }
   const int driverIndex = (type == 9 || type == 10) ? 1 : type;
-  // Device selection: the driver at that index becomes current. The list is
-  // empty until the model factory exists, so the selection fails with error 2,
-  // and its outcome, as always, is not checked here.
-  if (driverIndex >= static_cast<int>(drivers_.size())) RecordError(kErrorDeviceSelect);
-  // The stored colour, sub-sample and timing settings are loaded next, also
-  // without a driver. The settings store is not part of the library yet, so
-  // the operation cannot complete and says so instead of claiming success.
-  RecordError(kErrorNotSupported);
-  return 0;
+  SelectDevice(selectedDrive_, driverIndex);  // outcome not checked
+  if (HasDriver()) {
+    EnumerateDrives();
+    // The stored size preset and camera settings come from the settings
+    // store once it exists; until then the instance keeps its own window.
+    CheckWindowOrUseFullArea();
+    Sensor().SetCaptureWindow(window_.hStart, window_.vStart, window_.width, window_.height);
+    previewX_ = 0;
+    previewY_ = 0;
+    previewWidth_ = window_.width;
+    previewHeight_ = window_.height;
+    if (currentDriver_->GetDeliveryMode() == kDeliveryQueued) {
+      currentDriver_->SetDeliveryMode(kDeliveryDirect);
+    }
+    // Without stored analog settings the sensor's own values are the
+    // defaults: taking them keeps the instance and the sensor in step
+    // instead of sending zeros that would darken the picture.
+    globalGain_ = Sensor().GetGlobalGain();
+    exposureTime_ = Sensor().GetExposureTime();
+    mirrorV_ = Sensor().GetMirrorV() != 0 ? 1 : 0;
+    mirrorH_ = Sensor().GetMirrorH() != 0 ? 1 : 0;
+  }
+  return 1;
 }
 
-int CameraInstance::GetCameraInfo(int32_t* /*record*/) { return CameraOperationFailure(0); }
+int CameraInstance::GetCameraInfo(int32_t* record) {
+  if (!HasDriver()) return CameraOperationFailure(0);
+  if (record == nullptr) {
+    RecordError(kErrorRange);
+    return 0;
+  }
+  if (static_cast<uint32_t>(record[0]) < kCameraInfoSize) {
+    RecordError(kErrorMemory);
+    return 0;
+  }
+  const ModelLimits limits = Limits();
+  const ValueRange gain = Sensor().GlobalGainRange();
+  const ValueRange colorGain = Sensor().ChannelGain1Range();
+  const ValueRange exposure = Sensor().ExposureRange();
+  record[1] = limits.maxWidth;
+  record[2] = limits.maxHeight;
+  record[3] = gain.minimum;
+  record[4] = gain.maximum;
+  record[5] = colorGain.minimum;
+  record[6] = colorGain.maximum;
+  record[7] = exposure.minimum;
+  record[8] = exposure.maximum;
+  return 1;
+}
 
 // ---- capture format and sensor settings ----
 
+namespace {
+bool WindowIsFixed(ModelCode model) {
+  return model == kModelHYD4 || model == kModelHZF6 || model == kModelHZG7;
+}
+}  // namespace
+
 int CameraInstance::SetCaptureWindow(int /*width*/, int /*height*/) {
+  if (!HasDriver()) return CameraOperationFailure(0);
+  if (WindowIsFixed(CurrentModel())) {
+    RecordError(kErrorCaptureWindow);
+    return 0;
+  }
+  // The size presets live in the settings store, which is not part of the
+  // library yet.
   return CameraOperationFailure(0);
 }
 
-int CameraInstance::SetCaptureWindowEx(int /*hTotal*/, int /*hStart*/, int /*hEffective*/,
-                                       int /*vTotal*/, int /*vStart*/, int /*vEffective*/) {
-  return CameraOperationFailure(0);
+int CameraInstance::SetCaptureWindowEx(int hTotal, int hStart, int hEffective, int vTotal,
+                                       int vStart, int vEffective) {
+  if (!HasDriver()) return CameraOperationFailure(0);
+  if (WindowIsFixed(CurrentModel())) {
+    RecordError(kErrorCaptureWindow);
+    return 0;
+  }
+  window_.hTotal = hTotal;
+  window_.hStart = hStart;
+  window_.width = hEffective;
+  window_.vTotal = vTotal;
+  window_.vStart = vStart;
+  window_.height = vEffective;
+  if (!WindowFits(window_, subSample_, Limits())) {
+    RecordError(kErrorCaptureWindow);
+    return 0;
+  }
+  Sensor().SetCaptureWindow(hStart, vStart, hEffective, vEffective);
+  return 1;
 }
 
 int CameraInstance::GetCaptureWindowEx(int* hTotal, int* hStart, int* hEffective, int* vTotal,
@@ -183,25 +367,68 @@ int CameraInstance::SetWaitTime(int milliseconds) {
   return 1;
 }
 
-int CameraInstance::SetSyncV(int /*on*/) { return CameraOperationFailure(0); }
-int CameraInstance::SetSyncH(int /*on*/) { return CameraOperationFailure(0); }
+int CameraInstance::SetSyncV(int on) {
+  if (!HasDriver()) return CameraOperationFailure(0);
+  if (!Sensor().SetSyncV(on != 0 ? 1 : 0)) {
+    RecordError(kErrorRegister);
+    return 0;
+  }
+  return 1;
+}
+
+int CameraInstance::SetSyncH(int on) {
+  if (!HasDriver()) return CameraOperationFailure(0);
+  if (!Sensor().SetSyncH(on != 0 ? 1 : 0)) {
+    RecordError(kErrorRegister);
+    return 0;
+  }
+  return 1;
+}
 
 int CameraInstance::GetSyncV(int* flag) {
-  // The flag is written only when no driver is current.
-  if (!HasDriver() && flag != nullptr) *flag = 0;
-  return CameraOperationFailure(-1);
+  if (!HasDriver()) {
+    // The flag is written only when no driver is current.
+    if (flag != nullptr) *flag = 0;
+    return CameraOperationFailure(-1);
+  }
+  return Sensor().GetSyncV() != 0 ? 1 : 0;
 }
 
 int CameraInstance::GetSyncH(int* flag) {
-  // The flag is written only when no driver is current.
-  if (!HasDriver() && flag != nullptr) *flag = 0;
-  return CameraOperationFailure(-1);
+  if (!HasDriver()) {
+    if (flag != nullptr) *flag = 0;
+    return CameraOperationFailure(-1);
+  }
+  return Sensor().GetSyncH() != 0 ? 1 : 0;
 }
 
-int CameraInstance::SetMirrorV(int /*on*/) { return CameraOperationFailure(0); }
-int CameraInstance::SetMirrorH(int /*on*/) { return CameraOperationFailure(0); }
-int CameraInstance::GetMirrorV() { return CameraOperationFailure(0); }
-int CameraInstance::GetMirrorH() { return CameraOperationFailure(0); }
+int CameraInstance::SetMirrorV(int on) {
+  if (!HasDriver()) return CameraOperationFailure(0);
+  mirrorV_ = on != 0 ? 1 : 0;
+  return Sensor().SetMirrorV(static_cast<uint8_t>(mirrorV_)) ? 1 : 0;
+}
+
+int CameraInstance::SetMirrorH(int on) {
+  if (!HasDriver()) return CameraOperationFailure(0);
+  mirrorH_ = on != 0 ? 1 : 0;
+  // On these models a horizontal flip moves the Bayer mosaic by one column,
+  // so the phase the pipeline demosaics with steps on every call.
+  const ModelCode model = CurrentModel();
+  if (model == kModelHXA1 || model == kModelHXB2 || model == kModelHWH8) {
+    filters_.bayerPhase = (filters_.bayerPhase + 2) & 3;
+  }
+  return Sensor().SetMirrorH(static_cast<uint8_t>(mirrorH_)) ? 1 : 0;
+}
+
+int CameraInstance::GetMirrorV() {
+  if (!HasDriver()) return CameraOperationFailure(0);
+  return Sensor().GetMirrorV() != 0 ? 1 : 0;
+}
+
+int CameraInstance::GetMirrorH() {
+  if (!HasDriver()) return CameraOperationFailure(0);
+  return Sensor().GetMirrorH() != 0 ? 1 : 0;
+}
 
 int CameraInstance::SetAutoIris(int mode) {
   if (mode < 0 || mode > 2) {
@@ -217,12 +444,50 @@ int CameraInstance::GetAutoIris(int* valid) const {
   return autoIris_;
 }
 
-int CameraInstance::WriteRegister(int /*address*/, int /*value*/) {
-  return CameraOperationFailure(0);
+int CameraInstance::WriteRegister(int address, int value) {
+  if (!HasDriver()) return CameraOperationFailure(0);
+  if (!Sensor().RequestWriteRegister(address & 0xFF, static_cast<uint8_t>((value >> 8) & 0xFF),
+                                     static_cast<uint8_t>(value & 0xFF))) {
+    RecordError(kErrorRegister);
+    return 0;
+  }
+  return 1;
 }
 
-int CameraInstance::ReadRegister(int /*address*/, int* /*valid*/) {
-  return CameraOperationFailure(0);
+int CameraInstance::ReadRegister(int address, int* valid) {
+  if (!HasDriver()) return CameraOperationFailure(0);
+  constexpr uint8_t kNoAnswerHigh = 0xFD;
+  constexpr uint8_t kNoAnswerLow = 0xB3;
+  uint8_t high = kNoAnswerHigh;
+  uint8_t low = kNoAnswerLow;
+  RegisterResultRecord record = GetRegisterResult();
+  record.high = kNoAnswerHigh;
+  record.low = kNoAnswerLow;
+  SetRegisterResult(record);
+
+  bool answered = false;
+  if (Sensor().RequestReadRegister(address & 0xFF, &high, &low)) {
+    // A read deferred to a streaming driver's reader is answered through the
+    // register-result record within this pause.
+    CurrentClock().Sleep(kRegisterReadWaitMs);
+    if (previewState_ == kPreviewPreviewing) {
+      const RegisterResultRecord answer = GetRegisterResult();
+      high = static_cast<uint8_t>(answer.high);
+      low = static_cast<uint8_t>(answer.low);
+    }
+    answered = !(high == kNoAnswerHigh && low == kNoAnswerLow);
+  }
+  if (!answered) {
+    record = GetRegisterResult();
+    record.high = 0;
+    record.low = 0;
+    SetRegisterResult(record);
+    if (valid != nullptr) *valid = 0;
+    RecordError(kErrorRegister);
+    return 0;
+  }
+  if (valid != nullptr) *valid = 1;
+  return (high << 8) | low;
 }
 
 int CameraInstance::SetFilterValue(int id, int value) {
@@ -236,9 +501,16 @@ int CameraInstance::SetFilterValue(int id, int value) {
     case FilterOutcome::kSensor:
       break;
   }
-  // Global gain and exposure time go to the sensor, which is reached through
-  // the driver.
-  return CameraOperationFailure(0);
+  // Global gain and exposure time go to the sensor at once; its answer is
+  // not checked (it keeps them for its register hooks).
+  if (id == kFilterGlobalGain) {
+    globalGain_ = value;
+    Sensor().SetGlobalGain(value);
+  } else {
+    exposureTime_ = value;
+    Sensor().SetExposureTime(value);
+  }
+  return 1;
 }
 
 int CameraInstance::GetFilterValue(int id, int* valid) {
@@ -258,8 +530,7 @@ int CameraInstance::GetFilterValue(int id, int* valid) {
     case FilterOutcome::kSensor:
       break;
   }
-  if (valid != nullptr) *valid = 0;
-  return CameraOperationFailure(0);
+  return id == kFilterGlobalGain ? Sensor().GetGlobalGain() : Sensor().GetExposureTime();
 }
 
 // ---- acquisition, images and windows ----
@@ -287,17 +558,18 @@ int CameraInstance::SnapShot(void* /*buffer*/, int /*size*/, int /*bottomUp*/) {
 
 int CameraInstance::Capture() { return CameraOperationFailure(0); }
 int CameraInstance::StartPreview() { return CameraOperationFailure(0); }
-int CameraInstance::StopPreview() { return CameraOperationFailure(0); }
+int CameraInstance::StopPreview() {
+  if (!HasDriver()) return CameraOperationFailure(0);
+  StopAcquisition();
+  return 1;
+}
 
 int CameraInstance::Close() {
-  // There is never a preview window to destroy yet. The stop that follows
-  // needs a driver; without one it records error 1, and closing still
-  // reports 1 because there is nothing left open.
-  if (!HasDriver()) {
-    RecordError(kErrorNoDriver);
-    return 1;
-  }
-  return CameraOperationFailure(0);
+  // There is no preview window to destroy until the preview exists. The stop
+  // that follows needs a driver; without one it records error 1, and closing
+  // still reports 1 because nothing is left open.
+  StopPreview();
+  return 1;
 }
 
 int CameraInstance::GetImage(void* /*buffer*/, int /*size*/, int /*bottomUp*/) {

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "api/error_stack.h"
@@ -23,6 +24,7 @@
 #include "imaging/filter_settings.h"
 #include "instance/filter_store.h"
 #include "driver/frame_listener.h"
+#include "instance/drive_enumeration.h"
 #include "instance/model_limits.h"
 #include "platform/window_messages.h"
 
@@ -31,6 +33,7 @@ namespace varnel {
 class CameraDriver;
 class ColorEngine;
 class DibImage;
+class SensorDevice;
 
 // Acquisition state of an instance.
 enum PreviewState : int {
@@ -139,6 +142,8 @@ class CameraInstance : public FrameListener {
 
   // ---- read access for the per-frame path and for tests ----
   bool HasDriver() const { return currentDriver_ != nullptr; }
+  CameraDriver* CurrentDriver() const { return currentDriver_; }
+  int DriverCount() const { return static_cast<int>(drivers_.size()); }
   ModelCode CurrentModel() const;
   ModelLimits Limits() const { return LimitsForModel(HasDriver(), CurrentModel()); }
   int GetColorClass() const { return colorClass_; }
@@ -153,10 +158,23 @@ class CameraInstance : public FrameListener {
   // With one, the operation is not wired to the driver yet and reports
   // error 11 rather than claim a success it did not achieve.
   int CameraOperationFailure(int failureValue);
+  // The current driver's sensor; only called when a driver is current.
+  SensorDevice& Sensor() const;
+  // Drive enumeration into the drive count and letters.
+  void EnumerateDrives();
+  // Makes the driver at `driverIndex` current and gives it the letter in drive
+  // slot `driveIndex`. Records error 2 and returns false when either fails.
+  bool SelectDevice(int driveIndex, int driverIndex);
+  // Runs the size check on the window fields; on failure records error 7 and
+  // puts the model's full sensor area in their place.
+  void CheckWindowOrUseFullArea();
+  // Stops acquisition: back to Idle, trigger mode off, driver stopped, the
+  // frame engine given back. Nothing happens when Idle and not streaming.
+  void StopAcquisition();
 
   // Driver list and current driver (FrameListener's register-result record
   // comes first, from the base).
-  std::vector<CameraDriver*> drivers_;
+  std::vector<std::unique_ptr<CameraDriver>> drivers_;
   CameraDriver* currentDriver_ = nullptr;
   ColorEngine* frameEngine_ = nullptr;
   CpuFeatures cpuFeatures_{};
@@ -217,7 +235,7 @@ class CameraInstance : public FrameListener {
 
   int currentDriverIndex_ = 0;
   int driveCount_ = 0;
-  int driveLetters_[32] = {};
+  int driveLetters_[kMaxDriveSlots] = {};
   int selectedDrive_ = 0;
 };
 

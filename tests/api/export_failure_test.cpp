@@ -202,6 +202,7 @@ void ExpectEveryExportFails(CameraHandle handle, const char* what) {
 TEST(ExportFailureTest, UnknownHandlesGiveTheFailureValue) {
   const CameraHandle live = Varnel_Initialize(nullptr);
   ASSERT_NE(live, 0u);
+  ASSERT_EQ(Varnel_SetColorMode(live, 36), 1);
   const CameraHandle unknown[] = {0,
                                   1,
                                   live + 1,
@@ -212,9 +213,9 @@ TEST(ExportFailureTest, UnknownHandlesGiveTheFailureValue) {
     if (handle == live) continue;
     ExpectEveryExportFails(handle, ("handle " + std::to_string(handle)).c_str());
   }
-  // None of those calls reached the live instance: only its own
-  // initialisation code is pending.
-  EXPECT_EQ(Varnel_GetLastError(live), 5);
+  // None of those calls reached the live instance: its colour mode is the one
+  // it was given, and no error is pending on it.
+  EXPECT_EQ(Varnel_GetColorMode(live), 36);
   EXPECT_EQ(Varnel_GetLastError(live), 0);
   EXPECT_EQ(Varnel_Release(live), 1);
 }

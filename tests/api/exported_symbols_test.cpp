@@ -51,15 +51,19 @@ TEST_F(SharedLibraryTest, LoadedCopyWorks) {
   using Version = uint32_t (*)();
   using Initialize = uintptr_t (*)(void*);
   using HandleCall = int (*)(uintptr_t);
+  using HandleIntCall = int (*)(uintptr_t, int);
   auto version = reinterpret_cast<Version>(dlsym(library_, "Varnel_GetDllVersion"));
   auto initialize = reinterpret_cast<Initialize>(dlsym(library_, "Varnel_Initialize"));
   auto lastError = reinterpret_cast<HandleCall>(dlsym(library_, "Varnel_GetLastError"));
   auto release = reinterpret_cast<HandleCall>(dlsym(library_, "Varnel_Release"));
-  ASSERT_TRUE(version && initialize && lastError && release);
+  auto setColorMode = reinterpret_cast<HandleIntCall>(dlsym(library_, "Varnel_SetColorMode"));
+  ASSERT_TRUE(version && initialize && lastError && release && setColorMode);
   EXPECT_EQ(version(), 0x00C90502u);
   const uintptr_t handle = initialize(nullptr);
   ASSERT_NE(handle, 0u);
-  EXPECT_EQ(lastError(handle), 5);
+  EXPECT_EQ(lastError(handle), 0);
+  EXPECT_EQ(setColorMode(handle, 20), 0);
+  EXPECT_EQ(lastError(handle), 9);
   EXPECT_EQ(release(handle), 1);
   EXPECT_EQ(release(handle), 0);
 }
