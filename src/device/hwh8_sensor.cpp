@@ -10,11 +10,13 @@ Hwh8Sensor::Hwh8Sensor() {
 }
 
 bool Hwh8Sensor::SetCaptureWindow(int x, int y, int width, int height) {
-  // The origin is not clamped: it goes to the camera as given, and the image
-  // the host receives always starts at its own (0, 0).
+  // The origin goes to the camera as given, and the image the host receives
+  // always starts at its own (0, 0). Only a negative origin is raised to 0:
+  // the control sector carries it unsigned, where -3 would become 65533.
   width = std::clamp(width, 12, kMaxWidth);
   height = std::clamp(height, 12, kMaxHeight);
-  StoreWindows(WindowRect{0, 0, width, height}, WindowRect{x, y, width, height});
+  StoreWindows(WindowRect{0, 0, width, height},
+               WindowRect{std::max(x, 0), std::max(y, 0), width, height});
   return true;
 }
 

@@ -563,15 +563,17 @@ bool SensorDevice::ApplyPendingChanges() {
   };
   for (const auto& [bit, hook] : kApplyOrder) {
     if ((pending & bit) == 0) continue;
+    // Each bit is taken just before its hook reads the setting (the deferred
+    // hooks take theirs with the request's fields). A setter or request that
+    // comes later raises the bit again and is sent on the next pass; clearing
+    // the whole word afterwards would lose it.
+    if (bit != kPendingDeferredRead && bit != kPendingDeferredWrite) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      pendingChanges_ &= ~bit;
+    }
     if ((this->*hook)() >= 0) PauseAfterExchange();
   }
 
-  {
-    // Only the bits sent here are cleared: a setter that raised its bit on
-    // another thread while the hooks ran keeps it for the next pass.
-    std::lock_guard<std::mutex> lock(mutex_);
-    pendingChanges_ &= ~pending;
-  }
   if (restart) StartStream(true);
   return true;
 }
@@ -657,6 +659,7 @@ int32_t SensorDevice::ApplyDeferredRead() {
     // Held across the transfer so that a new request cannot change the
     // deferred fields while the camera answers this one.
     std::lock_guard<std::mutex> lock(mutex_);
+    pendingChanges_ &= ~kPendingDeferredRead;
     uint8_t high = 0;
     uint8_t low = 0;
     const bool ok = ReadRegister(deferredAddress_, &high, &low);
@@ -676,6 +679,7 @@ int32_t SensorDevice::ApplyDeferredWrite() {
   RegisterResultRecord record;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    pendingChanges_ &= ~kPendingDeferredWrite;
     const bool ok = deferredWide_ ? WriteRegisterWide(deferredAddress_, deferredWideValue_)
                                   : WriteRegister(deferredAddress_, deferredHigh_, deferredLow_);
     record = RegisterResultRecord{ok ? 1 : 0, deferredAddress_, deferredHigh_, deferredLow_};
@@ -723,7 +727,7 @@ void SensorDevice::SendStreamStart(bool run, int width, int height, int originX,
 
 bool SensorDevice::OpenVolume() {
   CloseVolume();
-  volume_ = OpenRawVolume(GetDriveLetter());
+  volume_ = std::shared_ptr<RawVolume>(OpenRawVolume(GetDriveLetter()));
   protocol_.SetVolume(volume_.get());
   return volume_ != nullptr;
 }

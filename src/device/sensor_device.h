@@ -178,6 +178,9 @@ class SensorDevice {
   // The open camera volume while attached; null otherwise. The reader thread
   // reads frames through it.
   RawVolume* GetVolume() const { return volume_.get(); }
+  // The same volume, shared: a reader that may outlive CloseDevice (a transfer
+  // that never returns) keeps it alive until it lets go.
+  std::shared_ptr<RawVolume> SharedVolume() const { return volume_; }
   bool IsVolumeOpen() const { return volume_ != nullptr; }
   WindowRect GetStoredCaptureWindow();
   WindowRect GetRegisterWindow();
@@ -265,7 +268,7 @@ class SensorDevice {
   bool OpenVolume();
   void CloseVolume();
 
-  std::unique_ptr<RawVolume> volume_;
+  std::shared_ptr<RawVolume> volume_;
   SectorProtocol protocol_;
   int frameSectors_ = 0;
   int framePad_ = 0;

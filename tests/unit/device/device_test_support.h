@@ -110,8 +110,11 @@ class FakeOwner : public SensorOwner {
   void ReportRegisterResult(int eventCode, const RegisterResultRecord& record) override {
     events.push_back(eventCode);
     records.push_back(record);
+    if (onReport) onReport(eventCode);
   }
   bool running = false;
+  // A listener that reacts to the event (for example with a new request).
+  std::function<void(int)> onReport;
   std::vector<int> events;
   std::vector<RegisterResultRecord> records;
 };

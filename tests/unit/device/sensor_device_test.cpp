@@ -292,20 +292,52 @@ TEST(SensorDeviceTest, NothingPendingSendsNothing) {
   EXPECT_EQ(rig.sensor->GetPendingChanges(), kPendingGain);
 }
 
-// A setter that runs while the hooks are being applied keeps its bit.
+// A setter that runs while the hooks are being applied keeps its bit, also
+// when it changes the setting whose hook is running.
 TEST(SensorDeviceTest, BitRaisedDuringApplyIsKept) {
-  SensorOnHead rig(kModelHXA1);
-  HookProbe sensor;
-  FakeOwner owner;
-  sensor.SetDriveLetter(SensorOnHead::kLetter);
-  sensor.SetOwner(&owner);
-  ASSERT_TRUE(sensor.AttachEngine(&rig.engine));
-  sensor.SetGlobalGain(9);
-  sensor.duringHook = [&sensor](const std::string& name) {
-    if (name == "gain") sensor.SetMirrorV(1);
+  struct Case {
+    const char* during;
+    std::function<void(SensorDevice&)> set;
+    uint32_t left;
   };
-  ASSERT_TRUE(sensor.ApplyPendingChanges());
-  EXPECT_EQ(sensor.GetPendingChanges(), kPendingMirrorV);
+  const Case cases[] = {
+      {"gain", [](SensorDevice& s) { s.SetMirrorV(1); }, kPendingMirrorV},
+      {"gain", [](SensorDevice& s) { s.SetGlobalGain(10); }, kPendingGain},
+      {"exposure", [](SensorDevice& s) { s.SetGlobalGain(11); }, kPendingGain},
+  };
+  for (const Case& c : cases) {
+    SensorOnHead rig(kModelHXA1);
+    HookProbe sensor;
+    FakeOwner owner;
+    sensor.SetDriveLetter(SensorOnHead::kLetter);
+    sensor.SetOwner(&owner);
+    ASSERT_TRUE(sensor.AttachEngine(&rig.engine));
+    sensor.SetGlobalGain(9);
+    sensor.SetExposureTime(9);
+    sensor.duringHook = [&](const std::string& name) {
+      if (name == c.during) c.set(sensor);
+    };
+    ASSERT_TRUE(sensor.ApplyPendingChanges());
+    EXPECT_EQ(sensor.GetPendingChanges(), c.left) << "during " << c.during;
+  }
+}
+
+// A listener that answers a register event with a new request: the new
+// request is performed on the next pass, not lost with the old bit.
+TEST(SensorDeviceTest, RequestMadeFromTheListenerIsPerformedNextPass) {
+  SensorOnHead rig(kModelHXA1);
+  SensorDevice& sensor = *rig.sensor;
+  ASSERT_TRUE(rig.Attach());
+  rig.owner.running = true;
+  int next = 50;
+  rig.owner.onReport = [&](int) {
+    if (next < 53) sensor.RequestWriteRegister(next++, 0, 7);
+  };
+  ASSERT_TRUE(sensor.RequestWriteRegister(49, 0, 7));
+  while (sensor.ApplyPendingChanges()) {
+  }
+  EXPECT_EQ(Traffic(*rig.head), (std::vector<std::string>{"w 49=7", "w 50=7", "w 51=7", "w 52=7"}));
+  EXPECT_EQ(rig.owner.events, (std::vector<int>{3, 3, 3, 3}));
 }
 
 TEST(SensorDeviceTest, RequestWhileStoppedOpensStopsTransfersAndCloses) {

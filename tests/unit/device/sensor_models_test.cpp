@@ -87,7 +87,7 @@ TEST(SensorModelsTest, SetCaptureWindowVariants) {
       {kModelR2T, {4, 4, 100, 2}, false, {4, 4, 100, 2}, {0, 0, 751, 479}},
       // L: extent clamped to 12..8192, origin only in the register window.
       {kModelHWH8, {100, 200, 5, 9000}, true, {0, 0, 12, 8192}, {100, 200, 12, 8192}},
-      {kModelHWH8, {-3, 7, 640, 480}, true, {0, 0, 640, 480}, {-3, 7, 640, 480}},
+      {kModelHWH8, {-3, 7, 640, 480}, true, {0, 0, 640, 480}, {0, 7, 640, 480}},
       // X: always the whole sensor.
       {kModelHXE5, {1, 2, 3, 4}, true, {0, 0, 1280, 1024}, {0, 0, 1280, 1024}},
       {kModelHYD4, {8, 8, 64, 64}, true, {0, 0, 1360, 1024}, {0, 0, 1360, 1024}},
