@@ -3,9 +3,10 @@
 // FUSE head, beside a memcpy of the frame's bytes as the floor.
 //
 // The FUSE rows need a mounted head and skip without one; run them as
-//   VARNEL_CAMSIM_ARGS="--fps 1000" tests/fuse/run_with_camsim.sh \
-//       build/native/bin/varnel-camsim build/native/bin/varnel_bench \
+//   VARNEL_CAMSIM_ARGS="--fps 1000" tests/fuse/run_with_camsim.sh
+//       build/native/bin/varnel-camsim build/native/bin/varnel_bench
 //       --benchmark_filter='RegisterWrite|FrameRead'
+// (one command line).
 #include <benchmark/benchmark.h>
 
 #include <cctype>
@@ -80,7 +81,7 @@ void FrameReads(benchmark::State& state, RawVolume* volume) {
     areaB = !areaB;
   }
   protocol.Stop();
-  state.SetBytesProcessed(state.iterations() * int64_t{frame.size()});
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(frame.size()));
 }
 
 void BM_RegisterWriteInProcess(benchmark::State& state) {
@@ -114,7 +115,7 @@ void BM_FrameReadMemcpy(benchmark::State& state) {
     benchmark::DoNotOptimize(target.data());
     benchmark::ClobberMemory();
   }
-  state.SetBytesProcessed(state.iterations() * int64_t{source.size()});
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(source.size()));
 }
 
 }  // namespace
