@@ -51,32 +51,6 @@ class HookProbe : public SensorDevice {
   }
 };
 
-TEST(SensorDeviceTest, DefaultsOfTheBase) {
-  HookProbe sensor;
-  uint8_t flag = 9;
-  uint8_t level = 0;
-  EXPECT_EQ(sensor.GetDriveLetter(), u'D');
-  EXPECT_EQ(sensor.GetColorFlag(), 1);
-  EXPECT_EQ(sensor.GetPair(&flag, &level), 0);
-  EXPECT_EQ(level, 255);
-  EXPECT_EQ(sensor.GetSyncV(), 1);
-  EXPECT_EQ(sensor.GetSyncH(), 1);
-  EXPECT_EQ(sensor.GetEightBitTransfer(), 1);
-  EXPECT_EQ(sensor.GetOutputBitCount(), 32);
-  EXPECT_EQ(sensor.GetGlobalGain(), 100);
-  EXPECT_EQ(sensor.GetExposureTime(), 100);
-  EXPECT_EQ(sensor.GetChannelGain1(), 128);
-  EXPECT_EQ(sensor.GetChannelGain3(), 128);
-  EXPECT_EQ(sensor.GetFrameTimeout(), 6000);
-  EXPECT_EQ(sensor.GetPendingChanges(), 0u);
-  const WindowRect window = sensor.GetStoredCaptureWindow();
-  EXPECT_EQ(window.width, 800);
-  EXPECT_EQ(window.height, 600);
-  EXPECT_EQ(sensor.GetSectorMap().controlSector, 5216u);
-  EXPECT_EQ(sensor.GetSectorMap().frameAreaA, 5280u);
-  EXPECT_EQ(sensor.GetSectorMap().frameAreaB, 38048u);
-}
-
 // Refused values leave the setting as it was; clamping setters store the limit.
 TEST(SensorDeviceTest, SettersRefuseOrClampOutOfRangeValues) {
   struct Case {
