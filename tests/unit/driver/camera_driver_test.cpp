@@ -141,7 +141,7 @@ TEST_F(CameraDriverTest, DirectDeliveryInCameraOrder) {
 // GetImage that does not free its slot, and one that hangs when no frame
 // comes (the wait is bounded by the frame timeout).
 TEST_F(CameraDriverTest, QueuedGetImageInOrder) {
-  Make(kModelR2T, 300);
+  Make(kModelR2T, 20000);
   driver_->SetDeliveryMode(kDeliveryQueued);
   driver_->SetRawCopy(true);
   driver_->Start();
@@ -167,6 +167,7 @@ TEST_F(CameraDriverTest, QueuedGetImageInOrder) {
   HeadFaults faults;
   faults.failAfterTransfers = 0;  // the head stops answering
   head_->SetFaults(faults);
+  sensor().SetFrameTimeout(200);
   // Drain what was converted before, then the bounded wait must give up.
   uint32_t result = kImageOk;
   for (int i = 0; i < 10 && result == kImageOk; ++i) result = driver_->GetImage(nullptr, nullptr);
