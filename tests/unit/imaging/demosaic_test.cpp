@@ -286,6 +286,34 @@ TEST_P(VectorDemosaicTest, RoundsAsTheVectorFormula) {
   }
 }
 
+// Inside a larger image the vector steps neither read nor write past the
+// region: the picture matches the scalar one of the cut-out region, and the
+// destination around the region keeps its contents.
+TEST_P(VectorDemosaicTest, RegionOfALargerImageStaysInside) {
+  const Plane big = RandomMosaic(120, 16, 13, 255, 8);
+  for (int width : {19, 20, 35, 36, 37, 52, 69, 100}) {
+    Plane part(width, 12, 1);
+    for (int y = 0; y < 12; ++y) std::memcpy(part.Pixel(0, y), big.Pixel(3, 2 + y), width);
+    const BayerGains g = Gains(1, 160, 100, 90);
+    const Plane ref = Demosaic(DemosaicInteriorScalarRoutine, part, g, 3, false, 0x3C);
+    Plane out(width + 10, 16, 3, 0x3C, 4);
+    Apply(GetParam().routine, out, big, PixelRect{3, 2, 3 + width, 14}, 5, 1, &g);
+    for (int y = 0; y < 16; ++y) {
+      for (int x = 0; x < width + 10; ++x) {
+        const bool inside = x >= 5 && x < 5 + width && y >= 1 && y < 13;
+        for (int c = 0; c < 3; ++c) {
+          const int expected = inside ? ref.At(x - 5, y - 1, c) : 0x3C;
+          if (!inside) {
+            ASSERT_EQ(out.At(x, y, c), expected) << width << " at " << x << "," << y;
+          } else if (ref.At(x - 5, y - 1, c) != out.At(x, y, c)) {
+            ASSERT_LE(std::abs(out.At(x, y, c) - expected), 2) << width << " at " << x << "," << y;
+          }
+        }
+      }
+    }
+  }
+}
+
 // Gains above 200 would overflow the 16-bit lanes, and 32-bit destinations are
 // scalar by rule: the vector routine must give the scalar result then.
 TEST_P(VectorDemosaicTest, FallsBackToScalarForHighGainsAnd32BitDestinations) {
