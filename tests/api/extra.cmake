@@ -14,3 +14,8 @@ if(NOT WIN32)
       -DEXTRA_NAMES=VarnelPosix_CreateMessageQueue,VarnelPosix_DestroyMessageQueue,VarnelPosix_ReadMessage,VarnelPosix_PendingMessages
       -P ${dir}/check_exports.cmake)
 endif()
+
+# The public headers compile as strict C99 with the C compiler of this tree.
+add_test(NAME api_header_is_c
+  COMMAND ${CMAKE_C_COMPILER} -std=c99 -pedantic-errors -Wall -Wextra -Werror -fsyntax-only
+          -I${PROJECT_SOURCE_DIR}/include ${dir}/header_check.c)
