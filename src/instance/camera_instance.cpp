@@ -77,9 +77,16 @@ bool CameraInstance::Initialise(WindowHandle window) {
   DetectCpuFeatures(&cpuFeatures_);
   if (currentDriver_ == nullptr) {
     drivers_.clear();
-    for (int index = 0; index < kModelCount; ++index) {
-      std::unique_ptr<CameraDriver> driver = CreateCameraDriver(ModelCodeAt(index));
-      if (driver) drivers_.push_back(std::move(driver));
+    try {
+      drivers_.reserve(kModelCount);
+      for (int index = 0; index < kModelCount; ++index) {
+        std::unique_ptr<CameraDriver> driver = CreateCameraDriver(ModelCodeAt(index));
+        if (driver) drivers_.push_back(std::move(driver));
+      }
+    } catch (const std::bad_alloc&) {
+      // Without room for the list the instance has no driver; step 5 below
+      // reports error 5, and no exception crosses the interface.
+      drivers_.clear();
     }
     if (!drivers_.empty()) {
       currentDriver_ = drivers_.front().get();
