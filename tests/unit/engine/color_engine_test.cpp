@@ -78,22 +78,6 @@ TEST(ColorEngine, AllocateMakesTheBuffersOfEachFormat) {
   }
 }
 
-TEST(ColorEngine, EightBitImageCarriesHeaderAndGrayPalette) {
-  GrayConverter e;
-  e.SetSize(6, 2);
-  e.SetFormat(kEngineFormatGray8);
-  ASSERT_TRUE(e.Allocate());
-  const BitmapInfoHeader* hd = e.GetBitmapHeader();
-  EXPECT_EQ(hd->width, 6);
-  EXPECT_EQ(hd->height, 2);
-  EXPECT_EQ(hd->planes, 1);
-  EXPECT_EQ(hd->sizeImage, 16u);
-  EXPECT_EQ(hd->xPelsPerMeter, 3780);
-  EXPECT_EQ(hd->yPelsPerMeter, 3780);
-  EXPECT_EQ(hd->clrUsed, 256u);
-  EXPECT_EQ(hd->clrImportant, 256u);
-}
-
 TEST(ColorEngine, SubmitConvertsEachInputOutputPair) {
   const int w = 2, h = 2;
   const struct {

@@ -116,15 +116,6 @@ TEST(ColorMatrix, FixedPointRoundsHalfToEven) {
   }
 }
 
-TEST(ColorMatrix, SettingTheSameValueAgainChangesNothing) {
-  ColorMatrixStage stage;
-  stage.SetHue(45);
-  const FixedColorMatrix before = stage.FixedProduct();
-  stage.SetHue(45);
-  EXPECT_EQ(stage.FixedProduct().entry, before.entry);
-  EXPECT_EQ(stage.Hue(), 45);
-}
-
 // Strong contrast and saturation give entries near 3.4 x 128; with inputs
 // of 255 the positive sum passes 65535 and a 16-bit sum would wrap round to
 // black. The sums are wide, so white stays white.
