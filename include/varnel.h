@@ -124,7 +124,7 @@ int VARNEL_API Varnel_GetLastError(CameraHandle handle);
 /* Lists the camera drives into `names`, one "X:" string per 256-byte slot,
  * padding with empty strings up to slot 9. `names` must hold
  * max(10, count) slots of 256 bytes. Returns the number of camera drives.
- * Errors: 1. */
+ * Errors: 1, 9 (null `names`). */
 int VARNEL_API Varnel_EnumDevice(CameraHandle handle, char* names);
 
 /* Selects the enumerated drive `index` for the current driver. Returns 1 for
@@ -133,12 +133,14 @@ int VARNEL_API Varnel_SetDeviceNumber(CameraHandle handle, int index);
 
 /* Writes "X:" for enumerated drive `index` into `name` (`size` bytes, more
  * than 18). Returns 1, or 0 for an index outside the list (no error).
- * Errors: 1, 9 (size of 18 or less). */
+ * Errors: 1, 9 (size of 18 or less, or null `name`). */
 int VARNEL_API Varnel_GetDeviceName(CameraHandle handle, int index, char* name, int size);
 
 /* Chooses the camera type 0..10 (9 and 10 mean the same as 1), hands it the
  * selected drive and loads its stored settings. Returns 1 on success.
- * Errors: 2, 7, 9 (type above 10 or negative), 11. */
+ * Errors: 2 (no drive selected yet, or the driver refused it; the type is
+ * still set), 7 (the window did not fit the model and was replaced by the full
+ * sensor area), 9 (type above 10 or negative). */
 int VARNEL_API Varnel_SetCameraType(CameraHandle handle, int type);
 
 /* Returns the index of the current driver (0..8; types 9 and 10 read back as
