@@ -338,6 +338,43 @@ TEST(SensorDeviceTest, RequestWhileStoppedOpensStopsTransfersAndCloses) {
   EXPECT_TRUE(rig.owner.events.empty());
 }
 
+// What the camera's status says decides the request's result; a read that
+// was not confirmed leaves the caller's bytes alone.
+TEST(SensorDeviceTest, RequestResultFollowsTheHandshake) {
+  struct Case {
+    const char* what;
+    HeadFaults faults;
+    bool confirmed;
+  };
+  HeadFaults stuck;
+  stuck.statusStuckBusy = true;
+  HeadFaults zero;
+  zero.statusZero = true;
+  HeadFaults slow;
+  slow.busyPolls = 5;
+  HeadFaults otherSide;
+  otherSide.otherDirectionOnly = true;
+  const Case cases[] = {
+      {"answers", HeadFaults{}, true},
+      {"busy for five polls", slow, true},
+      {"stuck busy", stuck, false},
+      {"status 0", zero, false},
+      {"other direction only", otherSide, false},
+  };
+  for (const Case& c : cases) {
+    SensorOnHead rig(kModelHXA1);
+    rig.head->PokeRegister(21, 0x1234);
+    rig.head->SetFaults(c.faults);
+    uint8_t high = 0xEE;
+    uint8_t low = 0xEE;
+    EXPECT_EQ(rig.sensor->RequestWriteRegister(20, 0, 1), c.confirmed) << c.what;
+    EXPECT_EQ(rig.sensor->RequestReadRegister(21, &high, &low), c.confirmed) << c.what;
+    EXPECT_EQ(high, c.confirmed ? 0x12 : 0xEE) << c.what;
+    EXPECT_EQ(low, c.confirmed ? 0x34 : 0xEE) << c.what;
+    EXPECT_FALSE(rig.sensor->IsVolumeOpen()) << c.what << ": the volume is closed again";
+  }
+}
+
 TEST(SensorDeviceTest, RequestWhileStoppedFailsWithoutACamera) {
   CountingClock clock;
   ClockScope scope(&clock);

@@ -458,6 +458,15 @@ TEST(SensorModelsTest, Hzg7KeepsAShadowOfItsWideRegisters) {
   EXPECT_TRUE(sensor.ReadRegisterWide(32, &value));
   EXPECT_EQ(value, 0xC0FF1F);
 
+  // A camera that stayed busy may still take the value: the shadow follows it,
+  // although the write reports failure.
+  faults = HeadFaults{};
+  faults.statusStuckBusy = true;
+  rig.head->SetFaults(faults);
+  EXPECT_FALSE(sensor.RequestWriteRegisterWide(40, 0x00ABCD));
+  EXPECT_TRUE(sensor.ReadRegisterWide(40, &value));
+  EXPECT_EQ(value, 0x00ABCD);
+
   // The trigger set-up starts from the shadow: 0xC0FF1F loses 0x10, 0xF3 gets 0xE.
   rig.head->SetFaults(HeadFaults{});
   EXPECT_TRUE(sensor.RequestWriteRegisterWide(33, 0xF3));
