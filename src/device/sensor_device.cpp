@@ -431,7 +431,7 @@ bool SensorDevice::RequestWriteRegister(int address, uint8_t high, uint8_t low) 
 }
 
 bool SensorDevice::RequestWriteRegisterWide(int address, int value) {
-  if (address < 0 || address >= kWideAddressLimit + 1) return false;
+  if (address < 0 || address > kWideAddressLimit) return false;
   if (value < 0 || value > wideValueLimit_) return false;
   SensorOwner* owner = owner_.load();
   if (owner != nullptr && owner->IsRunning()) {
