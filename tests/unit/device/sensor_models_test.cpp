@@ -513,6 +513,43 @@ TEST(SensorModelsTest, StreamStartGeometryPerModel) {
   }
 }
 
+// The same settings on every model, as the head decodes them after a start:
+// window (10, 11, 100, 50), subsample 1 both ways, mirror H on. Models without
+// the matching registers read what the stream command asks for.
+TEST(SensorModelsTest, HeadReadsOutWhatTheSensorSet) {
+  struct Case {
+    ModelCode model;
+    uint32_t x, y, width, height, step;
+    bool mirrorH;
+  };
+  const Case cases[] = {
+      {kModelHWH8, 10, 11, 104, 56, 1, false},  // origin in the stream command
+      {kModelR2T, 10, 10, 100, 50, 2, true},   {kModelHXA1, 10, 10, 100, 50, 2, true},
+      {kModelHXB2, 10, 10, 100, 50, 2, true},  {kModelHXC3, 0, 0, 56, 32, 1, false},
+      {kModelHXE5, 0, 0, 640, 512, 1, false},  {kModelHYD4, 0, 0, 1360, 1024, 1, false},
+  };
+  for (const Case& c : cases) {
+    SensorOnHead rig(c.model);
+    SensorDevice& sensor = *rig.sensor;
+    sensor.SetCaptureWindow(10, 11, 100, 50);
+    sensor.SetVerticalSubsample(1);
+    sensor.SetHorizontalSubsample(1);
+    sensor.SetMirrorH(1);
+    sensor.GetCaptureWindow(nullptr, nullptr, &rig.engine.width, &rig.engine.height);
+    ASSERT_TRUE(sensor.AttachEngine(&rig.engine));
+    const HeadStream stream = rig.head->Stream();
+    const char* name = ModelName(c.model);
+    EXPECT_TRUE(stream.running) << name;
+    EXPECT_EQ((std::vector<uint32_t>{stream.windowX, stream.windowY, stream.windowWidth,
+                                     stream.windowHeight}),
+              (std::vector<uint32_t>{c.x, c.y, c.width, c.height}))
+        << name;
+    EXPECT_EQ(stream.subsampleX, c.step) << name;
+    EXPECT_EQ(stream.subsampleY, c.step) << name;
+    EXPECT_EQ(stream.mirrorH, c.mirrorH) << name;
+  }
+}
+
 TEST(SensorModelsTest, Hxc3SendsSixteenBitAddresses) {
   SensorOnHead rig(kModelHXC3);
   rig.head->PokeRegister(0x3010, 0x4321);
