@@ -79,34 +79,6 @@ class HeadTest : public ::testing::Test {
   SectorProtocol protocol_;
 };
 
-TEST_F(HeadTest, PlainRegistersHoldWhatIsWrittenAtTheModelsWidth) {
-  struct Case {
-    ModelCode model;
-    uint32_t address;
-    uint32_t value;
-    uint32_t kept;
-  };
-  const Case cases[] = {
-      {kModelHXA1, 0x77, 0xFFFF, 0xFFFF},      {kModelR2T, 0x00, 0x0001, 0x0001},
-      {kModelHXC3, 0xFFFF, 0x1234, 0x1234},    {kModelHYD4, 0x3FF, 0xFFFFFF, 0x3FFFFF},
-      {kModelHZG7, 0x200, 0xFFFFFF, 0xFFFFFF},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.address);
-    Make(c.model);
-    bool ok;
-    if (c.model == kModelHXC3) {
-      ok = protocol_.WriteRegister16(c.address, c.value >> 8, c.value & 0xFF);
-    } else if (c.model == kModelHYD4 || c.model == kModelHZG7) {
-      ok = protocol_.WriteRegisterWide(c.address, c.value, WideDataBits::k24);
-    } else {
-      ok = protocol_.WriteRegister(c.address, c.value >> 8, c.value & 0xFF);
-    }
-    ASSERT_TRUE(ok);
-    EXPECT_EQ(head_->PeekRegister(c.address), c.kept);
-  }
-}
-
 TEST_F(HeadTest, RunAndStopTakeTheGeometryOfTheControlSector) {
   Make(kModelHZF6);
   Run(800, 600, false, 2);
