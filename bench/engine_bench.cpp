@@ -1,6 +1,7 @@
 // Colour engine benchmarks: one 8-bit raw frame through ColorConverter's
-// ProcessFrame (by SubmitFrame) with the SSE2 5x5 kernels, with the colour
-// matrix on top, and with the scalar bilinear forms; beside them OpenCV's
+// ProcessFrame (by SubmitFrame) with the SSE2 5x5 kernels at the default
+// gains, at other gains, with the colour matrix on top, and with the scalar
+// bilinear forms; beside them OpenCV's
 // bilinear Bayer conversion to 32-bit pixels (on one thread, like the
 // engine) and a memcpy of the 32-bit output (the memory floor). Throughput is reported in pixels
 // per second.
@@ -32,7 +33,7 @@ std::vector<uint8_t> Mosaic(int w, int h) {
   return m;
 }
 
-enum class Path { kSse2, kSse2Matrix, kScalar };
+enum class Path { kSse2, kSse2Gains, kSse2Matrix, kScalar };
 
 void EngineProcessFrame(benchmark::State& state, Path path) {
   const int w = static_cast<int>(state.range(0));
@@ -44,6 +45,11 @@ void EngineProcessFrame(benchmark::State& state, Path path) {
   if (path != Path::kScalar && !engine.UsesVectorForms()) {
     state.SkipWithError("processor without SSE2");
     return;
+  }
+  if (path == Path::kSse2Gains) {
+    // Gains other than x1, one of them past the 16-bit product limit.
+    engine.SetRedGain(150);
+    engine.SetBlueGain(190);
   }
   if (path == Path::kSse2Matrix) {
     engine.SetContrast(3);
@@ -92,6 +98,9 @@ void OpenCvBayerToBgra(benchmark::State& state) {
 
 const bool kRegistered = [] {
   benchmark::RegisterBenchmark("BM_EngineProcessFrame/sse2", EngineProcessFrame, Path::kSse2)
+      ->Args({2048, 1536});
+  benchmark::RegisterBenchmark("BM_EngineProcessFrame/sse2_gains", EngineProcessFrame,
+                               Path::kSse2Gains)
       ->Args({2048, 1536});
   benchmark::RegisterBenchmark("BM_EngineProcessFrame/sse2_matrix", EngineProcessFrame,
                                Path::kSse2Matrix)

@@ -18,34 +18,17 @@ namespace varnel {
 
 namespace {
 
-// The interpolated values a pixel can need. The weights are in sixteenths of
-// the sample values:
-//   kGreenAtRB: centre 8, direct neighbours 4, samples two away in row and
-//               column -2 (green at a red or blue sample);
-//   kAlongRow:  centre 10, row neighbours 8, diagonals -2, two away in the row
-//               -2, two away in the column +1 (red at a green sample of a red
-//               row, blue at a green sample of a blue row);
-//   kAlongCol:  the same turned by 90 degrees (red at a green sample of a blue
-//               row, blue at a green sample of a red row);
-//   kDiagonal:  centre 12, diagonals 4, two away in row and column -3 (red at
-//               blue, blue at red);
-//   kCentre:    the sample itself.
-enum Kernel : int { kCentre = 0, kGreenAtRB = 1, kAlongRow = 2, kAlongCol = 3, kDiagonal = 4 };
-
-// Which kernel gives colour `channel` (0 red, 1 green, 2 blue) at a site.
-constexpr Kernel KernelFor(EngineSite site, int channel) {
-  switch (site) {
-    case EngineSite::kRed:
-      return channel == 0 ? kCentre : channel == 1 ? kGreenAtRB : kDiagonal;
-    case EngineSite::kBlue:
-      return channel == 2 ? kCentre : channel == 1 ? kGreenAtRB : kDiagonal;
-    case EngineSite::kGreenOnRedRow:
-      return channel == 1 ? kCentre : channel == 0 ? kAlongRow : kAlongCol;
-    case EngineSite::kGreenOnBlueRow:
-    default:
-      return channel == 1 ? kCentre : channel == 2 ? kAlongRow : kAlongCol;
-  }
-}
+// The kernels, with weights in sixteenths of the sample values:
+//   green at a red or blue sample: centre 8, direct neighbours 4, samples two
+//     away in row and column -2;
+//   along the row: centre 10, row neighbours 8, diagonals -2, two away in the
+//     row -2, two away in the column +1 (red at a green sample of a red row,
+//     blue at a green sample of a blue row);
+//   along the column: the same turned by 90 degrees (red at a green sample of
+//     a blue row, blue at a green sample of a red row);
+//   diagonal: centre 12, diagonals 4, two away in row and column -3 (red at
+//     blue, blue at red);
+//   a sample's own colour is the sample itself.
 
 inline __m128i Load(const uint8_t* p) {
   return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -72,49 +55,70 @@ inline __m128i Finish16(__m128i sum) {
   return _mm_srli_epi16(_mm_adds_epi16(sum, _mm_set1_epi16(8)), 4);
 }
 
-// Computes the five kernels for eight pixels. Sums stay within -3060..7140,
-// well inside the 16-bit range; the additions saturate all the same.
-inline void Kernels(const Taps& t, __m128i* k) {
-  const __m128i c2 = _mm_slli_epi16(t.centre, 1);
+// The colours of eight pixels of one site, computing only the kernels that
+// site needs. Sums stay within -3060..7140, well inside the 16-bit range; the
+// additions saturate all the same.
+template <EngineSite Site>
+inline void SiteColours(const Taps& t, __m128i rgb[3]) {
+  constexpr bool kRedOrBlue = Site == EngineSite::kRed || Site == EngineSite::kBlue;
   const __m128i c8 = _mm_slli_epi16(t.centre, 3);
-  const __m128i far = _mm_adds_epi16(t.row2, t.col2);
-  const __m128i diag2 = _mm_slli_epi16(t.diag, 1);
-
-  k[kCentre] = t.centre;
-
-  // 8c + 4 (row1 + col1) - 2 (row2 + col2)
-  __m128i g = _mm_adds_epi16(c8, _mm_slli_epi16(_mm_adds_epi16(t.row1, t.col1), 2));
-  g = _mm_subs_epi16(g, _mm_slli_epi16(far, 1));
-  k[kGreenAtRB] = Finish16(g);
-
-  // 10c - 2 diag is shared by both green-site kernels.
-  const __m128i c10 = _mm_subs_epi16(_mm_adds_epi16(c8, c2), diag2);
-  // 10c + 8 row1 - 2 diag - 2 row2 + col2
-  __m128i r = _mm_adds_epi16(c10, _mm_slli_epi16(t.row1, 3));
-  r = _mm_adds_epi16(_mm_subs_epi16(r, _mm_slli_epi16(t.row2, 1)), t.col2);
-  k[kAlongRow] = Finish16(r);
-  // 10c + 8 col1 - 2 diag - 2 col2 + row2
-  __m128i cl = _mm_adds_epi16(c10, _mm_slli_epi16(t.col1, 3));
-  cl = _mm_adds_epi16(_mm_subs_epi16(cl, _mm_slli_epi16(t.col2, 1)), t.row2);
-  k[kAlongCol] = Finish16(cl);
-
-  // 12c + 4 diag - 3 (row2 + col2)
-  __m128i d =
-      _mm_adds_epi16(_mm_adds_epi16(c8, _mm_slli_epi16(t.centre, 2)), _mm_slli_epi16(t.diag, 2));
-  d = _mm_subs_epi16(d, _mm_adds_epi16(far, _mm_slli_epi16(far, 1)));
-  k[kDiagonal] = Finish16(d);
+  if constexpr (kRedOrBlue) {
+    const __m128i far = _mm_adds_epi16(t.row2, t.col2);
+    // 8c + 4 (row1 + col1) - 2 (row2 + col2)
+    __m128i g = _mm_adds_epi16(c8, _mm_slli_epi16(_mm_adds_epi16(t.row1, t.col1), 2));
+    g = _mm_subs_epi16(g, _mm_slli_epi16(far, 1));
+    // 12c + 4 diag - 3 (row2 + col2)
+    __m128i d =
+        _mm_adds_epi16(_mm_adds_epi16(c8, _mm_slli_epi16(t.centre, 2)), _mm_slli_epi16(t.diag, 2));
+    d = _mm_subs_epi16(d, _mm_adds_epi16(far, _mm_slli_epi16(far, 1)));
+    const int own = Site == EngineSite::kRed ? 0 : 2;
+    rgb[own] = t.centre;
+    rgb[1] = Finish16(g);
+    rgb[2 - own] = Finish16(d);
+  } else {
+    // 10c - 2 diag is shared by both kernels of a green site.
+    const __m128i c10 =
+        _mm_subs_epi16(_mm_adds_epi16(c8, _mm_slli_epi16(t.centre, 1)), _mm_slli_epi16(t.diag, 1));
+    // 10c + 8 row1 - 2 diag - 2 row2 + col2
+    __m128i r = _mm_adds_epi16(c10, _mm_slli_epi16(t.row1, 3));
+    r = _mm_adds_epi16(_mm_subs_epi16(r, _mm_slli_epi16(t.row2, 1)), t.col2);
+    // 10c + 8 col1 - 2 diag - 2 col2 + row2
+    __m128i cl = _mm_adds_epi16(c10, _mm_slli_epi16(t.col1, 3));
+    cl = _mm_adds_epi16(_mm_subs_epi16(cl, _mm_slli_epi16(t.col2, 1)), t.row2);
+    // Along the row gives the colour that shares the green's row.
+    const int rowColour = Site == EngineSite::kGreenOnRedRow ? 0 : 2;
+    rgb[1] = t.centre;
+    rgb[rowColour] = Finish16(r);
+    rgb[2 - rowColour] = Finish16(cl);
+  }
 }
 
-// (v * gain + 64) >> 7, limited to 255; v is 0..255 and gain 0..65535. The
-// product can pass 16 bits (gains above 257), so its high half decides
-// saturation.
+// How the gains are applied: all three 128 (x1: only the limit), all at most
+// 146 (the product of the largest kernel value, 446, and the gain fits 16
+// bits), or any larger.
+enum class GainMode { kUnit, kNarrow, kWide };
+constexpr int kNarrowGainLimit = 65535 / 446;
+
+// min(255, (v * gain + 64) >> 7); v is a kernel value, 0..446 (the kernels
+// overshoot at edges), and gain 0..65535.
+template <GainMode Mode>
 inline __m128i MulGain(__m128i v, __m128i gain) {
-  const __m128i lo = _mm_mullo_epi16(v, gain);
-  const __m128i hi = _mm_mulhi_epu16(v, gain);
-  const __m128i rounded = _mm_srli_epi16(_mm_adds_epu16(lo, _mm_set1_epi16(64)), 7);
-  const __m128i fits = _mm_cmpeq_epi16(hi, _mm_setzero_si128());
-  const __m128i limited = _mm_min_epi16(rounded, _mm_set1_epi16(255));
-  return Select(fits, limited, _mm_set1_epi16(255));
+  const __m128i limit = _mm_set1_epi16(255);
+  if constexpr (Mode == GainMode::kUnit) {
+    return _mm_min_epi16(v, limit);
+  } else {
+    const __m128i lo = _mm_mullo_epi16(v, gain);
+    // A sum that passes 65535 stops there; shifted it still exceeds 255.
+    const __m128i rounded = _mm_srli_epi16(_mm_adds_epu16(lo, _mm_set1_epi16(64)), 7);
+    const __m128i limited = _mm_min_epi16(rounded, limit);
+    if constexpr (Mode == GainMode::kNarrow) {
+      return limited;
+    } else {
+      // The product's high half decides saturation.
+      const __m128i fits = _mm_cmpeq_epi16(_mm_mulhi_epu16(v, gain), _mm_setzero_si128());
+      return Select(fits, limited, limit);
+    }
+  }
 }
 
 // The fixed-point colour matrix split by sign, as 16-bit multiplier pairs for
@@ -210,84 +214,77 @@ inline void StorePixels(uint8_t* dst, __m128i blue8, __m128i green8, __m128i red
   std::memcpy(dst, tail, static_cast<size_t>(count) * 4);
 }
 
-// Unpacks 16 bytes into two halves of eight 16-bit lanes.
-inline void Widen(__m128i v, __m128i* lo, __m128i* hi) {
-  const __m128i zero = _mm_setzero_si128();
-  *lo = _mm_unpacklo_epi8(v, zero);
-  *hi = _mm_unpackhi_epi8(v, zero);
+inline __m128i EvenBytes(__m128i v) { return _mm_and_si128(v, _mm_set1_epi16(0x00FF)); }
+inline __m128i OddBytes(__m128i v) { return _mm_srli_epi16(v, 8); }
+
+// Gains, the matrix and the gray weighting for eight pixels.
+template <EngineVectorFamily Family, GainMode Gains>
+inline void Finish(__m128i rgb[3], const __m128i gain[3], const MatrixLanes* matrix) {
+  for (int ch = 0; ch < 3; ++ch) rgb[ch] = MulGain<Gains>(rgb[ch], gain[ch]);
+  if constexpr (Family == EngineVectorFamily::kColorWithMatrix) {
+    ApplyMatrix(&rgb[0], &rgb[1], &rgb[2], *matrix);
+  }
+  if constexpr (Family == EngineVectorFamily::kGray) {
+    const __m128i y = Luminance(rgb[0], rgb[1], rgb[2]);
+    rgb[0] = rgb[1] = rgb[2] = y;
+  }
 }
 
 // One row of the picture whose even columns are `EvenSite` and odd columns
-// `OddSite`.
-template <EngineVectorFamily Family, EngineSite EvenSite, EngineSite OddSite>
+// `OddSite`. Each step takes sixteen pixels as eight even and eight odd ones
+// in 16-bit lanes: one 16-byte load gives both (its even bytes masked, its
+// odd bytes shifted down), and each parity computes only the kernels of its
+// own site.
+template <EngineVectorFamily Family, GainMode Gains, EngineSite EvenSite, EngineSite OddSite>
 void ProcessRow(const uint8_t* src, int pitch, int width, const __m128i gain[3],
                 const MatrixLanes* matrix, uint8_t* dst) {
-  // Lane 0 of every 16-bit vector is an even column because every step starts
-  // at a column that is a multiple of 16.
-  const __m128i evenLanes = _mm_set1_epi32(0x0000FFFF);
   for (int x0 = 0; x0 < width; x0 += 16) {
     const uint8_t* s = src + x0;
-    __m128i lo[13], hi[13];
-    const uint8_t* at[13] = {s,
-                             s - 1,
-                             s + 1,
-                             s - pitch,
-                             s + pitch,
-                             s - 2,
-                             s + 2,
-                             s - 2 * pitch,
-                             s + 2 * pitch,
-                             s - pitch - 1,
-                             s - pitch + 1,
-                             s + pitch - 1,
-                             s + pitch + 1};
-    for (int i = 0; i < 13; ++i) Widen(Load(at[i]), &lo[i], &hi[i]);
+    // Rows -1, 0, +1 at columns x0 - 2, x0, x0 + 2; rows -2 and +2 at x0.
+    const __m128i upLeft = Load(s - pitch - 2), up = Load(s - pitch), upRight = Load(s - pitch + 2);
+    const __m128i left = Load(s - 2), here = Load(s), right = Load(s + 2);
+    const __m128i downLeft = Load(s + pitch - 2), down = Load(s + pitch),
+                  downRight = Load(s + pitch + 2);
+    const __m128i up2 = Load(s - 2 * pitch), down2 = Load(s + 2 * pitch);
 
+    // Pixels x0, x0 + 2, ...: neighbours at x - 1 are the odd bytes of the
+    // loads at x0 - 2, at x + 1 the odd bytes of the loads at x0.
+    Taps even;
+    even.centre = EvenBytes(here);
+    even.row1 = _mm_add_epi16(OddBytes(left), OddBytes(here));
+    even.col1 = _mm_add_epi16(EvenBytes(up), EvenBytes(down));
+    even.row2 = _mm_add_epi16(EvenBytes(left), EvenBytes(right));
+    even.col2 = _mm_add_epi16(EvenBytes(up2), EvenBytes(down2));
+    even.diag = _mm_add_epi16(_mm_add_epi16(OddBytes(upLeft), OddBytes(up)),
+                              _mm_add_epi16(OddBytes(downLeft), OddBytes(down)));
+    // Pixels x0 + 1, x0 + 3, ...: neighbours at x - 1 are the even bytes of
+    // the loads at x0, at x + 1 the even bytes of the loads at x0 + 2.
+    Taps odd;
+    odd.centre = OddBytes(here);
+    odd.row1 = _mm_add_epi16(EvenBytes(here), EvenBytes(right));
+    odd.col1 = _mm_add_epi16(OddBytes(up), OddBytes(down));
+    odd.row2 = _mm_add_epi16(OddBytes(left), OddBytes(right));
+    odd.col2 = _mm_add_epi16(OddBytes(up2), OddBytes(down2));
+    odd.diag = _mm_add_epi16(_mm_add_epi16(EvenBytes(up), EvenBytes(upRight)),
+                             _mm_add_epi16(EvenBytes(down), EvenBytes(downRight)));
+
+    __m128i evenRgb[3], oddRgb[3];
+    SiteColours<EvenSite>(even, evenRgb);
+    SiteColours<OddSite>(odd, oddRgb);
+    Finish<Family, Gains>(evenRgb, gain, matrix);
+    Finish<Family, Gains>(oddRgb, gain, matrix);
+    // Every value is 0..255, so even | odd << 8 puts the sixteen bytes back
+    // in column order.
     __m128i channel8[3];
-    __m128i halves[2][3];
-    for (int h = 0; h < 2; ++h) {
-      const __m128i* v = h == 0 ? lo : hi;
-      Taps t;
-      t.centre = v[0];
-      t.row1 = _mm_add_epi16(v[1], v[2]);
-      t.col1 = _mm_add_epi16(v[3], v[4]);
-      t.row2 = _mm_add_epi16(v[5], v[6]);
-      t.col2 = _mm_add_epi16(v[7], v[8]);
-      t.diag = _mm_add_epi16(_mm_add_epi16(v[9], v[10]), _mm_add_epi16(v[11], v[12]));
-      __m128i k[5];
-      Kernels(t, k);
-      __m128i c[3];
-      for (int ch = 0; ch < 3; ++ch) {
-        c[ch] = MulGain(Select(evenLanes, k[KernelFor(EvenSite, ch)], k[KernelFor(OddSite, ch)]),
-                        gain[ch]);
-      }
-      if constexpr (Family == EngineVectorFamily::kColorWithMatrix) {
-        ApplyMatrix(&c[0], &c[1], &c[2], *matrix);
-      }
-      if constexpr (Family == EngineVectorFamily::kGray) {
-        const __m128i y = Luminance(c[0], c[1], c[2]);
-        c[0] = c[1] = c[2] = y;
-      }
-      for (int ch = 0; ch < 3; ++ch) halves[h][ch] = c[ch];
-    }
-    for (int ch = 0; ch < 3; ++ch) channel8[ch] = _mm_packus_epi16(halves[0][ch], halves[1][ch]);
+    for (int ch = 0; ch < 3; ++ch)
+      channel8[ch] = _mm_or_si128(evenRgb[ch], _mm_slli_epi16(oddRgb[ch], 8));
     StorePixels(dst + static_cast<size_t>(x0) * 4, channel8[2], channel8[1], channel8[0],
                 width - x0);
   }
 }
 
-template <EngineVectorFamily Family, EnginePhase Phase>
-void VectorDemosaic(const EngineVectorParams& p) {
-  if (p.origin == nullptr || p.out == nullptr || p.width <= 0 || p.height <= 0) return;
-  if (Family == EngineVectorFamily::kColorWithMatrix && p.matrix == nullptr) return;
-  auto gainLane = [](int g) { return _mm_set1_epi16(static_cast<short>(std::clamp(g, 0, 65535))); };
-  const __m128i gain[3] = {gainLane(p.gains.red), gainLane(p.gains.green), gainLane(p.gains.blue)};
-  MatrixLanes lanes;
-  const MatrixLanes* matrix = nullptr;
-  if constexpr (Family == EngineVectorFamily::kColorWithMatrix) {
-    lanes = MakeMatrixLanes(*p.matrix);
-    matrix = &lanes;
-  }
+template <EngineVectorFamily Family, GainMode Gains, EnginePhase Phase>
+void RunRows(const EngineVectorParams& p, const __m128i gain[3], const MatrixLanes* matrix) {
   constexpr EngineSite kEven0 = EngineSiteAt(Phase, 0, 0);
   constexpr EngineSite kOdd0 = EngineSiteAt(Phase, 1, 0);
   constexpr EngineSite kEven1 = EngineSiteAt(Phase, 0, 1);
@@ -296,10 +293,34 @@ void VectorDemosaic(const EngineVectorParams& p) {
     const uint8_t* src = p.origin + static_cast<ptrdiff_t>(y) * p.pitch;
     uint8_t* dst = p.out + static_cast<ptrdiff_t>(y) * p.outStride;
     if ((y & 1) == 0) {
-      ProcessRow<Family, kEven0, kOdd0>(src, p.pitch, p.width, gain, matrix, dst);
+      ProcessRow<Family, Gains, kEven0, kOdd0>(src, p.pitch, p.width, gain, matrix, dst);
     } else {
-      ProcessRow<Family, kEven1, kOdd1>(src, p.pitch, p.width, gain, matrix, dst);
+      ProcessRow<Family, Gains, kEven1, kOdd1>(src, p.pitch, p.width, gain, matrix, dst);
     }
+  }
+}
+
+template <EngineVectorFamily Family, EnginePhase Phase>
+void VectorDemosaic(const EngineVectorParams& p) {
+  if (p.origin == nullptr || p.out == nullptr || p.width <= 0 || p.height <= 0) return;
+  if (Family == EngineVectorFamily::kColorWithMatrix && p.matrix == nullptr) return;
+  const int g[3] = {std::clamp(p.gains.red, 0, 65535), std::clamp(p.gains.green, 0, 65535),
+                    std::clamp(p.gains.blue, 0, 65535)};
+  const __m128i gain[3] = {_mm_set1_epi16(static_cast<short>(g[0])),
+                           _mm_set1_epi16(static_cast<short>(g[1])),
+                           _mm_set1_epi16(static_cast<short>(g[2]))};
+  MatrixLanes lanes{};
+  const MatrixLanes* matrix = nullptr;
+  if constexpr (Family == EngineVectorFamily::kColorWithMatrix) {
+    lanes = MakeMatrixLanes(*p.matrix);
+    matrix = &lanes;
+  }
+  if (g[0] == 128 && g[1] == 128 && g[2] == 128) {
+    RunRows<Family, GainMode::kUnit, Phase>(p, gain, matrix);
+  } else if (g[0] <= kNarrowGainLimit && g[1] <= kNarrowGainLimit && g[2] <= kNarrowGainLimit) {
+    RunRows<Family, GainMode::kNarrow, Phase>(p, gain, matrix);
+  } else {
+    RunRows<Family, GainMode::kWide, Phase>(p, gain, matrix);
   }
 }
 

@@ -101,15 +101,36 @@ std::vector<Bgra> ReferenceVector(const std::vector<uint8_t>& m, int w, int h, i
 struct VectorCase {
   int w, h;
   EngineGains gains;
+  // 0: random samples; 1: random 0 or 255; 2: every red 255, every other
+  // blue 255 along the blue lattice, green 0, so that red at those blue
+  // samples reaches the largest kernel value, 446.
+  int pattern = 0;
 };
+
+std::vector<uint8_t> CaseMosaic(const VectorCase& c, int phase) {
+  auto m = RandomMosaic(c.w, c.h, 1000u + phase * 7u + c.w);
+  for (int y = 0; y < c.h; ++y) {
+    for (int x = 0; x < c.w; ++x) {
+      uint8_t& v = m[static_cast<size_t>(y) * c.w + x];
+      if (c.pattern == 1) v = v > 127 ? 255 : 0;
+      if (c.pattern == 2) {
+        const char colour = ColourAt(phase, x, y);
+        v = colour == 'R' ? 255 : colour == 'G' ? 0 : (((x / 2 + y / 2) & 1) ? 0 : 255);
+      }
+    }
+  }
+  return m;
+}
 
 // Sizes cover whole and partial 16-pixel steps, odd heights and frames too
 // small for the bilinear interior; gains above 257 push the product past 16
 // bits.
 const VectorCase kVectorCases[] = {
-    {37, 11, {128, 128, 128}}, {64, 8, {200, 90, 300}}, {16, 5, {400, 128, 1}},
-    {5, 5, {128, 140, 128}},   {1, 1, {128, 128, 128}}, {3, 2, {256, 256, 256}},
-    {50, 7, {0, 1000, 64}},
+    {37, 11, {128, 128, 128}},    {64, 8, {200, 90, 300}},      {16, 5, {400, 128, 1}},
+    {5, 5, {128, 140, 128}},      {1, 1, {128, 128, 128}},      {3, 2, {256, 256, 256}},
+    {50, 7, {0, 1000, 64}},       {33, 9, {146, 146, 100}, 1},  {33, 9, {64, 100, 127}, 1},
+    {24, 12, {146, 146, 146}, 2}, {24, 12, {147, 147, 147}, 2}, {24, 12, {128, 128, 128}, 2},
+    {24, 12, {64, 64, 64}, 2},
 };
 
 TEST(EngineVectorDemosaic, MatchesKernelEvaluationForEveryPhaseAndFamily) {
@@ -133,7 +154,7 @@ TEST(EngineVectorDemosaic, MatchesKernelEvaluationForEveryPhaseAndFamily) {
           e->SetHue(40);
           e->SetBrightness(-20);
         }
-        const auto mosaic = RandomMosaic(c.w, c.h, 1000u + phase * 7u + c.w);
+        const auto mosaic = CaseMosaic(c, phase);
         ASSERT_TRUE(Submit(*e, mosaic)) << where;
         ColorMatrixStage stage;
         stage.SetContrast(3);
