@@ -8,6 +8,9 @@
 
 #include "imaging/demosaic_kernel.h"
 
+#include <cstring>
+#include <type_traits>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -60,19 +63,29 @@ inline __m128i Gain(__m128i sum, __m128i k) {
 }
 
 // Four B, G, R, 0 pixels -> 12 bytes at d, written as two overlapping 8-byte
-// stores (the last 2 bytes of the second land on the next pixel, which the
-// caller writes afterwards).
+// stores: the last 2 bytes of the second land on the next pixel, which the
+// caller writes afterwards. With kExact exactly 12 bytes are written.
+template <bool kExact>
 inline void Store4(uint8_t* d, __m128i p) {
   const __m128i keepLow3 = _mm_set_epi32(0, 0x00FFFFFF, 0, 0x00FFFFFF);
   const __m128i keepMid3 = _mm_set_epi32(0x0000FFFF, static_cast<int>(0xFF000000u), 0x0000FFFF,
                                          static_cast<int>(0xFF000000u));
   const __m128i c =
       _mm_or_si128(_mm_and_si128(p, keepLow3), _mm_and_si128(_mm_srli_epi64(p, 8), keepMid3));
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(d), c);
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(d + 6), _mm_unpackhi_epi64(c, c));
+  if constexpr (kExact) {
+    const __m128i packed =
+        _mm_or_si128(_mm_move_epi64(c), _mm_slli_si128(_mm_unpackhi_epi64(c, c), 6));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(d), packed);
+    const int last4 = _mm_cvtsi128_si32(_mm_srli_si128(packed, 8));
+    std::memcpy(d + 8, &last4, 4);
+  } else {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(d), c);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(d + 6), _mm_unpackhi_epi64(c, c));
+  }
 }
 
 // Even and odd B, G, R (16-bit lanes, at most 510) -> 16 pixels at d.
+template <bool kExact>
 inline void StoreBgr16(uint8_t* d, __m128i be, __m128i bo, __m128i ge, __m128i go, __m128i re,
                        __m128i ro) {
   const __m128i z = _mm_setzero_si128();
@@ -80,13 +93,13 @@ inline void StoreBgr16(uint8_t* d, __m128i be, __m128i bo, __m128i ge, __m128i g
   const __m128i r = _mm_packus_epi16(re, ro);
   const __m128i bgEven = _mm_unpacklo_epi8(b, g), bgOdd = _mm_unpackhi_epi8(b, g);
   const __m128i rEven = _mm_unpacklo_epi8(r, z), rOdd = _mm_unpackhi_epi8(r, z);
-  const __m128i evenLo = _mm_unpacklo_epi16(bgEven, rEven),
-                evenHi = _mm_unpackhi_epi16(bgEven, rEven);
+  const __m128i evenLo = _mm_unpacklo_epi16(bgEven, rEven);
+  const __m128i evenHi = _mm_unpackhi_epi16(bgEven, rEven);
   const __m128i oddLo = _mm_unpacklo_epi16(bgOdd, rOdd), oddHi = _mm_unpackhi_epi16(bgOdd, rOdd);
-  Store4(d, _mm_unpacklo_epi32(evenLo, oddLo));
-  Store4(d + 12, _mm_unpackhi_epi32(evenLo, oddLo));
-  Store4(d + 24, _mm_unpacklo_epi32(evenHi, oddHi));
-  Store4(d + 36, _mm_unpackhi_epi32(evenHi, oddHi));
+  Store4<false>(d, _mm_unpacklo_epi32(evenLo, oddLo));
+  Store4<false>(d + 12, _mm_unpackhi_epi32(evenLo, oddLo));
+  Store4<false>(d + 24, _mm_unpacklo_epi32(evenHi, oddHi));
+  Store4<kExact>(d + 36, _mm_unpackhi_epi32(evenHi, oddHi));
 }
 
 }  // namespace
@@ -103,32 +116,77 @@ int DemosaicInteriorSse2(const RegionView& v, const BayerGains& g) {
   const __m128i vkB = _mm_set1_epi16(static_cast<short>(kB));
   // Column parity of red (blue has the other), counted from the rectangle.
   const int redParity = (g.phase >> 1) & 1, blueParity = redParity ^ 1;
-  for (int y = 2; y <= h - 3; ++y) {
-    const bool redHere = CanonicalRow(g.phase, y) == 1;
-    const int redA = redHere ? y : y - 1, redC = redHere ? y - 2 : y + 1;
-    const int blueA = redHere ? y - 1 : y, blueC = redHere ? y + 1 : y - 2;
-    const uint8_t* rowRA = v.SrcPixel(v.left, v.top + redA);
-    const uint8_t* rowRC = v.SrcPixel(v.left, v.top + redC);
-    const uint8_t* rowBA = v.SrcPixel(v.left, v.top + blueA);
-    const uint8_t* rowBC = v.SrcPixel(v.left, v.top + blueC);
-    uint8_t* dstRow = v.DstPixel(v.left, v.top + y);
+  auto isRed = [&](int row) { return CanonicalRow(g.phase, row) == 1; };
+  auto parityOf = [&](int row) { return isRed(row) ? redParity : blueParity; };
+
+  // Output rows y and y + 1 together: they read mosaic rows y - 2 .. y + 2,
+  // and each row's horizontal terms serve both.
+  auto pairOfRows = [&](int y) {
+    const uint8_t* rows[5];
+    for (int i = 0; i < 5; ++i) rows[i] = v.SrcPixel(v.left, v.top + y - 2 + i);
+    const int p[5] = {parityOf(y - 2), parityOf(y - 1), parityOf(y), parityOf(y + 1),
+                      parityOf(y + 2)};
+    const bool redAtY = isRed(y);
+    uint8_t* dst0 = v.DstPixel(v.left, v.top + y);
+    uint8_t* dst1 = v.DstPixel(v.left, v.top + y + 1);
+    const __m128i kAtY = redAtY ? vkR : vkB, kOther = redAtY ? vkB : vkR;
+    // One step of 16 pixels from column x (of either parity: the terms are
+    // formed relative to x). `exact` keeps the last store inside the step.
+    auto step = [&](int x, auto exact) {
+      const int flip = x & 1;
+      const RowTerms t0 = LoadRowTerms<false>(rows[0], x, p[0] ^ flip);
+      const RowTerms t1 = LoadRowTerms<true>(rows[1], x, p[1] ^ flip);
+      const RowTerms t2 = LoadRowTerms<true>(rows[2], x, p[2] ^ flip);
+      const RowTerms t3 = LoadRowTerms<true>(rows[3], x, p[3] ^ flip);
+      const RowTerms t4 = LoadRowTerms<false>(rows[4], x, p[4] ^ flip);
+      // Row y's colour lies on mosaic rows y - 2, y, y + 2; the other colour
+      // on rows y - 1 and y + 1.
+      const __m128i e3 = Times3(t2.evenH), o3 = Times3(t2.oddH);
+      const __m128i ownE0 = Gain(Add(e3, t0.evenH), kAtY), ownO0 = Gain(Add(o3, t0.oddH), kAtY);
+      const __m128i othE0 = Gain(Add(Times3(t1.evenH), t3.evenH), kOther);
+      const __m128i othO0 = Gain(Add(Times3(t1.oddH), t3.oddH), kOther);
+      const __m128i ownE1 = Gain(Add(e3, t4.evenH), kAtY), ownO1 = Gain(Add(o3, t4.oddH), kAtY);
+      const __m128i othE1 = Gain(Add(Times3(t3.evenH), t1.evenH), kOther);
+      const __m128i othO1 = Gain(Add(Times3(t3.oddH), t1.oddH), kOther);
+      const __m128i ge0 = _mm_srli_epi16(Add(t1.evenGreen, t2.evenGreen), 1);
+      const __m128i go0 = _mm_srli_epi16(Add(t1.oddGreen, t2.oddGreen), 1);
+      const __m128i ge1 = _mm_srli_epi16(Add(t2.evenGreen, t3.evenGreen), 1);
+      const __m128i go1 = _mm_srli_epi16(Add(t2.oddGreen, t3.oddGreen), 1);
+      constexpr bool kExact = decltype(exact)::value;
+      if (redAtY) {
+        StoreBgr16<kExact>(dst0 + 3 * x, othE0, othO0, ge0, go0, ownE0, ownO0);
+        StoreBgr16<kExact>(dst1 + 3 * x, othE1, othO1, ge1, go1, ownE1, ownO1);
+      } else {
+        StoreBgr16<kExact>(dst0 + 3 * x, ownE0, ownO0, ge0, go0, othE0, othO0);
+        StoreBgr16<kExact>(dst1 + 3 * x, ownE1, ownO1, ge1, go1, othE1, othO1);
+      }
+    };
+    // A step reads columns x - 2 .. x + 16 + 1; its spilling store lands on
+    // pixels after the step, which the following steps write again.
     int x = 2;
-    // A step reads columns x - 2 .. x + 17 and its last store spills 2 bytes
-    // into pixel x + 16, which must still be an interior pixel written later.
-    for (; x + 19 <= w; x += 16) {
-      const RowTerms ra = LoadRowTerms<true>(rowRA, x, redParity);
-      const RowTerms rc = LoadRowTerms<false>(rowRC, x, redParity);
-      const RowTerms ba = LoadRowTerms<true>(rowBA, x, blueParity);
-      const RowTerms bc = LoadRowTerms<false>(rowBC, x, blueParity);
-      const __m128i re = Gain(Add(Times3(ra.evenH), rc.evenH), vkR);
-      const __m128i ro = Gain(Add(Times3(ra.oddH), rc.oddH), vkR);
-      const __m128i be = Gain(Add(Times3(ba.evenH), bc.evenH), vkB);
-      const __m128i bo = Gain(Add(Times3(ba.oddH), bc.oddH), vkB);
-      const __m128i ge = _mm_srli_epi16(Add(ra.evenGreen, ba.evenGreen), 1);
-      const __m128i go = _mm_srli_epi16(Add(ra.oddGreen, ba.oddGreen), 1);
-      StoreBgr16(dstRow + 3 * x, be, bo, ge, go, re, ro);
+    for (; x + 16 + 1 <= w - 3; x += 16) step(x, std::false_type{});
+    // The last step ends exactly at column w - 3 (overlapping the previous
+    // one, which gives the same values again) and spills nothing.
+    const int last = w - 3 - (16 - 1);
+    if (last >= 2) {
+      for (int row : {y, y + 1}) {
+        if (x < last) DemosaicRowVectorTail(v, g.phase, kR, kB, row, x, last - 1);
+      }
+      step(last, std::true_type{});
+    } else {
+      for (int row : {y, y + 1}) DemosaicRowVectorTail(v, g.phase, kR, kB, row, x, w - 3);
     }
-    if (x <= w - 3) DemosaicRowVectorTail(v, g.phase, kR, kB, y, x, w - 3);
+  };
+
+  int y = 2;
+  for (; y + 1 <= h - 3; y += 2) pairOfRows(y);
+  if (y <= h - 3) {
+    // An odd number of interior rows: the last pair overlaps the previous one.
+    if (y - 1 >= 2) {
+      pairOfRows(y - 1);
+    } else {
+      DemosaicRowVectorTail(v, g.phase, kR, kB, y, 2, w - 3);
+    }
   }
   return 1;
 }
