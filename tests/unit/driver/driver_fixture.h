@@ -36,8 +36,12 @@ class RecordingListener : public FrameListener {
 
   void Notify(int eventCode, ColorEngine* engine) override {
     std::lock_guard<std::mutex> guard(mutex_);
-    events_.push_back(
-        Event{eventCode, driver_ != nullptr ? driver_->GetState() : -1, GetRegisterResult()});
+    // The record belongs to events 2 and 3 (it is written on the reader
+    // thread just before them); other events arrive on other threads.
+    const bool registerEvent =
+        eventCode == kEventRegisterReadDone || eventCode == kEventRegisterWriteDone;
+    events_.push_back(Event{eventCode, driver_ != nullptr ? driver_->GetState() : -1,
+                            registerEvent ? GetRegisterResult() : RegisterResultRecord{}});
     if (eventCode == kEventFrameReady) {
       ++frames_;
       if (head_ != nullptr && engine != nullptr && engine->GetRawBuffer() != nullptr) {
