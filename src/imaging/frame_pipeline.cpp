@@ -51,14 +51,13 @@ RegionRoutine GrayGainRoutineFor(VectorForm form) {
 }
 
 // Automatic white balance on the raw image, when requested (step 3).
-void RunAutoWhiteBalance(const DibImage& raw, FilterSettings& settings,
-                         const FramePipelineHooks& hooks) {
+void RunAutoWhiteBalance(DibImage& raw, FilterSettings& settings, const FramePipelineHooks& hooks) {
   if (settings.autoWhiteBalance == 0) return;
   BayerGains measured{settings.bayerPhase, settings.bayerGainRed, settings.bayerGainGreen,
                       settings.bayerGainBlue};
-  // The routine picks 8- or 16-bit samples by the raw image's bytes per pixel.
-  DibImage& target = const_cast<DibImage&>(raw);  // measured in place, not written
-  if (RunWhole(target, MeasureWhiteBalanceRoutine, raw, &measured) == 1) {
+  // The routine picks 8- or 16-bit samples by the raw image's bytes per pixel
+  // and only reads; the raw image is its own destination.
+  if (RunWhole(raw, MeasureWhiteBalanceRoutine, raw, &measured) == 1) {
     settings.bayerGainRed = std::min(measured.red, 400);
     settings.bayerGainGreen = std::min(measured.green, 400);
     settings.bayerGainBlue = std::min(measured.blue, 400);
@@ -73,8 +72,8 @@ void RunAutoWhiteBalance(const DibImage& raw, FilterSettings& settings,
 }
 
 // Step 3 for 8-bit raw data: white balance, then interior and border.
-bool Demosaic8(const DibImage& raw8, DibImage& target, FilterSettings& settings,
-               const CpuFeatures& cpu, const FramePipelineHooks& hooks) {
+bool Demosaic8(DibImage& raw8, DibImage& target, FilterSettings& settings, const CpuFeatures& cpu,
+               const FramePipelineHooks& hooks) {
   RunAutoWhiteBalance(raw8, settings, hooks);
   BayerGains gains{settings.bayerPhase, settings.bayerGainRed, settings.bayerGainGreen,
                    settings.bayerGainBlue};

@@ -283,3 +283,38 @@ TEST(RoutineSelectionTest, DemosaicAndGrayGainForms) {
 
 }  // namespace
 }  // namespace varnel::test
+
+namespace varnel::test {
+namespace {
+
+// Regions run through the container's clipping: a region partly outside the
+// source is cut to it, and one wholly outside runs nothing.
+TEST(ClippedRegionTest, RoutinesSeeOnlyTheClippedRegion) {
+  DibImage raw, out;
+  raw.Create(10, 8, 8);
+  out.Create(10, 8, 24);
+  std::memset(raw.Pixels(), 90, raw.ImageSize());
+  BayerGains gains{0, 100, 100, 100};
+  const BayerGains* record = &gains;
+  const PixelRect partly{4, 3, 30, 30};
+  for (RegionRoutine r :
+       {DemosaicInteriorScalarRoutine, DemosaicInteriorSse2Routine, DemosaicBorderRoutine}) {
+    EXPECT_EQ(out.ConvertRegion(r, &raw, &partly, 4, 3, &record), 1);
+  }
+  // The region is cut to columns 4..9 and picture rows 3..7, which the
+  // container hands over as buffer rows 0..4; it is demosaiced as a uniform
+  // picture of its own and the rest of the destination is untouched.
+  for (int y = 0; y < 8; ++y) {
+    for (int x = 0; x < 10; ++x) {
+      EXPECT_EQ(out.Row(y)[3 * x + 1], x >= 4 && y < 5 ? 90 : 0) << x << "," << y;
+    }
+  }
+  const PixelRect outside{20, 0, 30, 8};
+  std::memset(out.Pixels(), 0x11, out.ImageSize());
+  EXPECT_EQ(out.ConvertRegion(DemosaicBorderRoutine, &raw, &outside, 0, 0, &record), 0);
+  EXPECT_EQ(out.ConvertRegion(DemosaicBorderRoutine, &raw, nullptr, 10, 0, &record), 0);
+  for (size_t i = 0; i < out.ImageSize(); ++i) ASSERT_EQ(out.Pixels()[i], 0x11);
+}
+
+}  // namespace
+}  // namespace varnel::test
