@@ -64,7 +64,12 @@ TEST_F(CameraDriverTest, LifecycleStatesAndEvents) {
   driver_->Start();             // running: nothing happens
   driver_->Pause();
   EXPECT_EQ(driver_->GetState(), kDriverPaused);
+  const int framesAtPause = driver_->GetFrameCounter();
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(driver_->GetFrameCounter(), framesAtPause) << "frames read while paused";
   driver_->Start();  // paused: only resumes
+  const int seen = listener_->Frames();
+  EXPECT_TRUE(listener_->WaitFrames(seen + kFramePoolSize + 2)) << "no frames after resume";
   EXPECT_EQ(driver_->GetState(), kDriverRunning);
   driver_->Pause();
   driver_->Stop();
