@@ -1,6 +1,7 @@
 #include "engine/color_converter.h"
 
 #include <algorithm>
+#include <new>
 
 #include "engine/white_balance.h"
 #include "imaging/cpu_features.h"
@@ -24,7 +25,12 @@ int ColorConverter::Save(const std::filesystem::path& fileName) { return SaveIma
 
 bool ColorConverter::Allocate() {
   if (!ColorEngine::Allocate()) return false;
-  matrix_.ResizeWork(GetWidth(), GetHeight());
+  try {
+    matrix_.ResizeWork(GetWidth(), GetHeight());
+  } catch (const std::bad_alloc&) {
+    Release();
+    return false;
+  }
   return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "engine/basic_exception.h"
 #include "platform/engine_file.h"
@@ -159,6 +160,23 @@ void ColorEngine::FillHeader(int bitCount, uint32_t sizeImage) {
 bool ColorEngine::Allocate() {
   Release();
   if (!ValidDimension(width_) || !ValidDimension(height_)) return false;
+  try {
+    AllocateBuffers();
+  } catch (const std::bad_alloc&) {
+    // Out of memory is a failed Allocate, not an exception in the driver.
+    Release();
+    return false;
+  }
+  allocated_ = true;
+  allocatedFormat_ = format_;
+  allocatedWidth_ = width_;
+  allocatedHeight_ = height_;
+  allocatedEightBit_ = eightBitRaw_;
+  allocatedKeepRaw_ = keepRaw_;
+  return true;
+}
+
+void ColorEngine::AllocateBuffers() {
   const size_t w = static_cast<size_t>(width_);
   const size_t h = static_cast<size_t>(height_);
   const size_t sampleBytes = static_cast<size_t>(RawSampleBytes());
@@ -203,13 +221,6 @@ bool ColorEngine::Allocate() {
       FillHeader(32, static_cast<uint32_t>(w * 4 * h));
       break;
   }
-  allocated_ = true;
-  allocatedFormat_ = format_;
-  allocatedWidth_ = width_;
-  allocatedHeight_ = height_;
-  allocatedEightBit_ = eightBitRaw_;
-  allocatedKeepRaw_ = keepRaw_;
-  return true;
 }
 
 bool ColorEngine::BuffersMatch() const {

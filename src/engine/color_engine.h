@@ -184,6 +184,8 @@ class ColorEngine : public ImageProcessor, public SensorEngine {
   std::vector<uint8_t> scratch_;
 
  private:
+  // Makes the buffers and the header of the current format and size.
+  void AllocateBuffers();
   bool WriteBitmap(const std::filesystem::path& fileName);
   int WriteRaw(const std::filesystem::path& fileName);
   void FillHeader(int bitCount, uint32_t sizeImage);

@@ -221,10 +221,14 @@ void ColorMatrixStage::RebuildProduct() {
 
 void ColorMatrixStage::ResizeWork(int width, int height) {
   if (width == width_ && height == height_ && !work_.empty()) return;
+  // The new buffer is made first, so that a failed allocation leaves the old
+  // size and buffer together.
+  const int pitch = WorkPitch(width);
+  std::vector<uint8_t> work(static_cast<size_t>(pitch) * static_cast<size_t>(WorkRows(height)), 0);
+  work_.swap(work);
   width_ = width;
   height_ = height;
-  pitch_ = WorkPitch(width);
-  work_.assign(static_cast<size_t>(pitch_) * static_cast<size_t>(WorkRows(height)), 0);
+  pitch_ = pitch;
 }
 
 void ColorMatrixStage::CopyIntoWork(const uint8_t* frame, int framePitch) {
