@@ -33,12 +33,22 @@ constexpr char16_t kBenchLetter = u'W';
 class CountingListener final : public FrameListener {
  public:
   void Notify(int eventCode, ColorEngine*) override {
-    if (eventCode == kEventFrameReady) frames_.fetch_add(1, std::memory_order_relaxed);
+    if (eventCode != kEventFrameReady) return;
+    // Event 1 comes only from the dispatcher thread; the times are read after
+    // the driver has stopped (and joined it).
+    const auto now = std::chrono::steady_clock::now();
+    if (frames_.load(std::memory_order_relaxed) == 0) first_ = now;
+    last_ = now;
+    frames_.fetch_add(1, std::memory_order_release);
   }
-  int Frames() const { return frames_.load(std::memory_order_relaxed); }
+  int Frames() const { return frames_.load(std::memory_order_acquire); }
+  // Seconds from the first delivered frame to the last.
+  double Span() const { return std::chrono::duration<double>(last_ - first_).count(); }
 
  private:
   std::atomic<int> frames_{0};
+  std::chrono::steady_clock::time_point first_;
+  std::chrono::steady_clock::time_point last_;
 };
 
 void BM_DriverStream(benchmark::State& state, ModelCode model) {
@@ -82,17 +92,19 @@ void BM_DriverStream(benchmark::State& state, ModelCode model) {
       elapsed = std::chrono::steady_clock::now() - started;
       if (elapsed > std::chrono::seconds(30)) break;  // a stalled stream still reports
     }
-    const int frames = listener.Frames();
-    elapsed = std::chrono::steady_clock::now() - started;
+    // Frames lost while streaming (a stop also drops what is still queued).
+    const uint64_t dropped = driver->Counters().framesDropped;
     driver->Stop();
     head->Detach();
 
-    const double seconds = std::chrono::duration<double>(elapsed).count();
-    const DriverCounters counters = driver->Counters();
-    state.SetIterationTime(seconds);
-    state.counters["fps"] = frames / seconds;
+    // The rate is measured from the first delivered frame to the last, so the
+    // start-up (opening, sending every setting, the first exposure) is not in it.
+    const int frames = listener.Frames();
+    const double span = listener.Span();
+    state.SetIterationTime(std::chrono::duration<double>(elapsed).count());
+    state.counters["fps"] = frames > 1 && span > 0 ? (frames - 1) / span : 0.0;
     state.counters["link_fps"] = linkFps;
-    state.counters["dropped"] = static_cast<double>(counters.framesDropped);
+    state.counters["dropped"] = static_cast<double>(dropped);
     state.counters["frames"] = frames;
     state.counters["frame_MB"] = frameBytes / 1e6;
   }
