@@ -298,6 +298,11 @@ uint32_t CameraDriver::SingleShotImage(void* image, void* raw) {
   uint8_t* buffer = pool != nullptr ? pool->Buffer(0) : nullptr;
   ColorEngine* main = mainEngine_.get();
   if (buffer == nullptr || main == nullptr) return kImageUnavailable;
+  // Without a reader thread, settings changed while running and register
+  // requests deferred meanwhile are sent here, between frames, by the thread
+  // that fetches them; otherwise they would wait for the next start, and a
+  // deferred request would be reported as accepted but never performed.
+  sensor_->ApplyPendingChanges();
   Clock& clock = CurrentClock();
   const uint32_t started = clock.TickCount();
   SectorProtocol protocol(sensor_->GetVolume(), sensor_->GetSectorMap());

@@ -215,6 +215,31 @@ TEST_F(CameraDriverTest, SingleShotReadsOneFrameIntoEntryZero) {
   EXPECT_EQ(driver_->GetState(), kDriverStopped);
 }
 
+// Catches settings and register requests made while a single-shot driver runs
+// that are never sent: without a reader thread, the fetch sends them.
+TEST_F(CameraDriverTest, SingleShotFetchSendsPendingChanges) {
+  Make(kModelR2T, 100);
+  ASSERT_TRUE(sensor().SetTriggerMode(1));
+  driver_->Start();
+  ASSERT_EQ(driver_->GetState(), kDriverRunning);
+  head_->ClearLogs();
+  ASSERT_TRUE(sensor().SetGlobalGain(33));
+  ASSERT_TRUE(sensor().RequestWriteRegister(0x7E, 0x01, 0x02));
+  EXPECT_EQ(sensor().GetPendingChanges() & (kPendingGain | kPendingDeferredWrite),
+            kPendingGain | kPendingDeferredWrite);
+  driver_->GetImage(nullptr, nullptr);  // no trigger: times out, but sends the changes
+  EXPECT_EQ(sensor().GetPendingChanges(), 0u);
+  EXPECT_EQ(head_->PeekRegister(0x7E), 0x0102u);
+  ASSERT_EQ(listener_->CountEvents(kEventRegisterWriteDone), 1u);
+  EXPECT_EQ(listener_->Events().back().record.address, 0x7E);
+  bool gainWritten = false;
+  for (const RegisterExchange& e : head_->RegisterLog()) gainWritten |= e.write && e.address == 53;
+  EXPECT_TRUE(gainWritten);
+
+  ASSERT_TRUE(head_->Trigger());
+  EXPECT_EQ(driver_->GetImage(nullptr, nullptr), kImageOk) << "a frame after the changes";
+}
+
 // Catches a setting change that is not sent between frames, or whose frame
 // exposed with the old settings is delivered instead of thrown away.
 TEST_F(CameraDriverTest, ChangedGainDiscardsOneFrame) {
