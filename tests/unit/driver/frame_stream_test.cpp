@@ -184,17 +184,5 @@ TEST_F(FrameStreamTest, StopWaitsOutReaderInsideDriverCall) {
   EXPECT_FALSE(host_.InApply());
 }
 
-// Catches a reader that spins without pausing on a dead head and a Stop that
-// cannot end it.
-TEST_F(FrameStreamTest, FailedReadsRetryEveryPauseUntilStopped) {
-  reader_->FailAll(true);
-  Start();
-  ASSERT_TRUE(reader_->WaitReads(20));
-  EXPECT_EQ(stream_.StopThreads(), StopOutcome::kJoined);
-  EXPECT_EQ(stats_->framesRead.load(), 0u);
-  EXPECT_GE(clock_->CountSleeps(8), 19u);
-  for (const auto& read : reader_->Reads()) EXPECT_EQ(read.area, 0);
-}
-
 }  // namespace
 }  // namespace varnel

@@ -4,7 +4,6 @@
 #include <string>
 #include <thread>
 
-#include "driver/frame_queue.h"
 #include "driver/output_slots.h"
 
 namespace varnel {
@@ -96,28 +95,6 @@ TEST(OutputSlotsTest, OutputEventWakesOnlyAWaiter) {
   EXPECT_TRUE(slots.WaitForImage(10000));
   producer.join();
   EXPECT_EQ(slots.TakeReady(), 2);
-}
-
-// Catches a pool that hands out an entry twice, not the lowest free one, or
-// loses count of the frames cleared at stop.
-TEST(FrameQueueTest, ClaimPublishAndStopMarker) {
-  FrameQueue queue;
-  EXPECT_EQ(queue.Claim(), -1) << "no pool allocated";
-  queue.Allocate(64);
-  for (int i = 0; i < kFramePoolSize; ++i) EXPECT_EQ(queue.Claim(), i);
-  EXPECT_EQ(queue.Claim(), -1);
-  queue.Publish(3);
-  queue.Publish(1);
-  queue.Release(2);
-  EXPECT_EQ(queue.Claim(), 2);
-  EXPECT_EQ(queue.PopFront(), 3);
-  queue.Publish(0);
-  EXPECT_EQ(queue.ClearAndAppendStop(), 2);
-  EXPECT_EQ(queue.PopFront(), kStopMarker);
-  EXPECT_EQ(queue.PopFront(), kStopMarker) << "an empty queue reads as stop";
-  EXPECT_EQ(queue.Buffer(kStopMarker), nullptr);
-  queue.Free();
-  EXPECT_EQ(queue.Buffer(0), nullptr);
 }
 
 }  // namespace

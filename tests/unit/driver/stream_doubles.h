@@ -98,8 +98,6 @@ class ScriptedReader : public FrameReader {
     if (!script_.empty()) {
       result = script_.front();
       script_.pop_front();
-    } else if (failAll_) {
-      result = 0;
     }
     if (result >= frameBytes_) StampFrame(buffer, frameBytes_, nextSequence_++);
     reads_.push_back(Read{area, buffer, result});
@@ -111,10 +109,6 @@ class ScriptedReader : public FrameReader {
   void Script(std::initializer_list<uint32_t> results) {
     std::lock_guard<std::mutex> guard(mutex_);
     script_.insert(script_.end(), results);
-  }
-  void FailAll(bool fail) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    failAll_ = fail;
   }
   void Block() {
     std::lock_guard<std::mutex> guard(mutex_);
@@ -142,10 +136,6 @@ class ScriptedReader : public FrameReader {
     std::lock_guard<std::mutex> guard(mutex_);
     return reads_;
   }
-  uint32_t FramesMade() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return nextSequence_;
-  }
 
  private:
   const uint32_t frameBytes_;
@@ -156,7 +146,6 @@ class ScriptedReader : public FrameReader {
   uint32_t nextSequence_ = 0;
   int inTransfer_ = 0;
   bool blocked_ = false;
-  bool failAll_ = false;
 };
 
 // A host that records the sequence numbers it is given and can hold the
@@ -168,7 +157,6 @@ class RecordingHost : public StreamHost {
 
   bool ApplyPendingChanges() override {
     std::unique_lock<std::mutex> lock(mutex_);
-    ++applyCalls_;
     if (applyDelay_.count() > 0) {
       inApply_ = true;
       changed_.notify_all();
@@ -237,7 +225,6 @@ class RecordingHost : public StreamHost {
   std::vector<uint32_t> delivered_;
   int torn_ = 0;
   int changesToReport_ = 0;
-  int applyCalls_ = 0;
   bool holdDelivery_ = false;
   bool inApply_ = false;
   std::chrono::milliseconds applyDelay_{0};
