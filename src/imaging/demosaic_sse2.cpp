@@ -57,49 +57,47 @@ inline RowTerms LoadRowTerms(const uint8_t* row, int x0, int colorParity) {
   return t;
 }
 
-// ((sum >> 4) * k) >> 7; the caller's unsigned pack limits it to 255.
+// ((sum >> 4) * k) >> 7, at most 510; the store limits it to 255.
 inline __m128i Gain(__m128i sum, __m128i k) {
   return _mm_srli_epi16(_mm_mullo_epi16(_mm_srli_epi16(sum, 4), k), 7);
 }
 
-// Four B, G, R, 0 pixels -> 12 bytes at d, written as two overlapping 8-byte
-// stores: the last 2 bytes of the second land on the next pixel, which the
-// caller writes afterwards. With kExact exactly 12 bytes are written.
+// Stores the two pixel pairs of p, each the low 6 bytes of a 64-bit lane, at
+// d and d + 6. Each 8-byte store spills 2 bytes onto the next pixel, which the
+// caller writes afterwards; with kExact the second pair is written as exactly
+// 6 bytes.
 template <bool kExact>
-inline void Store4(uint8_t* d, __m128i p) {
-  const __m128i keepLow3 = _mm_set_epi32(0, 0x00FFFFFF, 0, 0x00FFFFFF);
-  const __m128i keepMid3 = _mm_set_epi32(0x0000FFFF, static_cast<int>(0xFF000000u), 0x0000FFFF,
-                                         static_cast<int>(0xFF000000u));
-  const __m128i c =
-      _mm_or_si128(_mm_and_si128(p, keepLow3), _mm_and_si128(_mm_srli_epi64(p, 8), keepMid3));
+inline void StorePairs(uint8_t* d, __m128i p) {
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(d), p);
   if constexpr (kExact) {
-    const __m128i packed =
-        _mm_or_si128(_mm_move_epi64(c), _mm_slli_si128(_mm_unpackhi_epi64(c, c), 6));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(d), packed);
-    const int last4 = _mm_cvtsi128_si32(_mm_srli_si128(packed, 8));
-    std::memcpy(d + 8, &last4, 4);
+    const __m128i high = _mm_unpackhi_epi64(p, p);
+    const int first4 = _mm_cvtsi128_si32(high);
+    const uint16_t last2 = static_cast<uint16_t>(_mm_extract_epi16(high, 2));
+    std::memcpy(d + 6, &first4, 4);
+    std::memcpy(d + 10, &last2, 2);
   } else {
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(d), c);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(d + 6), _mm_unpackhi_epi64(c, c));
+    _mm_storeh_pd(reinterpret_cast<double*>(d + 6), _mm_castsi128_pd(p));
   }
 }
 
-// Even and odd B, G, R (16-bit lanes, at most 510) -> 16 pixels at d.
+// Even and odd B, G, R (16-bit lanes, at most 510) -> 16 pixels at d. A pixel
+// pair (even, odd) is the three 16-bit words (B G), (R B'), (G' R'), which
+// are interleaved into the 64-bit lanes of four registers, two pairs each.
 template <bool kExact>
 inline void StoreBgr16(uint8_t* d, __m128i be, __m128i bo, __m128i ge, __m128i go, __m128i re,
                        __m128i ro) {
-  const __m128i z = _mm_setzero_si128();
-  const __m128i b = _mm_packus_epi16(be, bo), g = _mm_packus_epi16(ge, go);
-  const __m128i r = _mm_packus_epi16(re, ro);
-  const __m128i bgEven = _mm_unpacklo_epi8(b, g), bgOdd = _mm_unpackhi_epi8(b, g);
-  const __m128i rEven = _mm_unpacklo_epi8(r, z), rOdd = _mm_unpackhi_epi8(r, z);
-  const __m128i evenLo = _mm_unpacklo_epi16(bgEven, rEven);
-  const __m128i evenHi = _mm_unpackhi_epi16(bgEven, rEven);
-  const __m128i oddLo = _mm_unpacklo_epi16(bgOdd, rOdd), oddHi = _mm_unpackhi_epi16(bgOdd, rOdd);
-  Store4<false>(d, _mm_unpacklo_epi32(evenLo, oddLo));
-  Store4<false>(d + 12, _mm_unpackhi_epi32(evenLo, oddLo));
-  Store4<false>(d + 24, _mm_unpacklo_epi32(evenHi, oddHi));
-  Store4<kExact>(d + 36, _mm_unpackhi_epi32(evenHi, oddHi));
+  const __m128i top = _mm_set1_epi16(255), z = _mm_setzero_si128();
+  be = _mm_min_epi16(be, top), bo = _mm_min_epi16(bo, top);
+  re = _mm_min_epi16(re, top), ro = _mm_min_epi16(ro, top);
+  const __m128i w0 = _mm_or_si128(be, _mm_slli_epi16(ge, 8));
+  const __m128i w1 = _mm_or_si128(re, _mm_slli_epi16(bo, 8));
+  const __m128i w2 = _mm_or_si128(go, _mm_slli_epi16(ro, 8));
+  const __m128i w01Lo = _mm_unpacklo_epi16(w0, w1), w01Hi = _mm_unpackhi_epi16(w0, w1);
+  const __m128i w2Lo = _mm_unpacklo_epi16(w2, z), w2Hi = _mm_unpackhi_epi16(w2, z);
+  StorePairs<false>(d, _mm_unpacklo_epi32(w01Lo, w2Lo));
+  StorePairs<false>(d + 12, _mm_unpackhi_epi32(w01Lo, w2Lo));
+  StorePairs<false>(d + 24, _mm_unpacklo_epi32(w01Hi, w2Hi));
+  StorePairs<kExact>(d + 36, _mm_unpackhi_epi32(w01Hi, w2Hi));
 }
 
 }  // namespace
