@@ -76,7 +76,8 @@ inline void StorePairs(uint8_t* d, __m128i p) {
     std::memcpy(d + 6, &first4, 4);
     std::memcpy(d + 10, &last2, 2);
   } else {
-    _mm_storeh_pd(reinterpret_cast<double*>(d + 6), _mm_castsi128_pd(p));
+    // movhps through the builtin, which makes no aligned access of its own.
+    _mm_storeh_pi(reinterpret_cast<__m64*>(d + 6), _mm_castsi128_ps(p));
   }
 }
 
