@@ -84,30 +84,47 @@ int DemosaicBorder(const RegionView& v, const BayerGains& g) {
   for (int py = 0; py < 2; ++py) {
     for (int px = 0; px < 2; ++px) taps[py][px] = ComputeDemosaicTaps(g.phase, px, py);
   }
+  // Byte offsets of the four columns x - 2 .. x + 1 that pixel x reads, moved
+  // inside the image.
+  auto columnOffsets = [&](int x, ptrdiff_t* out) {
+    for (int dx = -2; dx <= 1; ++dx) {
+      out[dx + 2] = static_cast<ptrdiff_t>(BorderRemap(x + dx, w)) * v.srcBpp;
+    }
+  };
+  auto pixel = [&](const uint8_t* const* rows, uint8_t* dstRow, int x, int y,
+                   const ptrdiff_t* cols) {
+    auto at = [&](int dx, int dy) -> uint32_t { return rows[dy + 2][cols[dx + 2]]; };
+    const DemosaicSums s = DemosaicPixelSums(taps[y & 1][x & 1], at);
+    uint8_t* d = dstRow + static_cast<ptrdiff_t>(x) * v.dstBpp;
+    d[0] = static_cast<uint8_t>(ApplyGainScalar<8>(s.blue, kB));
+    d[1] = static_cast<uint8_t>(std::min<uint32_t>(s.green, 255));
+    d[2] = static_cast<uint8_t>(ApplyGainScalar<8>(s.red, kR));
+  };
+  // The left and right two columns (fewer in narrow images) never change.
+  int edgeColumns[4], edgeCount = 0;
+  for (int x : {0, 1, w - 2, w - 1}) {
+    if (x >= 0 && x < w && (edgeCount == 0 || x > edgeColumns[edgeCount - 1])) {
+      edgeColumns[edgeCount++] = x;
+    }
+  }
+  ptrdiff_t edgeOffsets[4][4];
+  for (int i = 0; i < edgeCount; ++i) columnOffsets(edgeColumns[i], edgeOffsets[i]);
+
   for (int y = 0; y < h; ++y) {
     // The four rows a pixel of this row reads (y - 2 .. y + 1), moved inside.
     const uint8_t* rows[4];
     for (int dy = -2; dy <= 1; ++dy) {
       rows[dy + 2] = v.SrcPixel(v.left, v.top + BorderRemap(y + dy, h));
     }
-    const bool borderRow = y < 2 || y >= h - 2;
     uint8_t* dstRow = v.DstPixel(v.left, v.top + y);
-    for (int x = 0; x < w; ++x) {
-      if (!borderRow && x >= 2 && x < w - 2) {
-        x = w - 3;  // jump over the interior to the right border
-        continue;
+    for (int i = 0; i < edgeCount; ++i) pixel(rows, dstRow, edgeColumns[i], y, edgeOffsets[i]);
+    if (y < 2 || y >= h - 2) {
+      // Top and bottom rows: the columns between the edges read inside.
+      for (int x = 2; x <= w - 3; ++x) {
+        ptrdiff_t cols[4];
+        for (int dx = -2; dx <= 1; ++dx) cols[dx + 2] = static_cast<ptrdiff_t>(x + dx) * v.srcBpp;
+        pixel(rows, dstRow, x, y, cols);
       }
-      // Columns 2 .. w-3 read only columns inside the image.
-      const bool inside = x >= 2 && x <= w - 3;
-      auto at = [&](int dx, int dy) -> uint32_t {
-        const int sx = inside ? x + dx : BorderRemap(x + dx, w);
-        return rows[dy + 2][static_cast<ptrdiff_t>(sx) * v.srcBpp];
-      };
-      const DemosaicSums s = DemosaicPixelSums(taps[y & 1][x & 1], at);
-      uint8_t* d = dstRow + static_cast<ptrdiff_t>(x) * v.dstBpp;
-      d[0] = static_cast<uint8_t>(ApplyGainScalar<8>(s.blue, kB));
-      d[1] = static_cast<uint8_t>(std::min<uint32_t>(s.green, 255));
-      d[2] = static_cast<uint8_t>(ApplyGainScalar<8>(s.red, kR));
     }
   }
   return 1;
