@@ -269,20 +269,39 @@ TEST(EngineDemosaic, DefaultGainsAreNeutralOnBothPaths) {
 }
 
 TEST(EngineGrayConverter, WeightsTheBilinearColours) {
-  // Red 200, green 100, blue 50: (100*59 + 50*11 + 200*30 + 50) / 100 = 125.
-  for (int phase = 0; phase < 4; ++phase) {
-    GrayConverter e;
-    e.SetSize(10, 8);
-    e.SetFormat(kEngineFormatGray8);
-    e.SetBayerPhase(phase);
-    ASSERT_TRUE(e.Allocate());
-    ASSERT_TRUE(Submit(e, enginetest::PlaneMosaic(10, 8, phase, 200, 100, 50)));
-    const uint8_t* px = e.GetImageBuffer();
-    const int stride = e.GetStride();
-    EXPECT_EQ(stride, 12);
-    EXPECT_EQ(px[3 * stride + 4], 125) << "phase " << phase;
-    EXPECT_EQ(px[5 * stride + 7], 125) << "phase " << phase;
-    EXPECT_EQ(px[1 * stride + 4], 0) << "the border keeps its zero";
+  // Red 200, green 100, blue 50: (100*59 + 50*11 + 200*30 + 50) / 100 = 125,
+  // in the 8-bit image (format 1) or as gray 32-bit pixels (format 5), from
+  // 8-bit samples or from the first bytes of 16-bit samples.
+  const int w = 10, h = 8;
+  for (int format : {kEngineFormatGray8, kEngineFormatBgra32}) {
+    for (bool eightBit : {true, false}) {
+      for (int phase = 0; phase < 4; ++phase) {
+        GrayConverter e;
+        e.SetSize(w, h);
+        e.SetFormat(format);
+        e.SetEightBitRaw(eightBit);
+        e.SetBayerPhase(phase);
+        ASSERT_TRUE(e.Allocate());
+        const auto planes = enginetest::PlaneMosaic(w, h, phase, 200, 100, 50);
+        std::vector<uint8_t> frame;
+        for (uint8_t v : planes) {
+          frame.push_back(v);
+          if (!eightBit) frame.push_back(0xA5);
+        }
+        ASSERT_TRUE(Submit(e, frame));
+        const uint8_t* px = e.GetImageBuffer();
+        const int stride = e.GetStride();
+        const int bpp = format == kEngineFormatGray8 ? 1 : 4;
+        EXPECT_EQ(stride, format == kEngineFormatGray8 ? 12 : 40);
+        for (const auto& [x, y] : {std::pair{4, 3}, std::pair{7, 5}}) {
+          for (int c = 0; c < std::min(bpp, 3); ++c) {
+            EXPECT_EQ(px[y * stride + x * bpp + c], 125) << format << " phase " << phase;
+          }
+        }
+        EXPECT_EQ(px[1 * stride + 4 * bpp], format == kEngineFormatGray8 ? 0 : 255)
+            << "the border keeps what Allocate gave it";
+      }
+    }
   }
 }
 
