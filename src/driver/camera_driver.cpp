@@ -73,7 +73,12 @@ ColorEngine* CameraDriver::CreateColorEngine() {
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
-  ConfigureEngine(engine);
+  // An engine that could not take the capture size has no buffers for the
+  // frames; handing it out would start a stream that cannot be converted.
+  if (!ConfigureEngine(engine)) {
+    DestroyEngine(engine);
+    return nullptr;
+  }
   return engine;
 }
 
@@ -241,9 +246,10 @@ uint32_t CameraDriver::MinimumFrameBytes() {
 }
 
 size_t CameraDriver::ImageBytes(ColorEngine* engine) {
+  // Rows times stride is what the image buffer holds for the formats the
+  // driver uses (converted pixels, or the raw copy); the header's image size
+  // describes a 32-bit picture even for the raw copy and could overrun it.
   if (engine == nullptr || engine->GetImageBuffer() == nullptr) return 0;
-  const BitmapInfoHeader* header = engine->GetBitmapHeader();
-  if (header != nullptr && header->sizeImage != 0) return header->sizeImage;
   return static_cast<size_t>(std::max(engine->GetStride(), 0)) *
          static_cast<size_t>(std::max(engine->GetHeight(), 0));
 }

@@ -182,6 +182,27 @@ TEST_F(CameraDriverTest, QueuedGetImageInOrder) {
   EXPECT_EQ(counters.framesRead, counters.framesDelivered + counters.framesDropped);
 }
 
+// Catches an image copy sized by the header's 32-bit image size when the
+// engine only keeps the raw frame (it would overrun the destination), and a
+// raw-only image that is not the frame.
+TEST_F(CameraDriverTest, QueuedRawOnlyImageIsTheRawFrame) {
+  Make(kModelR2T, 20000);
+  driver_->SetDeliveryMode(kDeliveryQueued);
+  driver_->SetRawCopy(true);
+  driver_->SetConvert(false);
+  driver_->Start();
+  ColorEngine* main = driver_->MainEngineForTest();
+  ASSERT_NE(main, nullptr);
+  ASSERT_EQ(main->GetFormat(), kEngineFormatRaw);
+  const size_t frameBytes = size_t(main->GetWidth()) * main->GetHeight();
+  std::vector<uint8_t> image(frameBytes);
+  std::vector<uint8_t> raw(main->GetRawSize());
+  ASSERT_EQ(raw.size(), frameBytes);
+  ASSERT_EQ(driver_->GetImage(image.data(), raw.data()), kImageOk);
+  EXPECT_EQ(image, raw);
+  EXPECT_TRUE(head_->ReadFrameNumber(image.data(), image.size()).has_value());
+}
+
 // Catches threads in trigger mode, a GetImage that reads more or less than
 // one frame per call or not into pool entry 0, and a timeout reported as a
 // frame.
