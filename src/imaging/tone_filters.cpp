@@ -40,12 +40,32 @@ template <bool kWide>
 int MapThroughTable(const RegionView& v, int channels, const std::vector<int>& table) {
   using S = Samples<kWide>;
   if (v.Empty()) return 1;
-  for (int y = v.top; y < v.bottom; ++y) {
-    for (int x = v.left; x < v.right; ++x) {
-      const uint8_t* s = v.SrcPixel(x, y);
-      uint8_t* d = v.DstPixel(x, y);
-      for (int c = 0; c < channels; ++c)
-        S::Store(d + c * S::kBytes, table[S::Load(s + c * S::kBytes)]);
+  const int w = v.Width();
+  if constexpr (!kWide) {
+    uint8_t narrow[256];
+    for (int i = 0; i < 256; ++i) narrow[i] = static_cast<uint8_t>(table[i]);
+    for (int y = v.top; y < v.bottom; ++y) {
+      const uint8_t* s = v.SrcPixel(v.left, y);
+      uint8_t* d = v.DstPixel(v.left, y);
+      if (v.srcBpp == channels && v.dstBpp == channels) {
+        // Packed samples: the row is one run.
+        for (int i = 0; i < w * channels; ++i) d[i] = narrow[s[i]];
+      } else {
+        for (int x = 0; x < w; ++x) {
+          for (int c = 0; c < channels; ++c) d[x * v.dstBpp + c] = narrow[s[x * v.srcBpp + c]];
+        }
+      }
+    }
+  } else {
+    for (int y = v.top; y < v.bottom; ++y) {
+      const uint8_t* s = v.SrcPixel(v.left, y);
+      uint8_t* d = v.DstPixel(v.left, y);
+      for (int x = 0; x < w; ++x) {
+        for (int c = 0; c < channels; ++c) {
+          S::Store(d + x * v.dstBpp + c * S::kBytes,
+                   table[S::Load(s + x * v.srcBpp + c * S::kBytes)]);
+        }
+      }
     }
   }
   return 1;
