@@ -87,12 +87,13 @@ inline void StorePairs(uint8_t* d, __m128i p) {
 template <bool kExact>
 inline void StoreBgr16(uint8_t* d, __m128i be, __m128i bo, __m128i ge, __m128i go, __m128i re,
                        __m128i ro) {
-  const __m128i top = _mm_set1_epi16(255), z = _mm_setzero_si128();
-  be = _mm_min_epi16(be, top), bo = _mm_min_epi16(bo, top);
-  re = _mm_min_epi16(re, top), ro = _mm_min_epi16(ro, top);
-  const __m128i w0 = _mm_or_si128(be, _mm_slli_epi16(ge, 8));
-  const __m128i w1 = _mm_or_si128(re, _mm_slli_epi16(bo, 8));
-  const __m128i w2 = _mm_or_si128(go, _mm_slli_epi16(ro, 8));
+  // Saturating packs give the bytes [even 0..7, odd 0..7] of each colour.
+  const __m128i z = _mm_setzero_si128();
+  const __m128i b = _mm_packus_epi16(be, bo), g = _mm_packus_epi16(ge, go);
+  const __m128i r = _mm_packus_epi16(re, ro);
+  const __m128i w0 = _mm_unpacklo_epi8(b, g);                     // B G
+  const __m128i w1 = _mm_unpacklo_epi8(r, _mm_srli_si128(b, 8));  // R B'
+  const __m128i w2 = _mm_unpackhi_epi8(g, r);                     // G' R'
   const __m128i w01Lo = _mm_unpacklo_epi16(w0, w1), w01Hi = _mm_unpackhi_epi16(w0, w1);
   const __m128i w2Lo = _mm_unpacklo_epi16(w2, z), w2Hi = _mm_unpackhi_epi16(w2, z);
   StorePairs<false>(d, _mm_unpacklo_epi32(w01Lo, w2Lo));
