@@ -19,6 +19,21 @@ class DriverFaultTest : public DriverFixture {
     const DriverCounters c = driver_->Counters();
     EXPECT_EQ(c.framesRead, c.framesDelivered + c.framesDropped);
   }
+  // A head paced by the system clock, so that a transfer delay really blocks
+  // the reader, and a driver with a 100 ms reader stop bound, streaming.
+  void StreamOnRealClock() {
+    HeadOptions options;
+    options.framesPerSecond = 200.0;
+    head_ = std::make_shared<VirtualHead>(kModelR2T, options);
+    ASSERT_TRUE(head_->AttachTo(kLetter));
+    driver_ = CreateCameraDriver(kModelR2T);
+    sensor().SetDriveLetter(kLetter);
+    listener_ = std::make_unique<testing::RecordingListener>(driver_.get(), head_.get());
+    driver_->AddListener(listener_.get());
+    driver_->SetReaderStopBound(100);
+    driver_->Start();
+    ASSERT_TRUE(listener_->WaitFrames(3));
+  }
   void StartAgainAndStream() {
     listener_->Clear();
     driver_->Start();
@@ -96,17 +111,7 @@ TEST_F(DriverFaultTest, HeadStopsAnsweringOrIsRemoved) {
 // real clock, against a 100 ms bound), and a reader left behind that uses
 // freed buffers or the closed volume when its transfer finally returns.
 TEST_F(DriverFaultTest, StopIsBoundedWhenATransferHangs) {
-  HeadOptions options;  // the system clock: the delay really blocks the reader
-  options.framesPerSecond = 200.0;
-  head_ = std::make_shared<VirtualHead>(kModelR2T, options);
-  ASSERT_TRUE(head_->AttachTo(kLetter));
-  driver_ = CreateCameraDriver(kModelR2T);
-  sensor().SetDriveLetter(kLetter);
-  listener_ = std::make_unique<testing::RecordingListener>(driver_.get(), head_.get());
-  driver_->AddListener(listener_.get());
-  driver_->SetReaderStopBound(100);
-  driver_->Start();
-  ASSERT_TRUE(listener_->WaitFrames(3));
+  StreamOnRealClock();
 
   HeadFaults faults;
   faults.transferDelayMs = 1500;
@@ -128,6 +133,29 @@ TEST_F(DriverFaultTest, StopIsBoundedWhenATransferHangs) {
   }
   EXPECT_EQ(driver_->ReadersLeftBehind(), 0u);
   ExpectBalanced();
+}
+
+// Catches a driver destroyed while its reader hangs in a transfer: the
+// destructor must come back, and the reader, which outlives it, must find
+// its buffers and volume handle still there when the transfer returns (run
+// under AddressSanitizer).
+TEST_F(DriverFaultTest, DestroyedWhileTheReaderHangs) {
+  StreamOnRealClock();
+  HeadFaults faults;
+  faults.transferDelayMs = 1500;
+  head_->SetFaults(faults);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  driver_.reset();  // no Stop: the destructor stops the stream itself
+  listener_.reset();
+  // The head is held by the device table and by every volume opened on it:
+  // once detached, only the test and the reader's own handle hold it.
+  head_->Detach();
+  EXPECT_EQ(head_.use_count(), 2) << "the reader was not left behind with its handle";
+  // When its transfer returns the reader ends and lets go of everything.
+  for (int i = 0; i < 300 && head_.use_count() > 1; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(head_.use_count(), 1) << "the reader left behind never released its handle";
 }
 
 // How many frames the soak streams: a few hundred by default; the separate
