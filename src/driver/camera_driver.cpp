@@ -46,7 +46,9 @@ void CameraDriver::EngineDeleter::operator()(ColorEngine* engine) const {
 CameraDriver::CameraDriver(std::unique_ptr<SensorDevice> sensor)
     : sensor_(std::move(sensor)), stream_(this, stats_) {}
 
-CameraDriver::~CameraDriver() {
+CameraDriver::~CameraDriver() { Shutdown(); }
+
+void CameraDriver::Shutdown() {
   // Threads end before the engines and buffers they use are freed.
   stream_.StopThreads();
   Close();

@@ -117,6 +117,9 @@ class CameraDriver : public SensorOwner, private StreamHost {
 
  protected:
   explicit CameraDriver(std::unique_ptr<SensorDevice> sensor);
+  // Stops the threads and frees the engines and buffers. The most derived
+  // destructor calls it first, while the threads still see the whole object.
+  void Shutdown();
 
  private:
   struct EngineDeleter {

@@ -14,8 +14,12 @@
 
 namespace varnel {
 
+// Each model driver shuts the stream down in its own destructor: once the
+// base destructor runs, the object is no longer a model driver, and threads
+// still calling into it would see it change under them.
 #define VARNEL_DEFINE_MODEL_DRIVER(ClassName, SensorClass, code)            \
   ClassName::ClassName() : CameraDriver(std::make_unique<SensorClass>()) {} \
+  ClassName::~ClassName() { Shutdown(); }                                   \
   ModelCode ClassName::GetModelCode() const { return code; }
 
 VARNEL_DEFINE_MODEL_DRIVER(Hwh8Driver, Hwh8Sensor, kModelHWH8)

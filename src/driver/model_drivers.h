@@ -11,6 +11,7 @@ namespace varnel {
   class ClassName final : public CameraDriver { \
    public:                                      \
     ClassName();                                \
+    ~ClassName() override;                      \
     ModelCode GetModelCode() const override;    \
   };
 
