@@ -6,23 +6,10 @@
 #include <vector>
 
 #include "instance/camera_instance.h"
-#include "platform/clock.h"
+#include "support/test_clock.h"
 
 namespace varnel {
 namespace {
-
-// A clock that stands still, so several handles are made "in the same
-// millisecond".
-class FrozenClock : public Clock {
- public:
-  explicit FrozenClock(uint32_t now) : now_(now) {}
-  uint32_t TickCount() override { return now_; }
-  uint32_t TimeMs() override { return now_; }
-  void Sleep(uint32_t) override {}
-
- private:
-  uint32_t now_;
-};
 
 // Random terms the tests choose.
 int gRandomValue = 0;
@@ -39,7 +26,9 @@ class HandleRegistryTest : public ::testing::Test {
 
   void Add(uint32_t handle) { registry_.Insert(handle, std::make_unique<CameraInstance>()); }
 
-  FrozenClock clock_{5000};
+  // Nothing sleeps while handles are made, so this clock stands still and
+  // several handles are made "in the same millisecond".
+  testing::SteppingClock clock_{5000};
   Clock* previous_ = nullptr;
   HandleRegistry registry_{&FixedRandom};
 };

@@ -1,6 +1,6 @@
-// Doubles and a fixture shared by the sensor device tests: a clock that counts
-// pauses without waiting, an engine and an owner that record what the sensor
-// hands them, and a virtual head attached to a drive letter.
+// Doubles and a fixture shared by the sensor device tests: an engine and an
+// owner that record what the sensor hands them, and a virtual head attached to
+// a drive letter, with the stepping test clock counting pauses without waiting.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,52 +18,9 @@
 #include "device/sensor_owner.h"
 #include "platform/clock.h"
 #include "sim/virtual_head.h"
+#include "support/test_clock.h"
 
 namespace varnel::testing {
-
-class CountingClock : public Clock {
- public:
-  uint32_t TickCount() override { return Now(); }
-  uint32_t TimeMs() override { return Now(); }
-  void Sleep(uint32_t milliseconds) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    sleeps_.push_back(milliseconds);
-    now_ += milliseconds;
-  }
-  int Count(uint32_t milliseconds) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    int n = 0;
-    for (uint32_t s : sleeps_) n += s == milliseconds ? 1 : 0;
-    return n;
-  }
-  int Total() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return static_cast<int>(sleeps_.size());
-  }
-  void Clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    sleeps_.clear();
-  }
-
- private:
-  uint32_t Now() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return now_;
-  }
-  std::mutex mutex_;
-  std::vector<uint32_t> sleeps_;
-  uint32_t now_ = 1000;
-};
-
-// Installs a clock for the lifetime of the scope.
-class ClockScope {
- public:
-  explicit ClockScope(Clock* clock) : previous_(SetCurrentClock(clock)) {}
-  ~ClockScope() { SetCurrentClock(previous_); }
-
- private:
-  Clock* previous_;
-};
 
 class FakeEngine : public SensorEngine {
  public:
@@ -145,7 +102,7 @@ inline const char* ModelName(ModelCode code) {
 }
 
 // A sensor of one model on a virtual head attached to drive Q:, with a
-// counting clock installed.
+// stepping clock installed.
 class SensorOnHead {
  public:
   static constexpr char16_t kLetter = u'Q';
@@ -172,20 +129,20 @@ class SensorOnHead {
   bool Attach() {
     const bool ok = sensor->AttachEngine(&engine);
     head->ClearLogs();
-    clock.Clear();
+    clock.ClearSleeps();
     return ok;
   }
   bool attached() const { return attached_; }
 
-  CountingClock clock;
-  CountingClock headClock;
+  SteppingClock clock;
+  SteppingClock headClock;
   FakeEngine engine;
   FakeOwner owner;
   std::shared_ptr<VirtualHead> head;
   std::unique_ptr<SensorDevice> sensor;
 
  private:
-  ClockScope clockScope_;
+  ScopedCurrentClock clockScope_;
   bool attached_ = false;
 };
 

@@ -211,7 +211,7 @@ TEST(SensorDeviceTest, AttachSendsEverySettingInTheFixedOrder) {
   EXPECT_TRUE(runs.back().run);
   EXPECT_EQ(runs.back().sector[46], 1);
   // Two stream commands and one pause after each of the eight hooks.
-  EXPECT_EQ(rig.clock.Count(8), 2 + 8);
+  EXPECT_EQ(rig.clock.CountSleeps(8), 2u + 8u);
 
   sensor.CloseDevice();
   EXPECT_FALSE(sensor.IsVolumeOpen());
@@ -233,7 +233,7 @@ TEST(SensorDeviceTest, DeferredRequestsApplyAfterTheSettingsAndFailedHooksSkipTh
   EXPECT_TRUE(sensor.RequestReadRegister(40, nullptr, nullptr));
   EXPECT_TRUE(sensor.RequestWriteRegister(41, 1, 2));
   sensor.results["gain"] = kHookFailed;
-  rig.clock.Clear();
+  rig.clock.ClearSleeps();
   rig.head->ClearLogs();
 
   ASSERT_TRUE(sensor.ApplyPendingChanges());
@@ -241,7 +241,7 @@ TEST(SensorDeviceTest, DeferredRequestsApplyAfterTheSettingsAndFailedHooksSkipTh
             (std::vector<std::string>{"gain", "mirrorH", "deferredRead", "deferredWrite"}));
   // Stop and restart around the changes (8 ms each), and one pause after every
   // hook but the failed one.
-  EXPECT_EQ(rig.clock.Count(8), 2 + 3);
+  EXPECT_EQ(rig.clock.CountSleeps(8), 2u + 3u);
   const std::vector<RunExchange> runs = rig.head->RunLog();
   ASSERT_EQ(runs.size(), 2u);
   EXPECT_FALSE(runs[0].run);
@@ -257,7 +257,7 @@ TEST(SensorDeviceTest, NothingPendingSendsNothing) {
   EXPECT_FALSE(rig.sensor->ApplyPendingChanges());
   EXPECT_TRUE(rig.head->RunLog().empty());
   EXPECT_TRUE(Traffic(*rig.head).empty());
-  EXPECT_EQ(rig.clock.Total(), 0);
+  EXPECT_EQ(rig.clock.Sleeps().size(), 0u);
 
   // Without an owner nothing is applied either, and the bits stay raised.
   rig.sensor->SetOwner(nullptr);
@@ -333,7 +333,7 @@ TEST(SensorDeviceTest, RequestWhileStoppedOpensStopsTransfersAndCloses) {
   const std::vector<RunExchange> runs = rig.head->RunLog();
   ASSERT_EQ(runs.size(), 2u) << "one stop command before each transfer";
   EXPECT_FALSE(runs[0].run);
-  EXPECT_EQ(rig.clock.Count(8), 2);
+  EXPECT_EQ(rig.clock.CountSleeps(8), 2u);
   EXPECT_EQ(rig.head->PeekRegister(20), 0x1234u);
   EXPECT_TRUE(rig.owner.events.empty());
 }
@@ -376,8 +376,8 @@ TEST(SensorDeviceTest, RequestResultFollowsTheHandshake) {
 }
 
 TEST(SensorDeviceTest, RequestWhileStoppedFailsWithoutACamera) {
-  CountingClock clock;
-  ClockScope scope(&clock);
+  SteppingClock clock;
+  ScopedCurrentClock scope(&clock);
   Hxa1Sensor sensor;
   ASSERT_TRUE(sensor.SetDriveLetter(u'Y'));  // nothing attached there
   uint8_t high = 0x5A;

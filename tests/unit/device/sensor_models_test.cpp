@@ -161,11 +161,12 @@ void ExpectHook(const HookCase& c, const char* family,
   ASSERT_TRUE(rig.Attach()) << ModelName(c.model);
   setup(*rig.sensor, *rig.head);
   rig.head->ClearLogs();
-  rig.clock.Clear();
+  rig.clock.ClearSleeps();
   EXPECT_EQ(hook(*rig.sensor), 0) << family << " " << ModelName(c.model);
   EXPECT_EQ(Traffic(*rig.head), c.traffic) << family << " " << ModelName(c.model);
-  EXPECT_EQ(rig.clock.Count(8), c.pauses) << family << " " << ModelName(c.model);
-  EXPECT_EQ(rig.clock.Total(), c.pauses) << family << " " << ModelName(c.model);
+  const size_t pauses = static_cast<size_t>(c.pauses);
+  EXPECT_EQ(rig.clock.CountSleeps(8), pauses) << family << " " << ModelName(c.model);
+  EXPECT_EQ(rig.clock.Sleeps().size(), pauses) << family << " " << ModelName(c.model);
 }
 
 // A value set on the sensor, the traffic its hook makes, and the value the
@@ -281,7 +282,7 @@ TEST(SensorModelsTest, MirrorHooksWriteTheBitAndFollowThePhase) {
       rig.sensor->SetMirrorV(1);
     EXPECT_EQ(apply(), 0) << name;
     EXPECT_EQ(Traffic(*rig.head), c.traffic) << name;
-    EXPECT_EQ(rig.clock.Count(8), static_cast<int>(c.traffic.size())) << name;
+    EXPECT_EQ(rig.clock.CountSleeps(8), c.traffic.size()) << name;
     EXPECT_EQ(rig.engine.phase, c.phaseAfter) << name;
     EXPECT_EQ(rig.sensor->GetBayerPhase(), c.phaseAfter) << name << " device phase follows";
     // The same setting again changes nothing on the camera: the phase stays.

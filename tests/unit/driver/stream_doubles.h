@@ -16,47 +16,21 @@
 
 #include "driver/frame_stream.h"
 #include "platform/clock.h"
+#include "support/test_clock.h"
 
 namespace varnel::testing {
 
-// Pauses are recorded and last a few microseconds, so tests neither wait for
+// Installs the stepping test clock for the lifetime of the object. Its pauses
+// are recorded and last a few microseconds for real, so tests neither wait for
 // real nor spin a core flat out.
-class FastClock : public Clock {
- public:
-  uint32_t TickCount() override { return ticks_.load(); }
-  uint32_t TimeMs() override { return ticks_.load(); }
-  void Sleep(uint32_t milliseconds) override {
-    ticks_.fetch_add(milliseconds);
-    {
-      std::lock_guard<std::mutex> guard(mutex_);
-      sleeps_.push_back(milliseconds);
-    }
-    std::this_thread::sleep_for(std::chrono::microseconds(50));
-  }
-  size_t CountSleeps(uint32_t milliseconds) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    size_t n = 0;
-    for (uint32_t s : sleeps_) n += s == milliseconds ? 1 : 0;
-    return n;
-  }
-
- private:
-  std::atomic<uint32_t> ticks_{1000};
-  std::mutex mutex_;
-  std::vector<uint32_t> sleeps_;
-};
-
-// Installs a FastClock for the lifetime of the object.
 class ScopedFastClock {
  public:
-  ScopedFastClock() : previous_(SetCurrentClock(&clock_)) {}
-  ~ScopedFastClock() { SetCurrentClock(previous_); }
-  FastClock& operator*() { return clock_; }
-  FastClock* operator->() { return &clock_; }
+  SteppingClock& operator*() { return clock_; }
+  SteppingClock* operator->() { return &clock_; }
 
  private:
-  FastClock clock_;
-  Clock* previous_;
+  SteppingClock clock_{SteppingClock::kDefaultStart, std::chrono::microseconds(50)};
+  ScopedCurrentClock installed_{&clock_};
 };
 
 // Fills a frame so that every byte depends on the sequence number: a frame

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "../transport/test_clock.h"
+#include "support/test_clock.h"
 #include "device/sector_protocol.h"
 #include "sim/virtual_head.h"
 

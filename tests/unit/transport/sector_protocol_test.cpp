@@ -7,7 +7,7 @@
 
 #include "device/sector_protocol.h"
 #include "sim/virtual_head.h"
-#include "test_clock.h"
+#include "support/test_clock.h"
 
 namespace varnel {
 namespace {
