@@ -69,22 +69,6 @@ void SectorProtocol::StartStream(const StreamSettings& settings) {
   CurrentClock().Sleep(kCommandPauseMs);
 }
 
-// Polls the status byte until the exchange's done bit shows. Each poll is one
-// control-sector read with no pause. A failed read counts as status 0.
-RegisterResult SectorProtocol::Poll(bool write) {
-  const uint8_t doneBit = write ? control::kStatusWriteDone : control::kStatusReadDone;
-  for (int budget = kPollBudget; budget > 0; --budget) {
-    uint8_t status[kSectorSize] = {};
-    ReadControl(status);
-    const uint8_t value = status[control::kStatus];
-    if ((value & doneBit) != 0) return RegisterResult::kDone;
-    if ((value & 0x0F) == 0) return RegisterResult::kNoAnswer;
-    // Busy, or only the other direction's bits: both spend the budget, so a
-    // camera that never sets the expected bits cannot hold the caller.
-  }
-  return RegisterResult::kExhausted;
-}
-
 namespace {
 
 enum class Form { kAddress8, kAddress16, kWide };
@@ -123,111 +107,136 @@ bool Report(RegisterResult value, RegisterResult* result) {
   return value == RegisterResult::kDone;
 }
 
+// Polls the status byte until the exchange's done bit shows. Each poll is one
+// control-sector read with no pause. A failed read counts as status 0.
+RegisterResult Poll(SectorProtocol& protocol, bool write) {
+  const uint8_t doneBit = write ? control::kStatusWriteDone : control::kStatusReadDone;
+  for (int budget = kPollBudget; budget > 0; --budget) {
+    uint8_t status[kSectorSize] = {};
+    protocol.ReadControl(status);
+    const uint8_t value = status[control::kStatus];
+    if ((value & doneBit) != 0) return RegisterResult::kDone;
+    if ((value & 0x0F) == 0) return RegisterResult::kNoAnswer;
+    // Busy, or only the other direction's bits: both spend the budget, so a
+    // camera that never sets the expected bits cannot hold the caller.
+  }
+  return RegisterResult::kExhausted;
+}
+
+// One register command of any form. `value` and `topMask` serve writes only.
+struct RegisterCommand {
+  bool write = false;
+  Form form = Form::kAddress8;
+  uint32_t address = 0;
+  uint32_t value = 0;    // bits 0-15 to bytes 38/39; in the wide form bits 16-23 to byte 50
+  uint32_t topMask = 0;  // the bits of byte 50 the camera keeps
+};
+
+// The command half of every register exchange, the same for all three forms:
+// an address that does not fit the form is refused before anything is sent;
+// otherwise the control sector is read, so that every byte the command does not
+// set goes back to the camera as it was, the command is placed and written, and
+// the status is polled for the direction's done bit.
+RegisterResult SendCommand(SectorProtocol& protocol, const RegisterCommand& command) {
+  if (!AddressFits(command.form, command.address)) return RegisterResult::kBadAddress;
+  uint8_t sector[kSectorSize] = {};
+  protocol.ReadControl(sector);
+  sector[control::kRegisterCommand] =
+      command.write ? control::kCommandWrite : control::kCommandRead;
+  PlaceAddress(command.form, command.address, sector);
+  if (command.write) {
+    sector[control::kDataLow] = static_cast<uint8_t>(command.value & 0xFF);
+    sector[control::kDataHigh] = static_cast<uint8_t>((command.value >> 8) & 0xFF);
+    if (command.form == Form::kWide) {
+      sector[control::kWideData] = static_cast<uint8_t>((command.value >> 16) & command.topMask);
+      sector[control::kWideZero] = 0;
+    }
+  }
+  protocol.WriteControl(sector);
+  return Poll(protocol, command.write);
+}
+
+// A read exchange of any form. After the read poll the data bytes are fetched
+// with one more control read into `sector`. When that read fails there is
+// nothing trustworthy to deliver, so the exchange reports no answer. The
+// caller delivers the data bytes on kDone and kExhausted only.
+RegisterResult ReadExchange(SectorProtocol& protocol, Form form, uint32_t address,
+                            uint8_t* sector) {
+  const RegisterResult polled =
+      SendCommand(protocol, {.write = false, .form = form, .address = address});
+  if (polled == RegisterResult::kBadAddress || polled == RegisterResult::kNoAnswer) return polled;
+  std::memset(sector, 0, kSectorSize);
+  if (!protocol.ReadControl(sector)) return RegisterResult::kNoAnswer;
+  return polled;
+}
+
+bool Delivers(RegisterResult result) {
+  return result == RegisterResult::kDone || result == RegisterResult::kExhausted;
+}
+
+// The 8-bit and 16-bit address forms carry 16-bit data as two bytes.
+bool WriteTwoBytes(SectorProtocol& protocol, Form form, uint32_t address, uint8_t high, uint8_t low,
+                   RegisterResult* result) {
+  const uint32_t value = uint32_t{high} << 8 | low;
+  return Report(
+      SendCommand(protocol, {.write = true, .form = form, .address = address, .value = value}),
+      result);
+}
+
+bool ReadTwoBytes(SectorProtocol& protocol, Form form, uint32_t address, uint8_t* high,
+                  uint8_t* low, RegisterResult* result) {
+  uint8_t sector[kSectorSize];
+  const RegisterResult read = ReadExchange(protocol, form, address, sector);
+  if (Delivers(read)) {
+    if (low != nullptr) *low = sector[control::kReadLow];
+    if (high != nullptr) *high = sector[control::kReadHigh];
+  }
+  return Report(read, result);
+}
+
 }  // namespace
 
 bool SectorProtocol::WriteRegister(uint32_t address, uint8_t high, uint8_t low,
                                    RegisterResult* result) {
-  if (!AddressFits(Form::kAddress8, address)) return Report(RegisterResult::kBadAddress, result);
-  uint8_t sector[kSectorSize] = {};
-  ReadControl(sector);
-  sector[control::kRegisterCommand] = control::kCommandWrite;
-  PlaceAddress(Form::kAddress8, address, sector);
-  sector[control::kDataLow] = low;
-  sector[control::kDataHigh] = high;
-  WriteControl(sector);
-  return Report(Poll(true), result);
+  return WriteTwoBytes(*this, Form::kAddress8, address, high, low, result);
 }
 
 bool SectorProtocol::WriteRegister16(uint32_t address, uint8_t high, uint8_t low,
                                      RegisterResult* result) {
-  if (!AddressFits(Form::kAddress16, address)) {
-    return Report(RegisterResult::kBadAddress, result);
-  }
-  uint8_t sector[kSectorSize] = {};
-  ReadControl(sector);
-  sector[control::kRegisterCommand] = control::kCommandWrite;
-  PlaceAddress(Form::kAddress16, address, sector);
-  sector[control::kDataLow] = low;
-  sector[control::kDataHigh] = high;
-  WriteControl(sector);
-  return Report(Poll(true), result);
+  return WriteTwoBytes(*this, Form::kAddress16, address, high, low, result);
 }
 
 bool SectorProtocol::WriteRegisterWide(uint32_t address, uint32_t value, WideDataBits bits,
                                        RegisterResult* result) {
-  if (!AddressFits(Form::kWide, address)) return Report(RegisterResult::kBadAddress, result);
   const uint32_t topMask = bits == WideDataBits::k24 ? 0xFF : 0x3F;
-  uint8_t sector[kSectorSize] = {};
-  ReadControl(sector);
-  sector[control::kRegisterCommand] = control::kCommandWrite;
-  PlaceAddress(Form::kWide, address, sector);
-  sector[control::kDataLow] = static_cast<uint8_t>(value & 0xFF);
-  sector[control::kDataHigh] = static_cast<uint8_t>((value >> 8) & 0xFF);
-  sector[control::kWideData] = static_cast<uint8_t>((value >> 16) & topMask);
-  sector[control::kWideZero] = 0;
-  WriteControl(sector);
-  return Report(Poll(true), result);
-}
-
-// After the read poll the data bytes are fetched with one more control read.
-// When that read fails there is nothing trustworthy to deliver, so the
-// exchange reports no answer and leaves the caller's outputs untouched.
-static bool FetchReadData(SectorProtocol& protocol, uint8_t* sector) {
-  std::memset(sector, 0, kSectorSize);
-  return protocol.ReadControl(sector);
+  return Report(SendCommand(*this, {.write = true,
+                                    .form = Form::kWide,
+                                    .address = address,
+                                    .value = value,
+                                    .topMask = topMask}),
+                result);
 }
 
 bool SectorProtocol::ReadRegister(uint32_t address, uint8_t* high, uint8_t* low,
                                   RegisterResult* result) {
-  if (!AddressFits(Form::kAddress8, address)) return Report(RegisterResult::kBadAddress, result);
-  uint8_t sector[kSectorSize] = {};
-  ReadControl(sector);
-  sector[control::kRegisterCommand] = control::kCommandRead;
-  PlaceAddress(Form::kAddress8, address, sector);
-  WriteControl(sector);
-  const RegisterResult polled = Poll(false);
-  if (polled == RegisterResult::kNoAnswer) return Report(polled, result);
-  if (!FetchReadData(*this, sector)) return Report(RegisterResult::kNoAnswer, result);
-  if (low != nullptr) *low = sector[control::kReadLow];
-  if (high != nullptr) *high = sector[control::kReadHigh];
-  return Report(polled, result);
+  return ReadTwoBytes(*this, Form::kAddress8, address, high, low, result);
 }
 
 bool SectorProtocol::ReadRegister16(uint32_t address, uint8_t* high, uint8_t* low,
                                     RegisterResult* result) {
-  if (!AddressFits(Form::kAddress16, address)) {
-    return Report(RegisterResult::kBadAddress, result);
-  }
-  uint8_t sector[kSectorSize] = {};
-  ReadControl(sector);
-  sector[control::kRegisterCommand] = control::kCommandRead;
-  PlaceAddress(Form::kAddress16, address, sector);
-  WriteControl(sector);
-  const RegisterResult polled = Poll(false);
-  if (polled == RegisterResult::kNoAnswer) return Report(polled, result);
-  if (!FetchReadData(*this, sector)) return Report(RegisterResult::kNoAnswer, result);
-  if (low != nullptr) *low = sector[control::kReadLow];
-  if (high != nullptr) *high = sector[control::kReadHigh];
-  return Report(polled, result);
+  return ReadTwoBytes(*this, Form::kAddress16, address, high, low, result);
 }
 
 bool SectorProtocol::ReadRegisterWide(uint32_t address, uint32_t* value, RegisterResult* result) {
-  if (!AddressFits(Form::kWide, address)) return Report(RegisterResult::kBadAddress, result);
-  uint8_t sector[kSectorSize] = {};
-  ReadControl(sector);
-  sector[control::kRegisterCommand] = control::kCommandRead;
-  PlaceAddress(Form::kWide, address, sector);
-  WriteControl(sector);
-  const RegisterResult polled = Poll(false);
-  if (polled == RegisterResult::kNoAnswer) return Report(polled, result);
-  if (!FetchReadData(*this, sector)) return Report(RegisterResult::kNoAnswer, result);
-  if (value != nullptr) {
+  uint8_t sector[kSectorSize];
+  const RegisterResult read = ReadExchange(*this, Form::kWide, address, sector);
+  if (Delivers(read) && value != nullptr) {
     *value = uint32_t{sector[control::kReadLow]} | uint32_t{sector[control::kReadHigh]} << 8 |
              uint32_t{sector[control::kWideData]} << 16;
   }
   // An exhausted budget is a read the camera never confirmed: false, although
   // the bytes are delivered as the 8-bit read delivers them.
-  return Report(polled, result);
+  return Report(read, result);
 }
 
 uint32_t SectorProtocol::ReadFrame(bool areaB, void* buffer, uint32_t sectors) {

@@ -205,8 +205,6 @@ class SectorProtocol {
   bool WriteControl(const uint8_t* sector);
 
  private:
-  RegisterResult Poll(bool write);
-
   RawVolume* volume_;
   SectorMap map_;
 };
