@@ -1,0 +1,170 @@
+// The vector demosaic interior, written once over the register width.
+//
+// Every term of the bilinear formula depends only on the parity of the output
+// column, so one step splits each mosaic row into its even and odd columns
+// (16-bit lanes, by masking and shifting one load) and forms the even and the
+// odd outputs without any per-lane selection.
+//
+// demosaic_sse2.cpp and demosaic_avx2.cpp each include this header and
+// instantiate DemosaicInteriorLanes with a lanes struct of their own, compiled
+// with their own instruction-set flags. The lanes struct must live in an
+// anonymous namespace: the instantiation then has internal linkage, so the
+// linker can never let the AVX2 build of a function stand in for the SSE2 one.
+// For the same reason this header holds templates only.
+//
+// A lanes struct L provides:
+//   L::Vec                      the register type;
+//   L::kStep                    output pixels per step (one register of
+//                               16-bit lanes holds kStep / 2 of them);
+//   L::kMargin                  columns kept free after a step: steps run while
+//                               x + kStep + kMargin <= w - 3, so that the loads
+//                               stay inside the rows and the spilling store
+//                               lands only on interior pixels written again;
+//   L::Load(p)                  an unaligned load of one register;
+//   L::Splat(k)                 k in every 16-bit lane;
+//   L::Even(v), L::Odd(v)       the even and odd bytes as 16-bit lanes;
+//   L::Add(a, b)                saturating 16-bit addition;
+//   L::Half(v)                  every lane shifted right by 1;
+//   L::Gain(sum, k)             ((sum >> 4) * k) >> 7 per lane;
+//   L::StoreBgr<kExact>(d, be, bo, ge, go, re, ro)
+//                               even and odd B, G, R (at most 510 per lane,
+//                               saturated to 255) as kStep pixels at d; the
+//                               store may spill past the step's pixels unless
+//                               kExact.
+#pragma once
+
+#include <cstdint>
+#include <type_traits>
+
+#include "imaging/demosaic.h"
+#include "imaging/demosaic_kernel.h"
+
+namespace varnel {
+
+template <class L>
+inline typename L::Vec Times3Lanes(typename L::Vec a) {
+  return L::Add(L::Add(a, a), a);
+}
+
+// The horizontal interpolation of a row's red or blue samples for the even
+// and odd output columns x0 + 2i and x0 + 2i + 1 (x0 even), and the green of
+// the same row among columns x - 1 and x.
+template <class L>
+struct DemosaicRowTerms {
+  typename L::Vec evenH, oddH, evenGreen, oddGreen;
+};
+
+// `colorParity` is the parity of the columns that carry the row's red or blue.
+template <class L, bool kWithGreen>
+inline DemosaicRowTerms<L> LoadDemosaicRowTerms(const uint8_t* row, int x0, int colorParity) {
+  using Vec = typename L::Vec;
+  DemosaicRowTerms<L> t;
+  const Vec left = L::Load(row + x0 - 2), here = L::Load(row + x0);
+  if (colorParity == 0) {
+    const Vec c3 = Times3Lanes<L>(L::Even(here));
+    t.evenH = L::Add(c3, L::Even(left));                  // 3 s[x] + s[x-2]
+    t.oddH = L::Add(c3, L::Even(L::Load(row + x0 + 2)));  // 3 s[x-1] + s[x+1]
+    if (kWithGreen) {
+      t.evenGreen = L::Odd(left);  // s[x-1]
+      t.oddGreen = L::Odd(here);   // s[x]
+    }
+  } else {
+    const Vec leftOdd = L::Odd(left), hereOdd = L::Odd(here);
+    t.evenH = L::Add(Times3Lanes<L>(leftOdd), hereOdd);        // 3 s[x-1] + s[x+1]
+    t.oddH = L::Add(Times3Lanes<L>(hereOdd), leftOdd);         // 3 s[x] + s[x-2]
+    if (kWithGreen) t.evenGreen = t.oddGreen = L::Even(here);  // s[x], s[x-1]
+  }
+  return t;
+}
+
+template <class L>
+int DemosaicInteriorLanes(const RegionView& v, const BayerGains& g) {
+  using Vec = typename L::Vec;
+  constexpr int kStep = L::kStep;
+  if (v.Empty()) return 1;
+  if (!VectorDemosaicAllowed(g, v.dstBpp) || v.srcBpp != 1) return DemosaicInteriorScalar(v, g);
+  const int w = v.Width(), h = v.Height();
+  if (w < 5 || h < 5) return 1;
+  const uint32_t kR = GainFactor(g.red), kB = GainFactor(g.blue);
+  const Vec vkR = L::Splat(static_cast<short>(kR));
+  const Vec vkB = L::Splat(static_cast<short>(kB));
+  // Column parity of red (blue has the other), counted from the rectangle.
+  const int redParity = (g.phase >> 1) & 1, blueParity = redParity ^ 1;
+  auto isRed = [&](int row) { return CanonicalRow(g.phase, row) == 1; };
+  auto parityOf = [&](int row) { return isRed(row) ? redParity : blueParity; };
+
+  // Output rows y and y + 1 together: they read mosaic rows y - 2 .. y + 2,
+  // and each row's horizontal terms serve both.
+  auto pairOfRows = [&](int y) {
+    const uint8_t* rows[5];
+    for (int i = 0; i < 5; ++i) rows[i] = v.SrcPixel(v.left, v.top + y - 2 + i);
+    const int p[5] = {parityOf(y - 2), parityOf(y - 1), parityOf(y), parityOf(y + 1),
+                      parityOf(y + 2)};
+    const bool redAtY = isRed(y);
+    uint8_t* dst0 = v.DstPixel(v.left, v.top + y);
+    uint8_t* dst1 = v.DstPixel(v.left, v.top + y + 1);
+    const Vec kAtY = redAtY ? vkR : vkB, kOther = redAtY ? vkB : vkR;
+    // One step of kStep pixels from column x (of either parity: the terms are
+    // formed relative to x). `exact` keeps the last store inside the step.
+    auto step = [&](int x, auto exact) {
+      const int flip = x & 1;
+      const auto t0 = LoadDemosaicRowTerms<L, false>(rows[0], x, p[0] ^ flip);
+      const auto t1 = LoadDemosaicRowTerms<L, true>(rows[1], x, p[1] ^ flip);
+      const auto t2 = LoadDemosaicRowTerms<L, true>(rows[2], x, p[2] ^ flip);
+      const auto t3 = LoadDemosaicRowTerms<L, true>(rows[3], x, p[3] ^ flip);
+      const auto t4 = LoadDemosaicRowTerms<L, false>(rows[4], x, p[4] ^ flip);
+      // Row y's colour lies on mosaic rows y - 2, y, y + 2; the other colour
+      // on rows y - 1 and y + 1.
+      const Vec e3 = Times3Lanes<L>(t2.evenH), o3 = Times3Lanes<L>(t2.oddH);
+      const Vec ownE0 = L::Gain(L::Add(e3, t0.evenH), kAtY);
+      const Vec ownO0 = L::Gain(L::Add(o3, t0.oddH), kAtY);
+      const Vec othE0 = L::Gain(L::Add(Times3Lanes<L>(t1.evenH), t3.evenH), kOther);
+      const Vec othO0 = L::Gain(L::Add(Times3Lanes<L>(t1.oddH), t3.oddH), kOther);
+      const Vec ownE1 = L::Gain(L::Add(e3, t4.evenH), kAtY);
+      const Vec ownO1 = L::Gain(L::Add(o3, t4.oddH), kAtY);
+      const Vec othE1 = L::Gain(L::Add(Times3Lanes<L>(t3.evenH), t1.evenH), kOther);
+      const Vec othO1 = L::Gain(L::Add(Times3Lanes<L>(t3.oddH), t1.oddH), kOther);
+      const Vec ge0 = L::Half(L::Add(t1.evenGreen, t2.evenGreen));
+      const Vec go0 = L::Half(L::Add(t1.oddGreen, t2.oddGreen));
+      const Vec ge1 = L::Half(L::Add(t2.evenGreen, t3.evenGreen));
+      const Vec go1 = L::Half(L::Add(t2.oddGreen, t3.oddGreen));
+      constexpr bool kExact = decltype(exact)::value;
+      if (redAtY) {
+        L::template StoreBgr<kExact>(dst0 + 3 * x, othE0, othO0, ge0, go0, ownE0, ownO0);
+        L::template StoreBgr<kExact>(dst1 + 3 * x, othE1, othO1, ge1, go1, ownE1, ownO1);
+      } else {
+        L::template StoreBgr<kExact>(dst0 + 3 * x, ownE0, ownO0, ge0, go0, othE0, othO0);
+        L::template StoreBgr<kExact>(dst1 + 3 * x, ownE1, ownO1, ge1, go1, othE1, othO1);
+      }
+    };
+    // A step reads columns x - 2 .. x + kStep + 1; its spilling store lands on
+    // pixels after the step, which the following steps write again.
+    int x = 2;
+    for (; x + kStep + L::kMargin <= w - 3; x += kStep) step(x, std::false_type{});
+    // The last step ends exactly at column w - 3 (overlapping the previous
+    // one, which gives the same values again) and spills nothing.
+    const int last = w - 3 - (kStep - 1);
+    if (last >= 2) {
+      for (int row : {y, y + 1}) {
+        if (x < last) DemosaicRowVectorTail(v, g.phase, kR, kB, row, x, last - 1);
+      }
+      step(last, std::true_type{});
+    } else {
+      for (int row : {y, y + 1}) DemosaicRowVectorTail(v, g.phase, kR, kB, row, x, w - 3);
+    }
+  };
+
+  int y = 2;
+  for (; y + 1 <= h - 3; y += 2) pairOfRows(y);
+  if (y <= h - 3) {
+    // An odd number of interior rows: the last pair overlaps the previous one.
+    if (y - 1 >= 2) {
+      pairOfRows(y - 1);
+    } else {
+      DemosaicRowVectorTail(v, g.phase, kR, kB, y, 2, w - 3);
+    }
+  }
+  return 1;
+}
+
+}  // namespace varnel
