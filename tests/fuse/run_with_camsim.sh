@@ -55,20 +55,10 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 if [ "$wine" = 1 ]; then
-  program="$1"
-  export WINEARCH=win32
-  export WINEDEBUG="${WINEDEBUG:--all}"
-  if [ -z "${WINEPREFIX:-}" ]; then
-    export WINEPREFIX="${VARNEL_WINEPREFIX:-$(dirname "$(realpath "$program")")/../wineprefix}"
-  fi
-  mkdir -p "$(dirname "$WINEPREFIX")"
-  (
-    flock 9
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-      wineboot -i >/dev/null 2>&1 || true
-      wineserver -w || true
-    fi
-  ) 9>"$WINEPREFIX.lock"
+  # The same prefix wine-run.sh will run the program in.
+  # shellcheck source=cmake/wine-prefix.sh
+  . "$(dirname "$0")/../../cmake/wine-prefix.sh"
+  varnel_wine_prefix "$1"
   drives="$WINEPREFIX/dosdevices"
 else
   drives="$work/drives"
