@@ -40,15 +40,23 @@ struct Sse2Lanes {
   // A step reads up to column x + 17 and its store spills onto pixel x + 16.
   static constexpr int kMargin = 1;
 
+  // Four output rows per pass: sixteen registers hold the terms of their
+  // seven mosaic rows with few spills, and fewer rows are formed twice.
+  static constexpr int kPairs = 2;
+
   static Vec Load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
   static Vec Splat(short k) { return _mm_set1_epi16(k); }
   static Vec Even(Vec v) { return _mm_and_si128(v, _mm_set1_epi16(0x00FF)); }
   static Vec Odd(Vec v) { return _mm_srli_epi16(v, 8); }
   static Vec Add(Vec a, Vec b) { return _mm_adds_epu16(a, b); }
   static Vec Half(Vec v) { return _mm_srli_epi16(v, 1); }
-  // ((sum >> 4) * k) >> 7, at most 510; the store limits it to 255.
-  static Vec Gain(Vec sum, Vec k) {
-    return _mm_srli_epi16(_mm_mullo_epi16(_mm_srli_epi16(sum, 4), k), 7);
+  static Vec Shl(Vec v, int n) { return _mm_slli_epi16(v, n); }
+  // ((sum >> 4) * k) >> 7, at most 510; the store limits it to 255. With the
+  // low four bits cleared the sum is 16 (sum >> 4), and the high half of its
+  // product with 32 k is (16 (sum >> 4) * 32 k) >> 16, the same value in one
+  // multiplication and no shifts.
+  static Vec Gain(Vec sum, Vec k32) {
+    return _mm_mulhi_epu16(_mm_and_si128(sum, _mm_set1_epi16(static_cast<short>(0xFFF0))), k32);
   }
   // Even and odd B, G, R (16-bit lanes, at most 510) -> 16 pixels at d. A pixel
   // pair (even, odd) is the three 16-bit words (B G), (R B'), (G' R'), which

@@ -20,12 +20,17 @@
 //                               x + kStep + kMargin <= w - 3, so that the loads
 //                               stay inside the rows and the spilling store
 //                               lands only on interior pixels written again;
+//   L::kPairs                   pairs of output rows per pass (1 or 2; two
+//                               pairs share three mosaic rows' terms but need
+//                               more registers);
 //   L::Load(p)                  an unaligned load of one register;
 //   L::Splat(k)                 k in every 16-bit lane;
 //   L::Even(v), L::Odd(v)       the even and odd bytes as 16-bit lanes;
 //   L::Add(a, b)                saturating 16-bit addition;
 //   L::Half(v)                  every lane shifted right by 1;
-//   L::Gain(sum, k)             ((sum >> 4) * k) >> 7 per lane;
+//   L::Shl(v, n)                every lane shifted left by n;
+//   L::Gain(sum, k32)           ((sum >> 4) * k) >> 7 per lane, given k32 =
+//                               k << 5 (at most 8192) in every lane;
 //   L::StoreBgr<kExact>(d, be, bo, ge, go, re, ro)
 //                               even and odd B, G, R (at most 510 per lane,
 //                               saturated to 255) as kStep pixels at d; the
@@ -86,55 +91,72 @@ int DemosaicInteriorLanes(const RegionView& v, const BayerGains& g) {
   const int w = v.Width(), h = v.Height();
   if (w < 5 || h < 5) return 1;
   const uint32_t kR = GainFactor(g.red), kB = GainFactor(g.blue);
-  const Vec vkR = L::Splat(static_cast<short>(kR));
-  const Vec vkB = L::Splat(static_cast<short>(kB));
+  // The lanes take the multipliers times 32 (see Gain); VectorDemosaicAllowed
+  // limits them to 256, so k << 5 fits a 16-bit lane.
+  const Vec vkR = L::Splat(static_cast<short>(kR << 5));
+  const Vec vkB = L::Splat(static_cast<short>(kB << 5));
   // Column parity of red (blue has the other), counted from the rectangle.
   const int redParity = (g.phase >> 1) & 1, blueParity = redParity ^ 1;
   auto isRed = [&](int row) { return CanonicalRow(g.phase, row) == 1; };
   auto parityOf = [&](int row) { return isRed(row) ? redParity : blueParity; };
 
-  // Output rows y and y + 1 together: they read mosaic rows y - 2 .. y + 2,
-  // and each row's horizontal terms serve both.
-  auto pairOfRows = [&](int y) {
-    const uint8_t* rows[5];
-    for (int i = 0; i < 5; ++i) rows[i] = v.SrcPixel(v.left, v.top + y - 2 + i);
-    const int p[5] = {parityOf(y - 2), parityOf(y - 1), parityOf(y), parityOf(y + 1),
-                      parityOf(y + 2)};
+  // kPairs pairs of output rows y .. y + 2 kPairs - 1 together: they read
+  // mosaic rows y - 2 .. y + 2 kPairs, and each row's horizontal terms serve
+  // every output row that needs them (a pair alone would form the terms of
+  // three of its five rows again for the next pair).
+  auto rowsTogether = [&](int y, auto pairs) {
+    constexpr int kPairs = decltype(pairs)::value;
+    constexpr int kRows = 2 * kPairs + 3;
+    const uint8_t* rows[kRows];
+    int p[kRows];
+    for (int i = 0; i < kRows; ++i) {
+      rows[i] = v.SrcPixel(v.left, v.top + y - 2 + i);
+      p[i] = parityOf(y - 2 + i);
+    }
+    // Every pair starts on a row of the same colour as row y.
     const bool redAtY = isRed(y);
-    uint8_t* dst0 = v.DstPixel(v.left, v.top + y);
-    uint8_t* dst1 = v.DstPixel(v.left, v.top + y + 1);
+    uint8_t* dst[2 * kPairs];
+    for (int i = 0; i < 2 * kPairs; ++i) dst[i] = v.DstPixel(v.left, v.top + y + i);
     const Vec kAtY = redAtY ? vkR : vkB, kOther = redAtY ? vkB : vkR;
     // One step of kStep pixels from column x (of either parity: the terms are
     // formed relative to x). `exact` keeps the last store inside the step.
     auto step = [&](int x, auto exact) {
       const int flip = x & 1;
-      const auto t0 = LoadDemosaicRowTerms<L, false>(rows[0], x, p[0] ^ flip);
-      const auto t1 = LoadDemosaicRowTerms<L, true>(rows[1], x, p[1] ^ flip);
-      const auto t2 = LoadDemosaicRowTerms<L, true>(rows[2], x, p[2] ^ flip);
-      const auto t3 = LoadDemosaicRowTerms<L, true>(rows[3], x, p[3] ^ flip);
-      const auto t4 = LoadDemosaicRowTerms<L, false>(rows[4], x, p[4] ^ flip);
-      // Row y's colour lies on mosaic rows y - 2, y, y + 2; the other colour
-      // on rows y - 1 and y + 1.
-      const Vec e3 = Times3Lanes<L>(t2.evenH), o3 = Times3Lanes<L>(t2.oddH);
-      const Vec ownE0 = L::Gain(L::Add(e3, t0.evenH), kAtY);
-      const Vec ownO0 = L::Gain(L::Add(o3, t0.oddH), kAtY);
-      const Vec othE0 = L::Gain(L::Add(Times3Lanes<L>(t1.evenH), t3.evenH), kOther);
-      const Vec othO0 = L::Gain(L::Add(Times3Lanes<L>(t1.oddH), t3.oddH), kOther);
-      const Vec ownE1 = L::Gain(L::Add(e3, t4.evenH), kAtY);
-      const Vec ownO1 = L::Gain(L::Add(o3, t4.oddH), kAtY);
-      const Vec othE1 = L::Gain(L::Add(Times3Lanes<L>(t3.evenH), t1.evenH), kOther);
-      const Vec othO1 = L::Gain(L::Add(Times3Lanes<L>(t3.oddH), t1.oddH), kOther);
-      const Vec ge0 = L::Half(L::Add(t1.evenGreen, t2.evenGreen));
-      const Vec go0 = L::Half(L::Add(t1.oddGreen, t2.oddGreen));
-      const Vec ge1 = L::Half(L::Add(t2.evenGreen, t3.evenGreen));
-      const Vec go1 = L::Half(L::Add(t2.oddGreen, t3.oddGreen));
-      constexpr bool kExact = decltype(exact)::value;
-      if (redAtY) {
-        L::template StoreBgr<kExact>(dst0 + 3 * x, othE0, othO0, ge0, go0, ownE0, ownO0);
-        L::template StoreBgr<kExact>(dst1 + 3 * x, othE1, othO1, ge1, go1, ownE1, ownO1);
-      } else {
-        L::template StoreBgr<kExact>(dst0 + 3 * x, ownE0, ownO0, ge0, go0, othE0, othO0);
-        L::template StoreBgr<kExact>(dst1 + 3 * x, ownE1, ownO1, ge1, go1, othE1, othO1);
+      DemosaicRowTerms<L> t[kRows];
+      t[0] = LoadDemosaicRowTerms<L, false>(rows[0], x, p[0] ^ flip);
+      for (int i = 1; i < kRows - 1; ++i) {
+        t[i] = LoadDemosaicRowTerms<L, true>(rows[i], x, p[i] ^ flip);
+      }
+      t[kRows - 1] = LoadDemosaicRowTerms<L, false>(rows[kRows - 1], x, p[kRows - 1] ^ flip);
+      for (int j = 0; j < kPairs; ++j) {
+        const DemosaicRowTerms<L>* r = t + 2 * j;
+        // Row y's colour lies on mosaic rows y - 2, y, y + 2; the other
+        // colour on rows y - 1 and y + 1.
+        const Vec e3 = Times3Lanes<L>(r[2].evenH), o3 = Times3Lanes<L>(r[2].oddH);
+        const Vec ownE0 = L::Gain(L::Add(e3, r[0].evenH), kAtY);
+        const Vec ownO0 = L::Gain(L::Add(o3, r[0].oddH), kAtY);
+        // 3 a + b and 3 b + a as (a + b) + 2 a and (a + b) + 2 b.
+        const Vec sumE = L::Add(r[1].evenH, r[3].evenH), sumO = L::Add(r[1].oddH, r[3].oddH);
+        const Vec othE0 = L::Gain(L::Add(sumE, L::Shl(r[1].evenH, 1)), kOther);
+        const Vec othO0 = L::Gain(L::Add(sumO, L::Shl(r[1].oddH, 1)), kOther);
+        const Vec ownE1 = L::Gain(L::Add(e3, r[4].evenH), kAtY);
+        const Vec ownO1 = L::Gain(L::Add(o3, r[4].oddH), kAtY);
+        const Vec othE1 = L::Gain(L::Add(sumE, L::Shl(r[3].evenH, 1)), kOther);
+        const Vec othO1 = L::Gain(L::Add(sumO, L::Shl(r[3].oddH, 1)), kOther);
+        const Vec ge0 = L::Half(L::Add(r[1].evenGreen, r[2].evenGreen));
+        const Vec go0 = L::Half(L::Add(r[1].oddGreen, r[2].oddGreen));
+        const Vec ge1 = L::Half(L::Add(r[2].evenGreen, r[3].evenGreen));
+        const Vec go1 = L::Half(L::Add(r[2].oddGreen, r[3].oddGreen));
+        constexpr bool kExact = decltype(exact)::value;
+        uint8_t* d0 = dst[2 * j] + 3 * x;
+        uint8_t* d1 = dst[2 * j + 1] + 3 * x;
+        if (redAtY) {
+          L::template StoreBgr<kExact>(d0, othE0, othO0, ge0, go0, ownE0, ownO0);
+          L::template StoreBgr<kExact>(d1, othE1, othO1, ge1, go1, ownE1, ownO1);
+        } else {
+          L::template StoreBgr<kExact>(d0, ownE0, ownO0, ge0, go0, othE0, othO0);
+          L::template StoreBgr<kExact>(d1, ownE1, ownO1, ge1, go1, othE1, othO1);
+        }
       }
     };
     // A step reads columns x - 2 .. x + kStep + 1; its spilling store lands on
@@ -145,16 +167,23 @@ int DemosaicInteriorLanes(const RegionView& v, const BayerGains& g) {
     // one, which gives the same values again) and spills nothing.
     const int last = w - 3 - (kStep - 1);
     if (last >= 2) {
-      for (int row : {y, y + 1}) {
-        if (x < last) DemosaicRowVectorTail(v, g.phase, kR, kB, row, x, last - 1);
+      for (int i = 0; i < 2 * kPairs; ++i) {
+        if (x < last) DemosaicRowVectorTail(v, g.phase, kR, kB, y + i, x, last - 1);
       }
       step(last, std::true_type{});
     } else {
-      for (int row : {y, y + 1}) DemosaicRowVectorTail(v, g.phase, kR, kB, row, x, w - 3);
+      for (int i = 0; i < 2 * kPairs; ++i) {
+        DemosaicRowVectorTail(v, g.phase, kR, kB, y + i, x, w - 3);
+      }
     }
   };
+  auto pairOfRows = [&](int y) { rowsTogether(y, std::integral_constant<int, 1>{}); };
 
+  // kPairs pairs per pass while they fit, then single pairs.
   int y = 2;
+  if constexpr (L::kPairs == 2) {
+    for (; y + 3 <= h - 3; y += 4) rowsTogether(y, std::integral_constant<int, 2>{});
+  }
   for (; y + 1 <= h - 3; y += 2) pairOfRows(y);
   if (y <= h - 3) {
     // An odd number of interior rows: the last pair overlaps the previous one.
