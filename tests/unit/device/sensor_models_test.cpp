@@ -295,7 +295,9 @@ TEST(SensorModelsTest, MirrorHooksWriteTheBitAndFollowThePhase) {
       rig.sensor->SetMirrorV(0);
     apply();
     EXPECT_EQ(rig.engine.phase, 0) << name << " mirror off";
-    if (!c.traffic.empty()) EXPECT_EQ(rig.head->PeekRegister(reg), c.before) << name;
+    if (!c.traffic.empty()) {
+      EXPECT_EQ(rig.head->PeekRegister(reg), c.before) << name;
+    }
   }
 }
 
