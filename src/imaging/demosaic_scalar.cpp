@@ -119,11 +119,35 @@ int DemosaicBorder(const RegionView& v, const BayerGains& g) {
     uint8_t* dstRow = v.DstPixel(v.left, v.top + y);
     for (int i = 0; i < edgeCount; ++i) pixel(rows, dstRow, edgeColumns[i], y, edgeOffsets[i]);
     if (y < 2 || y >= h - 2) {
-      // Top and bottom rows: the columns between the edges read inside.
-      for (int x = 2; x <= w - 3; ++x) {
-        ptrdiff_t cols[4];
-        for (int dx = -2; dx <= 1; ++dx) cols[dx + 2] = static_cast<ptrdiff_t>(x + dx) * v.srcBpp;
-        pixel(rows, dstRow, x, y, cols);
+      // Top and bottom rows: the columns between the edges read inside, so
+      // every sample lies at a fixed offset from the pixel's column. The
+      // offsets depend only on the column's parity: each parity runs as one
+      // loop over its columns with the sample addresses formed once.
+      const ptrdiff_t sStep = v.srcBpp, dStep = v.dstBpp;
+      for (int parity = 0; parity < 2; ++parity) {
+        const DemosaicTaps& t = taps[y & 1][parity];
+        // A sample is rows[dy + 2][x * sStep + dx * sStep]; the column term
+        // is added to x first, so no address before a row is ever formed.
+        struct Tap {
+          const uint8_t* row;
+          ptrdiff_t dx;
+        };
+        auto tap = [&](int dx, int dy) { return Tap{rows[dy + 2], dx}; };
+        const Tap tg1 = tap(t.g1x, t.g1y), tg2 = tap(t.g2x, t.g2y);
+        const Tap tra = tap(t.rax, t.ray), trb = tap(t.rbx, t.ray);
+        const Tap trc = tap(t.rax, t.rcy), trd = tap(t.rbx, t.rcy);
+        const Tap tba = tap(t.bax, t.bay), tbb = tap(t.bbx, t.bay);
+        const Tap tbc = tap(t.bax, t.bcy), tbd = tap(t.bbx, t.bcy);
+        for (int x = 2 + ((parity - 2) & 1); x <= w - 3; x += 2) {
+          auto at = [&](const Tap& p) -> uint32_t { return p.row[(x + p.dx) * sStep]; };
+          const uint32_t green = (at(tg1) + at(tg2)) >> 1;
+          const uint32_t red = 9u * at(tra) + 3u * at(trb) + 3u * at(trc) + at(trd);
+          const uint32_t blue = 9u * at(tba) + 3u * at(tbb) + 3u * at(tbc) + at(tbd);
+          uint8_t* d = dstRow + x * dStep;
+          d[0] = static_cast<uint8_t>(ApplyGainScalar<8>(blue, kB));
+          d[1] = static_cast<uint8_t>(green);
+          d[2] = static_cast<uint8_t>(ApplyGainScalar<8>(red, kR));
+        }
       }
     }
   }

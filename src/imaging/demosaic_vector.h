@@ -40,6 +40,7 @@
 
 #include <cstdint>
 #include <type_traits>
+#include <utility>
 
 #include "imaging/demosaic.h"
 #include "imaging/demosaic_kernel.h"
@@ -59,13 +60,14 @@ struct DemosaicRowTerms {
   typename L::Vec evenH, oddH, evenGreen, oddGreen;
 };
 
-// `colorParity` is the parity of the columns that carry the row's red or blue.
-template <class L, bool kWithGreen>
-inline DemosaicRowTerms<L> LoadDemosaicRowTerms(const uint8_t* row, int x0, int colorParity) {
+// `kColorParity` is the parity of the columns (relative to x0) that carry the
+// row's red or blue.
+template <class L, bool kWithGreen, int kColorParity>
+inline DemosaicRowTerms<L> LoadDemosaicRowTerms(const uint8_t* row, int x0) {
   using Vec = typename L::Vec;
   DemosaicRowTerms<L> t;
   const Vec left = L::Load(row + x0 - 2), here = L::Load(row + x0);
-  if (colorParity == 0) {
+  if constexpr (kColorParity == 0) {
     const Vec c3 = Times3Lanes<L>(L::Even(here));
     t.evenH = L::Add(c3, L::Even(left));                  // 3 s[x] + s[x-2]
     t.oddH = L::Add(c3, L::Even(L::Load(row + x0 + 2)));  // 3 s[x-1] + s[x+1]
@@ -120,15 +122,19 @@ int DemosaicInteriorLanes(const RegionView& v, const BayerGains& g) {
     const Vec kAtY = redAtY ? vkR : vkB, kOther = redAtY ? vkB : vkR;
     // One step of kStep pixels from column x (of either parity: the terms are
     // formed relative to x). `exact` keeps the last store inside the step.
-    auto step = [&](int x, auto exact) {
-      const int flip = x & 1;
+    // The colour columns' parity alternates from row to row; with the first
+    // row's parity a constant the whole step is one straight run of code and
+    // the terms stay in registers.
+    auto stepWith = [&](int x, auto exact, auto firstParity) {
+      constexpr int kFirst = decltype(firstParity)::value;
       DemosaicRowTerms<L> t[kRows];
-      t[0] = LoadDemosaicRowTerms<L, false>(rows[0], x, p[0] ^ flip);
-      for (int i = 1; i < kRows - 1; ++i) {
-        t[i] = LoadDemosaicRowTerms<L, true>(rows[i], x, p[i] ^ flip);
+      [&]<int... kI>(std::integer_sequence<int, kI...>) {
+        ((t[kI] = LoadDemosaicRowTerms < L, kI != 0 && kI != kRows - 1,
+          kFirst ^ (kI & 1) > (rows[kI], x)),
+         ...);
       }
-      t[kRows - 1] = LoadDemosaicRowTerms<L, false>(rows[kRows - 1], x, p[kRows - 1] ^ flip);
-      for (int j = 0; j < kPairs; ++j) {
+      (std::make_integer_sequence<int, kRows>{});
+      auto pair = [&](int j) {
         const DemosaicRowTerms<L>* r = t + 2 * j;
         // Row y's colour lies on mosaic rows y - 2, y, y + 2; the other
         // colour on rows y - 1 and y + 1.
@@ -157,6 +163,17 @@ int DemosaicInteriorLanes(const RegionView& v, const BayerGains& g) {
           L::template StoreBgr<kExact>(d0, ownE0, ownO0, ge0, go0, othE0, othO0);
           L::template StoreBgr<kExact>(d1, ownE1, ownO1, ge1, go1, othE1, othO1);
         }
+      };
+      [&]<int... kJ>(std::integer_sequence<int, kJ...>) { (pair(kJ), ...); }
+      (std::make_integer_sequence<int, kPairs>{});
+    };
+    // One step of kStep pixels from column x (of either parity: the terms are
+    // formed relative to x). `exact` keeps the last store inside the step.
+    auto step = [&](int x, auto exact) {
+      if ((p[0] ^ (x & 1)) == 0) {
+        stepWith(x, exact, std::integral_constant<int, 0>{});
+      } else {
+        stepWith(x, exact, std::integral_constant<int, 1>{});
       }
     };
     // A step reads columns x - 2 .. x + kStep + 1; its spilling store lands on
@@ -181,8 +198,10 @@ int DemosaicInteriorLanes(const RegionView& v, const BayerGains& g) {
 
   // kPairs pairs per pass while they fit, then single pairs.
   int y = 2;
-  if constexpr (L::kPairs == 2) {
-    for (; y + 3 <= h - 3; y += 4) rowsTogether(y, std::integral_constant<int, 2>{});
+  if constexpr (L::kPairs > 1) {
+    for (; y + 2 * L::kPairs - 1 <= h - 3; y += 2 * L::kPairs) {
+      rowsTogether(y, std::integral_constant<int, L::kPairs>{});
+    }
   }
   for (; y + 1 <= h - 3; y += 2) pairOfRows(y);
   if (y <= h - 3) {
