@@ -90,12 +90,12 @@ int Info(int argc, char** argv) {
   for (int i = 0; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--virtual" && i + 1 < argc) {
-      std::string spec = argv[++i];
+      std::string modelArg = argv[++i];
       char letter = 'V';
-      const size_t colon = spec.find(':');
+      const size_t colon = modelArg.find(':');
       if (colon != std::string::npos) {
-        const std::string letterText = spec.substr(colon + 1);
-        spec.resize(colon);
+        const std::string letterText = modelArg.substr(colon + 1);
+        modelArg.resize(colon);
         if (letterText.size() != 1 || !std::isalpha(static_cast<unsigned char>(letterText[0]))) {
           std::fprintf(stderr, "varnelcam: bad drive letter '%s'\n", letterText.c_str());
           return 2;
@@ -103,8 +103,8 @@ int Info(int argc, char** argv) {
         letter = static_cast<char>(std::toupper(static_cast<unsigned char>(letterText[0])));
       }
       varnel::ModelCode model = 0;
-      if (!ParseModel(spec, &model)) {
-        std::fprintf(stderr, "varnelcam: unknown model '%s'\n", spec.c_str());
+      if (!ParseModel(modelArg, &model)) {
+        std::fprintf(stderr, "varnelcam: unknown model '%s'\n", modelArg.c_str());
         return 2;
       }
       head = std::make_shared<varnel::VirtualHead>(model);
