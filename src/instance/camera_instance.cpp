@@ -53,11 +53,13 @@ CameraInstance::CameraInstance() {
 }
 
 CameraInstance::~CameraInstance() {
-  // Saving the analog, filter and gray settings waits for the settings store,
-  // and there is no preview window to destroy until the preview exists.
-  // Stopping acquisition gives a held frame engine back to its driver.
+  // Acquisition stops first, so that nothing on a frame thread (automatic
+  // exposure) changes the values while they are saved; then the settings
+  // this instance loaded are saved; the preview window and the drivers go
+  // last. Stopping gives a held frame engine back to its driver.
+  if (currentDriver_ != nullptr) StopAcquisition();
+  SaveLoadedSettings();
   if (currentDriver_ != nullptr) {
-    StopAcquisition();
     if (frameEngine_ != nullptr) currentDriver_->DestroyEngine(frameEngine_);
     frameEngine_ = nullptr;
     currentDriver_ = nullptr;
@@ -230,25 +232,22 @@ int CameraInstance::SetCameraType(int type) {
   SelectDevice(selectedDrive_, driverIndex);  // outcome not checked
   if (HasDriver()) {
     EnumerateDrives();
-    // The stored size preset and camera settings come from the settings
-    // store once it exists; until then the instance keeps its own window.
+    LoadSizePreset();
     CheckWindowOrUseFullArea();
     Sensor().SetCaptureWindow(window_.hStart, window_.vStart, window_.width, window_.height);
     previewX_ = 0;
     previewY_ = 0;
     previewWidth_ = window_.width;
     previewHeight_ = window_.height;
+    LoadFilterSettings();
+    LoadGraySettings();
     if (currentDriver_->GetDeliveryMode() == kDeliveryQueued) {
       currentDriver_->SetDeliveryMode(kDeliveryDirect);
     }
-    // Without stored analog settings the sensor's own values are the
-    // defaults: taking them keeps the instance and the sensor in step
-    // instead of sending zeros that would darken the picture.
-    globalGain_ = Sensor().GetGlobalGain();
-    exposureTime_ = Sensor().GetExposureTime();
-    mirrorV_ = Sensor().GetMirrorV() != 0 ? 1 : 0;
-    mirrorH_ = Sensor().GetMirrorH() != 0 ? 1 : 0;
+    LoadAnalogSettings();
+    SendAnalogSettings();
   }
+  LoadCameraSettings();
   return 1;
 }
 
@@ -279,21 +278,9 @@ int CameraInstance::GetCameraInfo(int32_t* record) {
 
 // ---- capture format and sensor settings ----
 
-namespace {
-bool WindowIsFixed(ModelCode model) {
-  return model == kModelHYD4 || model == kModelHZF6 || model == kModelHZG7;
-}
-}  // namespace
-
-int CameraInstance::SetCaptureWindow(int /*width*/, int /*height*/) {
+int CameraInstance::SetCaptureWindow(int width, int height) {
   if (!HasDriver()) return CameraOperationFailure(0);
-  if (WindowIsFixed(CurrentModel())) {
-    RecordError(kErrorCaptureWindow);
-    return 0;
-  }
-  // The size presets live in the settings store, which is not part of the
-  // library yet.
-  return CameraOperationFailure(0);
+  return SelectSizePreset(width, height);
 }
 
 int CameraInstance::SetCaptureWindowEx(int hTotal, int hStart, int hEffective, int vTotal,

@@ -34,6 +34,7 @@ class CameraDriver;
 class ColorEngine;
 class DibImage;
 class SensorDevice;
+struct SizeTable;
 
 // Acquisition state of an instance.
 enum PreviewState : int {
@@ -140,6 +141,25 @@ class CameraInstance : public FrameListener {
   // The shared implementation of the exports the library does not support.
   int Unsupported();
 
+  // ---- settings store (instance_settings.cpp) ----
+  // The current size preset into the window fields (first run: the store is
+  // created and the model's full area used); 1 when a stored preset was read.
+  int LoadSizePreset();
+  // Colour class, sub-sample, wait time, clock, sync and bit depth code.
+  int LoadCameraSettings();
+  // Behind SetCaptureWindow: the first stored preset of that effective size
+  // becomes the window. 0 without an error code when none matches.
+  int SelectSizePreset(int width, int height);
+  int LoadAnalogSettings();
+  int SaveAnalogSettings();
+  int LoadFilterSettings();
+  int SaveFilterSettings();
+  int LoadGraySettings();
+  int SaveGraySettings();
+  // The camera dialog's copy of the stored presets and main values.
+  int LoadSizeTable(SizeTable* table);
+  int SaveSizeTable(const SizeTable& table);
+
   // ---- read access for the per-frame path and for tests ----
   bool HasDriver() const { return currentDriver_ != nullptr; }
   CameraDriver* CurrentDriver() const { return currentDriver_; }
@@ -171,6 +191,10 @@ class CameraInstance : public FrameListener {
   // Stops acquisition: back to Idle, trigger mode off, driver stopped, the
   // frame engine given back. Nothing happens when Idle and not streaming.
   void StopAcquisition();
+  // Sends the analog values (gain, exposure, both mirror flags) to the sensor.
+  void SendAnalogSettings();
+  // Saves the analog, filter and gray settings, each only if it was loaded.
+  void SaveLoadedSettings();
 
   // Driver list and current driver (FrameListener's register-result record
   // comes first, from the base).
@@ -237,6 +261,13 @@ class CameraInstance : public FrameListener {
   int driveCount_ = 0;
   int driveLetters_[kMaxDriveSlots] = {};
   int selectedDrive_ = 0;
+
+  // Which groups of stored settings this instance has loaded. Only those are
+  // saved at release: an instance that never loaded a group holds its
+  // construction values there, which would overwrite the user's settings.
+  bool analogLoaded_ = false;
+  bool filterLoaded_ = false;
+  bool grayLoaded_ = false;
 };
 
 }  // namespace varnel

@@ -39,4 +39,8 @@ bool WindowFits(const CaptureWindow& w, int subSample, ModelLimits limits) {
   return subSample >= 0 && subSample <= 2;
 }
 
+bool WindowIsFixed(ModelCode model) {
+  return model == kModelHYD4 || model == kModelHZF6 || model == kModelHZG7;
+}
+
 }  // namespace varnel

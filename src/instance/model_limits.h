@@ -17,6 +17,10 @@ struct ModelLimits {
 // Limits of `model`; 800 x 600 when `hasDriver` is false.
 ModelLimits LimitsForModel(bool hasDriver, ModelCode model);
 
+// True for the models whose capture window cannot be changed (HYD4, HZF6,
+// HZG7): setting a window on them records error 7.
+bool WindowIsFixed(ModelCode model);
+
 struct CaptureWindow {
   int hTotal = 0;
   int vTotal = 0;

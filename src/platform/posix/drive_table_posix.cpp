@@ -28,14 +28,18 @@ bool EntryExists(const std::string& path) {
 
 }  // namespace
 
+std::string ConfigDirectory() {
+  if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && *config != '\0') {
+    return std::string(config) + "/varnel";
+  }
+  return HomeDirectory() + "/.config/varnel";
+}
+
 std::string DrivesDirectory() {
   if (const char* drives = std::getenv("VARNEL_DRIVES"); drives != nullptr && *drives != '\0') {
     return drives;
   }
-  if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && *config != '\0') {
-    return std::string(config) + "/varnel/drives";
-  }
-  return HomeDirectory() + "/.config/varnel/drives";
+  return ConfigDirectory() + "/drives";
 }
 
 std::string DriveEntryPath(char letter, bool volume) {

@@ -7,8 +7,12 @@
 
 namespace varnel {
 
+// The library's per-user configuration directory: $XDG_CONFIG_HOME/varnel when
+// XDG_CONFIG_HOME is set and not empty, else ~/.config/varnel.
+std::string ConfigDirectory();
+
 // The directory: $VARNEL_DRIVES when set and not empty, else
-// $XDG_CONFIG_HOME/varnel/drives, else ~/.config/varnel/drives.
+// ConfigDirectory()/drives.
 std::string DrivesDirectory();
 
 // Path of `x:` (root) or `x::` (volume) for `letter` ('A'..'Z'). The entry is
