@@ -341,9 +341,12 @@ bool RegistryFile::Parse(std::string_view bytes, RegistryFile* file, std::string
     if (rest.empty() || rest.front() != '=') return fail(i, "value name without '='");
     std::string data(Trim(rest.substr(1)));
     // A byte list may go on over the following lines, each ending in '\'.
+    const size_t valueLine = i;
     while (!data.empty() && data.back() == '\\' && StartsWithNoCase(data, "hex")) {
       data.pop_back();
-      if (++i >= lines.size()) return fail(i - 1, "value continued past the end of the file");
+      if (++i >= lines.size() || Trim(lines[i]).empty()) {
+        return fail(valueLine, "byte list continued past its end");
+      }
       data += Trim(lines[i]);
     }
 
@@ -364,11 +367,11 @@ bool RegistryFile::Parse(std::string_view bytes, RegistryFile* file, std::string
     if (StartsWithNoCase(data, "dword:")) {
       const std::string_view digits = std::string_view(data).substr(6);
       if (digits.empty() || digits.size() > 8)
-        return fail(i, "dword value needs 1 to 8 hex digits");
+        return fail(valueLine, "dword value needs 1 to 8 hex digits");
       uint32_t number = 0;
       for (char c : digits) {
         const int d = HexDigit(c);
-        if (d < 0) return fail(i, "dword value needs 1 to 8 hex digits");
+        if (d < 0) return fail(valueLine, "dword value needs 1 to 8 hex digits");
         number = number * 16 + static_cast<uint32_t>(d);
       }
       value.isDword = true;
@@ -377,28 +380,28 @@ bool RegistryFile::Parse(std::string_view bytes, RegistryFile* file, std::string
       std::string unused;
       size_t end = 0;
       if (!ParseQuoted(data, &end, &unused) || end != data.size()) {
-        return fail(i, "string value not closed, with an unknown escape or followed by text");
+        return fail(valueLine, "string value not closed, with an unknown escape or followed by text");
       }
       value.data = data;
     } else if (StartsWithNoCase(data, "hex")) {
       size_t colon = data.find(':');
-      if (colon == std::string::npos) return fail(i, "byte list without ':'");
+      if (colon == std::string::npos) return fail(valueLine, "byte list without ':'");
       const std::string_view type = std::string_view(data).substr(3, colon - 3);
       int typeNumber = 3;  // hex: is REG_BINARY
       if (!type.empty()) {
         if (type.size() < 3 || type.front() != '(' || type.back() != ')' || type.size() > 10) {
-          return fail(i, "byte list with a malformed type");
+          return fail(valueLine, "byte list with a malformed type");
         }
         typeNumber = 0;
         for (char c : type.substr(1, type.size() - 2)) {
           const int d = HexDigit(c);
-          if (d < 0) return fail(i, "byte list with a malformed type");
+          if (d < 0) return fail(valueLine, "byte list with a malformed type");
           typeNumber = typeNumber * 16 + d;
         }
       }
       std::vector<uint8_t> list;
       if (!ParseByteList(std::string_view(data).substr(colon + 1), &list)) {
-        return fail(i, "byte list with something other than two-digit hex bytes");
+        return fail(valueLine, "byte list with something other than two-digit hex bytes");
       }
       if (typeNumber == 4 && list.size() == 4) {
         // REG_DWORD written as its four little-endian bytes.
@@ -409,7 +412,7 @@ bool RegistryFile::Parse(std::string_view bytes, RegistryFile* file, std::string
         value.data = data;
       }
     } else {
-      return fail(i, "value of an unknown form");
+      return fail(valueLine, "value of an unknown form");
     }
     if (inDeletedKey) continue;  // the editor ignores the values of a deleted key
     RegistryFileKey* key = result.FindKey(currentPath);

@@ -1,0 +1,182 @@
+// The Linux settings store file: where it lives, that concurrent writers
+// never lose each other's changes or show a reader half a file, and that it
+// replaces only a file it could read.
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/posix/registry_posix.h"
+#include "platform/registry.h"
+#include "platform/registry_file.h"
+#include "support/settings_store_guard.h"
+
+namespace varnel {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Sets (or, with nothing, removes) environment variables for its lifetime.
+class ScopedEnvironment {
+ public:
+  void Set(const char* name, const std::optional<std::string>& value) {
+    const char* old = std::getenv(name);
+    saved_.push_back({name, old != nullptr ? std::optional<std::string>(old) : std::nullopt});
+    if (value) {
+      setenv(name, value->c_str(), 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  ~ScopedEnvironment() {
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+      if (it->second) {
+        setenv(it->first.c_str(), it->second->c_str(), 1);
+      } else {
+        unsetenv(it->first.c_str());
+      }
+    }
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+// Fault caught: the store looked for somewhere else than VARNEL_REGISTRY, the
+// XDG configuration directory beside the drives directory, or ~/.config.
+TEST(FileStoreTest, StoreFileFollowsTheEnvironment) {
+  struct Case {
+    std::optional<std::string> registry, config, home;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"/data/settings.reg", "/cfg", "/home/u", "/data/settings.reg"},
+      {"", "/cfg", "/home/u", "/cfg/varnel/registry.reg"},
+      {std::nullopt, "/cfg", "/home/u", "/cfg/varnel/registry.reg"},
+      {std::nullopt, "", "/home/u", "/home/u/.config/varnel/registry.reg"},
+      {std::nullopt, std::nullopt, "/home/u", "/home/u/.config/varnel/registry.reg"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    ScopedEnvironment environment;
+    environment.Set("VARNEL_REGISTRY", c.registry);
+    environment.Set("XDG_CONFIG_HOME", c.config);
+    environment.Set("HOME", c.home);
+    EXPECT_EQ(RegistryFilePath(), c.expected);
+  }
+}
+
+// Writes `count` values named "<prefix><i>", one write session each.
+bool WriteValues(const std::string& prefix, int count) {
+  for (int i = 0; i < count; ++i) {
+    auto session = SystemRegistry().Begin(RegistryAccess::kWrite);
+    auto key = session->CreateKey("Software\\Test");
+    if (key == nullptr || !key->WriteDword((prefix + std::to_string(i)).c_str(), i)) return false;
+    if (!session->Commit()) return false;
+  }
+  return true;
+}
+
+// Fault caught: two processes saving at once losing each other's values (a
+// read-modify-write without the lock), a reader seeing a half-written file
+// (a rewrite in place instead of a rename), temporary files left behind.
+TEST(FileStoreTest, TwoProcessesWritingAtOnceLoseNothing) {
+  testing::SettingsStoreGuard store;
+  constexpr int kValues = 40;
+  std::vector<pid_t> children;
+  for (const char* prefix : {"A", "B"}) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) _exit(WriteValues(prefix, kValues) ? 0 : 1);
+    children.push_back(pid);
+  }
+  // A reader alongside: every file it finds must be complete.
+  const pid_t reader = fork();
+  ASSERT_GE(reader, 0);
+  if (reader == 0) {
+    for (int i = 0; i < 400; ++i) {
+      const std::string bytes = ReadBytes(store.FilePath());
+      RegistryFile file;
+      std::string error;
+      if (!bytes.empty() && !RegistryFile::Parse(bytes, &file, &error)) _exit(2);
+    }
+    _exit(0);
+  }
+  children.push_back(reader);
+  for (pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child " << child << " " << status;
+  }
+
+  RegistryFile file;
+  std::string error;
+  ASSERT_TRUE(RegistryFile::Parse(ReadBytes(store.FilePath()), &file, &error)) << error;
+  const RegistryFileKey* key = file.FindKey("HKEY_CURRENT_USER\\Software\\Test");
+  ASSERT_NE(key, nullptr);
+  for (const char* prefix : {"A", "B"}) {
+    for (int i = 0; i < kValues; ++i) {
+      const RegistryFileValue* value = RegistryFile::FindValue(*key, prefix + std::to_string(i));
+      ASSERT_NE(value, nullptr) << prefix << i << " lost";
+      EXPECT_EQ(value->dword, static_cast<uint32_t>(i));
+    }
+  }
+  const std::string name = fs::path(store.FilePath()).filename().string();
+  for (const auto& entry : fs::directory_iterator(fs::path(store.FilePath()).parent_path())) {
+    const std::string other = entry.path().filename().string();
+    EXPECT_TRUE(other == name || other == name + ".lock") << "left behind: " << other;
+  }
+}
+
+// Fault caught: a store that exists but cannot be read being replaced (its
+// settings would be lost unseen), a session ended without a commit writing,
+// a store named through a link replacing the link.
+TEST(FileStoreTest, OnlyACommittedSessionOnAReadableStoreWrites) {
+  testing::SettingsStoreGuard store;
+  const auto write = [] {
+    auto session = SystemRegistry().Begin(RegistryAccess::kWrite);
+    auto key = session->CreateKey("Software\\Test");
+    return key != nullptr && key->WriteDword("V", 1) && session->Commit();
+  };
+
+  {  // No commit: nothing written.
+    auto session = SystemRegistry().Begin(RegistryAccess::kWrite);
+    ASSERT_NE(session->CreateKey("Software\\Test"), nullptr);
+  }
+  EXPECT_FALSE(fs::exists(store.FilePath()));
+
+  // A directory where the file should be cannot be read: never replaced.
+  fs::create_directory(store.FilePath());
+  EXPECT_FALSE(write());
+  EXPECT_TRUE(fs::is_directory(store.FilePath()));
+  fs::remove(store.FilePath());
+
+  // Through a link: the target is replaced and the link stays.
+  const std::string target = store.FilePath() + ".target";
+  std::ofstream(target) << "REGEDIT4\n";
+  fs::create_symlink(target, store.FilePath());
+  EXPECT_TRUE(write());
+  EXPECT_TRUE(fs::is_symlink(store.FilePath()));
+  EXPECT_NE(ReadBytes(target).find("\"V\"=dword:00000001"), std::string::npos);
+  fs::remove(target);
+}
+
+}  // namespace
+}  // namespace varnel
+#endif
