@@ -111,8 +111,10 @@ uint32_t VARNEL_API Varnel_GetDllVersion(void);
  * announced to `window`. */
 CameraHandle VARNEL_API Varnel_Initialize(HWND window);
 
-/* Stops acquisition, saves the settings and frees the instance. Returns 1 when
- * the handle was known, 0 otherwise. The handle is invalid afterwards. */
+/* Stops acquisition, saves the analog, filter and gray settings that
+ * Varnel_SetCameraType loaded (nothing when it was never called) and frees the
+ * instance. Returns 1 when the handle was known, 0 otherwise. The handle is
+ * invalid afterwards. */
 int VARNEL_API Varnel_Release(CameraHandle handle);
 
 /* Pops the most recent error code (0 when none is pending). Up to 20 codes are

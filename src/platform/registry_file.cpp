@@ -380,7 +380,8 @@ bool RegistryFile::Parse(std::string_view bytes, RegistryFile* file, std::string
       std::string unused;
       size_t end = 0;
       if (!ParseQuoted(data, &end, &unused) || end != data.size()) {
-        return fail(valueLine, "string value not closed, with an unknown escape or followed by text");
+        return fail(valueLine,
+                    "string value not closed, with an unknown escape or followed by text");
       }
       value.data = data;
     } else if (StartsWithNoCase(data, "hex")) {

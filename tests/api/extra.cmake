@@ -19,3 +19,7 @@ endif()
 add_test(NAME api_header_is_c
   COMMAND ${CMAKE_C_COMPILER} -std=c99 -pedantic-errors -Wall -Wextra -Werror -fsyntax-only
           -I${PROJECT_SOURCE_DIR}/include ${dir}/header_check.c)
+
+# Each test clears the settings key of the Wine prefix (or uses a store file of
+# its own on Linux); win32_tests use the same key.
+set_tests_properties(${name} PROPERTIES RESOURCE_LOCK varnel_settings_key)

@@ -12,3 +12,7 @@ add_test(NAME win32_dll_exports
   COMMAND ${CMAKE_COMMAND} -DLIBRARY=$<TARGET_FILE:VarnelSdk_Rade>
           -DDEF_FILE=${PROJECT_SOURCE_DIR}/src/api/varnel.def -DTOOL=objdump
           -P ${CMAKE_CURRENT_SOURCE_DIR}/api/check_exports.cmake)
+
+# The settings tests here and in api_tests use the one settings key of the
+# prefix's registry: never at the same time.
+set_tests_properties(${name} PROPERTIES RESOURCE_LOCK varnel_settings_key)

@@ -122,7 +122,8 @@ TEST(FileStoreTest, TwoProcessesWritingAtOnceLoseNothing) {
   for (pid_t child : children) {
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child " << child << " " << status;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "child " << child << " " << status;
   }
 
   RegistryFile file;

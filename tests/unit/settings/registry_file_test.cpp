@@ -76,7 +76,10 @@ TEST(RegistryFileTest, ReadsWhatTheRegistryEditorWrites) {
   const Case cases[] = {
       {"editor export, UTF-16",
        Utf16(kEditorExport),
-       {{"", "Size", 0}, {"Gain", "Global", 0xFFFFFFFFu}, {"Size_00", "TH", 0x800}, {"", "Bin", {}}}},
+       {{"", "Size", 0},
+        {"Gain", "Global", 0xFFFFFFFFu},
+        {"Size_00", "TH", 0x800},
+        {"", "Bin", {}}}},
       {"REGEDIT4 with LF line ends",
        "REGEDIT4\n\n" + k + "\\Gray]\n\"GainR1\"=dword:00000080\n",
        {{"Gray", "GainR1", 128}}},
@@ -94,7 +97,8 @@ TEST(RegistryFileTest, ReadsWhatTheRegistryEditorWrites) {
            "[hkey_current_user\\software\\holvik\\varnelradesdk]\n\"SIZE\"=dword:2\n",
        {{"", "size", 2}, {"GAIN", "Global", 5}}},
       {"a four-byte hex(4) is a dword, other lengths and types are not",
-       "REGEDIT4\n" + k + "]\n\"A\"=hex(4):0a,00,00,01\n\"B\"=hex(4):0a,00\n\"C\"=hex:0a,00,00,00\n" +
+       "REGEDIT4\n" + k +
+           "]\n\"A\"=hex(4):0a,00,00,01\n\"B\"=hex(4):0a,00\n\"C\"=hex:0a,00,00,00\n" +
            "\"D\"=\"10\"\n\"E\"=hex(b):01,00,00,00,00,00,00,00\n",
        {{"", "A", 0x0100000Au}, {"", "B", {}}, {"", "C", {}}, {"", "D", {}}, {"", "E", {}}}},
   };
