@@ -21,7 +21,7 @@ namespace varnel {
 namespace {
 
 // Runs a command line and returns its exit code (or -1 when it cannot run).
-int Run(const std::string& commandLine) {
+int RunCommand(const std::string& commandLine) {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
@@ -72,9 +72,9 @@ TEST(SettingsRegistryTest, FirstRunIsWhatRegQueryShows) {
   head->Detach();
 
   const std::string out = TempFile("varnel-reg-query.txt");
-  ASSERT_EQ(
-      Run("cmd.exe /c reg query \"HKCU\\Software\\Holvik\\VarnelRadeSdk\" /s > \"" + out + "\""),
-      0);
+  ASSERT_EQ(RunCommand("cmd.exe /c reg query \"HKCU\\Software\\Holvik\\VarnelRadeSdk\" /s > \"" +
+                       out + "\""),
+            0);
   const std::string shown = ReadBytes(out);
   DeleteFileA(out.c_str());
   const char* expected[] = {
@@ -112,7 +112,7 @@ TEST(SettingsRegistryTest, StoreFileAndRegistryEditorUnderstandEachOther) {
                          static_cast<uint32_t>(-7));
   RegistryFile::SetDword(file.CreateKey(main + "\\Gain", &created), "A \"quoted\\\" name", 9);
   { std::ofstream(path, std::ios::binary) << file.Format(); }
-  ASSERT_EQ(Run("regedit.exe /S \"" + path + "\""), 0);
+  ASSERT_EQ(RunCommand("regedit.exe /S \"" + path + "\""), 0);
   EXPECT_EQ(store.Read("", "Size"), 3);
   EXPECT_EQ(store.Read("Gray", "OffsetR1"), -7);
   EXPECT_EQ(store.Read("Gain", "A \"quoted\\\" name"), 9);
@@ -124,7 +124,7 @@ TEST(SettingsRegistryTest, StoreFileAndRegistryEditorUnderstandEachOther) {
                          "e",
                          77);
   { std::ofstream(path, std::ios::binary) << wide.Format(); }
-  ASSERT_EQ(Run("regedit.exe /S \"" + path + "\""), 0);
+  ASSERT_EQ(RunCommand("regedit.exe /S \"" + path + "\""), 0);
   HKEY key = nullptr;
   ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Holvik\\VarnelRadeSdk\\Filter", 0,
                           KEY_READ, &key),
@@ -143,7 +143,7 @@ TEST(SettingsRegistryTest, StoreFileAndRegistryEditorUnderstandEachOther) {
               {"Gain", "Text", 12, testing::SeedType::kString},
               {"Gain", "Bytes", 12, testing::SeedType::kBinary}});
   DeleteFileA(path.c_str());
-  ASSERT_EQ(Run("regedit.exe /E \"" + path + "\" \"" + main + "\""), 0);
+  ASSERT_EQ(RunCommand("regedit.exe /E \"" + path + "\" \"" + main + "\""), 0);
   const std::string exported = ReadBytes(path);
   DeleteFileA(path.c_str());
   RegistryFile parsed;
@@ -162,8 +162,16 @@ TEST(SettingsRegistryTest, StoreFileAndRegistryEditorUnderstandEachOther) {
   EXPECT_TRUE(global->isDword && global->dword == 0xFFFFFFFFu);
   EXPECT_FALSE(text->isDword);
   EXPECT_FALSE(bytes->isDword);
-  EXPECT_NE(parsed.Format().find("\"Text\"=\"12\""), std::string::npos)
-      << "a string not written back as the editor wrote it";
+  EXPECT_EQ(text->data, "\"12\"") << "a string not kept as the editor wrote it";
+  EXPECT_EQ(bytes->data, "hex:0c,00,00,00");
+  // The name beyond ASCII imported above comes back through the UTF-16 export.
+  const RegistryFileKey* filterKey = parsed.FindKey(main + "\\Filter");
+  ASSERT_NE(filterKey, nullptr);
+  const RegistryFileValue* named = RegistryFile::FindValue(*filterKey,
+                                                           "Gr\xC3\xBC\xC3\x9F"
+                                                           "e");
+  ASSERT_NE(named, nullptr);
+  EXPECT_EQ(named->dword, 77u);
 }
 
 }  // namespace
