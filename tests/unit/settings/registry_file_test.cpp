@@ -183,49 +183,44 @@ TEST(RegistryFileTest, RefusesWhatIsNotARegistryFileAsAWhole) {
 }
 
 // Fault caught: the written text not reading back the same (lost values,
-// wrong escapes, another type), a kept string or byte list altered, names
-// that are not ASCII written in a form the editor would misread.
+// wrong escapes, another type, a kept string or byte list altered), or names
+// beyond ASCII written in a form the registry editor would misread.
 TEST(RegistryFileTest, WrittenTextReadsBackTheSame) {
-  RegistryFile file;
+  RegistryFile ascii;
   std::string error;
-  ASSERT_TRUE(RegistryFile::Parse(Utf16(kEditorExport), &file, &error)) << error;
+  ASSERT_TRUE(RegistryFile::Parse(Utf16(kEditorExport), &ascii, &error)) << error;
   bool created = false;
-  RegistryFileKey& gray = file.CreateKey(std::string(kMain) + "\\Gray", &created);
-  EXPECT_TRUE(created);
-  EXPECT_TRUE(RegistryFile::SetDword(gray, "OffsetR1", static_cast<uint32_t>(-7)));
-  EXPECT_FALSE(RegistryFile::SetDword(gray, "offsetr1", static_cast<uint32_t>(-7)))
+  const std::string gray = std::string(kMain) + "\\Gray";
+  EXPECT_TRUE(RegistryFile::SetDword(ascii.CreateKey(gray, &created), "Offset \"R\"",
+                                     static_cast<uint32_t>(-7)));
+  EXPECT_FALSE(
+      RegistryFile::SetDword(*ascii.FindKey(gray), "offset \"r\"", static_cast<uint32_t>(-7)))
       << "an unchanged value is no change";
-  RegistryFileKey* main = file.FindKey(kMain);
-  ASSERT_NE(main, nullptr);
-  EXPECT_TRUE(RegistryFile::SetDword(*main, "Bin", 5)) << "a value of another type replaced";
+  RegistryFile wide = ascii;
+  RegistryFile::SetDword(wide.CreateKey(std::string(kMain) + "\\Gr\xC3\xBC\xC3\x9F", &created),
+                         "Na\xC3\xAFve", 9);
 
-  const std::string text = file.Format();
-  EXPECT_EQ(text.rfind("Windows Registry Editor Version 5.00\r\n\r\n[", 0), 0u);
-  RegistryFile again;
-  ASSERT_TRUE(RegistryFile::Parse(text, &again, &error)) << error << "\n" << text;
-  ASSERT_EQ(again.Keys().size(), file.Keys().size());
-  for (size_t i = 0; i < file.Keys().size(); ++i) {
-    const RegistryFileKey& a = file.Keys()[i];
-    const RegistryFileKey& b = again.Keys()[i];
-    EXPECT_EQ(a.path, b.path);
-    ASSERT_EQ(a.values.size(), b.values.size()) << a.path;
-    for (size_t v = 0; v < a.values.size(); ++v) {
-      EXPECT_EQ(a.values[v].name, b.values[v].name);
-      EXPECT_EQ(a.values[v].isDword, b.values[v].isDword);
-      EXPECT_EQ(a.values[v].dword, b.values[v].dword);
-      EXPECT_EQ(a.values[v].data, b.values[v].data);
+  for (const RegistryFile* file : {&ascii, &wide}) {
+    const bool utf16 = file == &wide;
+    SCOPED_TRACE(utf16 ? "UTF-16" : "ASCII");
+    const std::string text = file->Format();
+    EXPECT_EQ(text.substr(0, 2) == "\xFF\xFE", utf16);
+    RegistryFile again;
+    ASSERT_TRUE(RegistryFile::Parse(text, &again, &error)) << error;
+    ASSERT_EQ(again.Keys().size(), file->Keys().size());
+    for (size_t k = 0; k < file->Keys().size(); ++k) {
+      const RegistryFileKey& a = file->Keys()[k];
+      const RegistryFileKey& b = again.Keys()[k];
+      EXPECT_EQ(a.path, b.path);
+      ASSERT_EQ(a.values.size(), b.values.size()) << a.path;
+      for (size_t v = 0; v < a.values.size(); ++v) {
+        EXPECT_EQ(a.values[v].name, b.values[v].name);
+        EXPECT_EQ(a.values[v].isDword, b.values[v].isDword);
+        EXPECT_EQ(a.values[v].dword, b.values[v].dword);
+        EXPECT_EQ(a.values[v].data, b.values[v].data);
+      }
     }
   }
-  EXPECT_EQ(DwordOf(again, "Gray", "OffsetR1"), static_cast<uint32_t>(-7));
-  EXPECT_EQ(DwordOf(again, "", "Bin"), 5u);
-
-  // A name beyond ASCII: written as UTF-16 with a mark, read back the same.
-  RegistryFileKey& keyed = file.CreateKey(std::string(kMain) + "\\Gr\xC3\xBC\xC3\x9F", &created);
-  RegistryFile::SetDword(keyed, "\xE6\x98\x8E\xE3\x82\x8B\xE3\x81\x95", 9);
-  const std::string wide = file.Format();
-  EXPECT_EQ(wide.substr(0, 4), std::string("\xFF\xFEW\0", 4));
-  ASSERT_TRUE(RegistryFile::Parse(wide, &again, &error)) << error;
-  EXPECT_EQ(DwordOf(again, "Gr\xC3\xBC\xC3\x9F", "\xE6\x98\x8E\xE3\x82\x8B\xE3\x81\x95"), 9u);
 }
 
 }  // namespace
