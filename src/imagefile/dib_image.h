@@ -70,6 +70,13 @@ class DibImage {
                    const PixelRect* destinationRect, const PixelRect* sourceRect,
                    void* user = nullptr, int32_t extra = 0);
 
+  // Writes the picture as a Windows bitmap file: this image's header and (for
+  // 8 bits) colour table, and the rows bottom-up as the header declares, so
+  // that the first buffer row is the top of the picture. Every write and the
+  // close are checked. False for a null name or an empty image (no file is
+  // created then) and when the file cannot be written completely.
+  bool SaveBmp(const char* fileName) const;
+
   bool Empty() const { return pixels_ == nullptr; }
   int32_t Width() const { return width_; }
   int32_t Height() const { return height_; }
