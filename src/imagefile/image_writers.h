@@ -28,9 +28,9 @@ bool WriteJpegFile(const char* fileName, const DibImage& image, int significantB
 // error stream as "libpng error: <text>".
 bool WritePngFile(const char* fileName, const DibImage& image, int significantBits);
 
-// Uncompressed TIFF in one strip: grey (8, 16 bits) or RGB (24, 48) or RGB with
-// a fourth, unspecified sample (32, 64); deep samples widened by WidenShift,
-// in the machine's byte order.
+// Uncompressed TIFF in one strip, holding the same samples as the PNG: grey (8,
+// 16 bits), RGB (24, 48) or RGB with alpha (32, 64); 16-bit samples in the
+// machine's byte order.
 bool WriteTiffFile(const char* fileName, const DibImage& image, int significantBits);
 
 }  // namespace varnel

@@ -107,7 +107,6 @@ void RedFirstRow(const uint8_t* source, int sourceBytesPerPixel, uint8_t* destin
     d[0] = s[2];
     d[1] = s[1];
     d[2] = s[0];
-    if (fourth == FourthByte::kZero) d[3] = 0;
     if (fourth == FourthByte::kComplement) d[3] = static_cast<uint8_t>(255 - s[3]);
   }
 }

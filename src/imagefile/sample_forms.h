@@ -53,7 +53,6 @@ void ReduceColorRow(const uint8_t* source, int sourceBytesPerPixel, uint8_t* des
 // What follows R, G, B when a colour row is turned red first.
 enum class FourthByte {
   kNone,        // three bytes per pixel
-  kZero,        // a fourth byte 0
   kComplement,  // 255 minus the source's fourth byte (an opaque alpha from an unused 0)
 };
 

@@ -71,7 +71,7 @@ void FillRow(const DibImage& image, int32_t y, int shift, uint8_t* out) {
       RedFirstRow(source, 3, out, width, FourthByte::kNone);
       break;
     case 32:
-      RedFirstRow(source, 4, out, width, FourthByte::kZero);
+      RedFirstRow(source, 4, out, width, FourthByte::kComplement);
       break;
     default:  // 48, 64
       WidenColorRow(source, image.BytesPerPixel(), out, width, shift, image.BitCount() == 64,
@@ -94,10 +94,10 @@ bool SetTags(TIFF* tiff, const DibImage& image) {
             TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, samples) &&
             TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(image.Height()));
   if (ok && samples == 4) {
-    // The fourth sample is declared as unspecified data, not alpha: the
-    // 32-bit form holds 0 there, which a reader taking it for alpha would
-    // show as wholly transparent.
-    const uint16_t extra[1] = {EXTRASAMPLE_UNSPECIFIED};
+    // The fourth sample is an opaque alpha, as in PNG files. Left as the
+    // colour routines leave it (0) and declared as alpha or as unspecified
+    // data, readers would show the picture wholly transparent.
+    const uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};
     ok = TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, extra);
   }
   return ok;

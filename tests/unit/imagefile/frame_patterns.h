@@ -79,10 +79,10 @@ inline std::unique_ptr<DibImage> MakeFrame(const ColorMode& m, int width, int he
   return image;
 }
 
-// What a PNG (and, but for the fourth sample, a TIFF) of the frame holds:
-// red first, deep samples moved up by the mode's shift; the fourth sample of
-// a 32-bit pixel becomes alpha 255 - X, of a 64-bit pixel 65535.
-inline DecodedPicture ExpectedWide(const DibImage& image, const ColorMode& m, bool tiff) {
+// What a PNG or TIFF of the frame holds: red first, deep samples moved up by
+// the mode's shift; the fourth sample of a 32-bit pixel becomes alpha 255 - X
+// (opaque for the X = 0 the colour routines leave), of a 64-bit pixel 65535.
+inline DecodedPicture ExpectedWide(const DibImage& image, const ColorMode& m) {
   DecodedPicture p;
   p.width = image.Width();
   p.height = image.Height();
@@ -94,7 +94,7 @@ inline DecodedPicture ExpectedWide(const DibImage& image, const ColorMode& m, bo
       for (int c = 0; c < p.channels; ++c) {
         uint32_t v;
         if (c == 3) {
-          v = image.BitCount() == 64 ? 65535 : tiff ? 0 : 255 - HeldSample(image, x, y, 3);
+          v = image.BitCount() == 64 ? 65535 : 255 - HeldSample(image, x, y, 3);
         } else {
           const int held = p.channels == 1 ? 0 : 2 - c;  // red first
           v = std::min<uint32_t>(HeldSample(image, x, y, held) << m.widenShift, 65535);
