@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string dir = std::string(argv[1]) + "/";
-  std::ofstream manifest(dir + "manifest.txt");
+  std::ofstream manifest(dir + "manifest.txt", std::ios::binary);
   int failures = 0;
   auto save = [&](const DibImage& image, const ColorMode& m, const std::string& name, int format) {
     if (SaveImageFile((dir + name).c_str(), &image, m.colorClass, m.bits, format)) return true;
