@@ -203,20 +203,52 @@ struct Patch {
   bool operator<(const Patch& other) const { return offset < other.offset; }
 };
 
+// The picture for one set of settings, as the frame carries it. Every scene
+// depends on the sensor row only through its half and its filter row, so a
+// frame holds at most four distinct rows besides black ones: each is rendered
+// once and a frame row names the one it shows. Nothing of a frame's size is
+// ever allocated or filled, which keeps continuous setting changes (each a new
+// rendering) cheap even on a slow host.
+struct Rendering {
+  uint32_t rowBytes = 0;
+  uint64_t frameBytes = 0;
+  std::vector<uint8_t> rows;  // the distinct rows, rowBytes each
+  std::vector<int8_t> rowOf;  // per frame row: index into rows, -1 = black
+
+  // Copies frame bytes [from, from + count) of the picture; from + count must
+  // not pass frameBytes.
+  void CopyRange(uint64_t from, uint8_t* out, uint32_t count) const {
+    const uint64_t end = from + count;
+    for (uint64_t at = from; at < end;) {
+      const uint64_t row = at / rowBytes;
+      const uint32_t within = static_cast<uint32_t>(at % rowBytes);
+      const uint32_t piece = static_cast<uint32_t>(std::min<uint64_t>(rowBytes - within, end - at));
+      const int index = rowOf[row];
+      if (index < 0) {
+        std::memset(out + (at - from), 0, piece);
+      } else {
+        std::memcpy(out + (at - from), rows.data() + size_t{uint32_t(index)} * rowBytes + within,
+                    piece);
+      }
+      at += piece;
+    }
+  }
+};
+
 // One delivered frame: the shared rendering of the current settings plus the
 // few bytes that differ per frame (stamp and mark). Immutable once made, so
 // reads copy from it without the head's lock.
 struct Frame {
-  std::shared_ptr<const std::vector<uint8_t>> base;
+  std::shared_ptr<const Rendering> base;
   std::vector<Patch> patches;
   uint32_t number = 0;
 
   void CopyOut(uint64_t from, uint8_t* out, uint32_t count) const {
-    const uint64_t size = base ? base->size() : 0;
+    const uint64_t size = base ? base->frameBytes : 0;
     uint32_t copied = 0;
     if (from < size) {
       copied = static_cast<uint32_t>(std::min<uint64_t>(count, size - from));
-      std::memcpy(out, base->data() + from, copied);
+      base->CopyRange(from, out, copied);
     }
     if (copied < count) std::memset(out + copied, 0, count - copied);
     auto it =
@@ -266,7 +298,7 @@ struct VirtualHead::Impl {
 
   Layout cachedLayout;
   SceneOptions cachedScene;
-  std::shared_ptr<const std::vector<uint8_t>> cachedBase;
+  std::shared_ptr<const Rendering> cachedBase;
 
   bool tickStarted = false;
   uint32_t lastTick = 0;
@@ -558,23 +590,23 @@ struct VirtualHead::Impl {
     return color < 0 ? (rgb[0] * 77 + rgb[1] * 150 + rgb[2] * 29) >> 8 : rgb[color];
   }
 
-  std::shared_ptr<const std::vector<uint8_t>> RenderBase(const Layout& layout,
-                                                         const SceneOptions& opts) const {
-    auto frame = std::make_shared<std::vector<uint8_t>>(layout.frameBytes, 0);
-    if (layout.frameBytes == 0) return frame;
-    // Every scene depends on the sensor row only through its half and its
-    // filter row, so at most four distinct picture rows exist: render each
-    // once and copy it.
-    std::vector<uint8_t> rowCache[4];
-    std::vector<uint8_t> row(layout.pictureWidth * 2);
+  std::shared_ptr<const Rendering> RenderBase(const Layout& layout,
+                                              const SceneOptions& opts) const {
+    auto rendering = std::make_shared<Rendering>();
+    rendering->rowBytes = layout.rowBytes;
+    rendering->frameBytes = layout.frameBytes;
+    if (layout.frameBytes == 0) return rendering;
+    rendering->rowOf.assign(layout.frameBytes / layout.rowBytes, -1);
+    int8_t slotOf[4] = {-1, -1, -1, -1};  // distinct row (by key) -> index into rows
     for (uint32_t pr = 0; pr < layout.pictureHeight; ++pr) {
       const int32_t sy = layout.rowMap[pr];
       if (sy < 0) continue;
       if (layout.transport == Transport::kBottomUp && pr >= layout.rowsSent) continue;
       const uint32_t key = (static_cast<uint32_t>(sy) < traits.height / 2 ? 0 : 2) | (sy & 1);
-      std::vector<uint8_t>& cached = rowCache[key];
-      if (cached.empty()) {
-        cached.assign(layout.rowBytes, 0);
+      if (slotOf[key] < 0) {
+        slotOf[key] = static_cast<int8_t>(rendering->rows.size() / layout.rowBytes);
+        rendering->rows.resize(rendering->rows.size() + layout.rowBytes, 0);
+        uint8_t* cached = rendering->rows.data() + size_t{uint32_t(slotOf[key])} * layout.rowBytes;
         for (uint32_t pc = 0; pc < layout.pictureWidth; ++pc) {
           const int32_t sx = layout.columnMap[pc];
           if (sx < 0) continue;
@@ -588,15 +620,14 @@ struct VirtualHead::Impl {
           } else {
             byte = uint64_t{pc} * layout.bytesPerSample;
           }
-          layout.Encode(static_cast<uint32_t>(std::min<uint64_t>(level, 0xFFFF)),
-                        cached.data() + byte);
+          layout.Encode(static_cast<uint32_t>(std::min<uint64_t>(level, 0xFFFF)), cached + byte);
         }
       }
       const uint64_t frameRow =
           layout.transport == Transport::kBottomUp ? layout.rowsSent - 1 - pr : pr;
-      std::memcpy(frame->data() + frameRow * layout.rowBytes, cached.data(), layout.rowBytes);
+      rendering->rowOf[frameRow] = slotOf[key];
     }
-    return frame;
+    return rendering;
   }
 
   std::vector<Patch> Overlay(const Layout& layout, const SceneOptions& opts,
@@ -848,6 +879,7 @@ struct VirtualHead::Impl {
     if (faults.failAfterTransfers > 0) --faults.failAfterTransfers;
     if (faults.transferDelayMs > 0) {
       const uint32_t delay = faults.transferDelayMs;
+      ++counters.delayedTransfers;
       lock.unlock();
       clock->Sleep(delay);
       lock.lock();

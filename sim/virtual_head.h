@@ -128,6 +128,9 @@ struct HeadCounters {
   uint64_t frameReads = 0;
   uint64_t otherTransfers = 0;
   uint64_t framesRendered = 0;
+  // Transfers that have begun the wait of HeadFaults::transferDelayMs, so a
+  // test can tell when a transfer is under way and hangs.
+  uint64_t delayedTransfers = 0;
 };
 
 class VirtualHead : public BlockDevice, public std::enable_shared_from_this<VirtualHead> {

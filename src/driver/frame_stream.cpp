@@ -72,21 +72,32 @@ void ReaderMain(std::shared_ptr<FrameStream::Context> context, StreamHost* host)
 
   int area = 0;
   int held = -1;  // pool entry claimed for the frame being read, kept across short reads
+  // True between a frame thrown away for applied changes and the next frame
+  // read: changes sent in that interval join the batch that frame was thrown
+  // away for.
+  bool batchDiscarded = false;
   while (!c.readerStop.load()) {
     c.gate.Pass();
     if (c.readerStop.load() || !c.EnterHostCall()) break;
     const bool changesSent = host->ApplyPendingChanges();
     c.LeaveHostCall();
 
-    if (changesSent) {
+    // At most one frame is thrown away per batch of changes. Changes made
+    // while a frame was being thrown away are sent before the next frame and
+    // show from the frame after it; throwing that frame away too would let an
+    // application that changes settings faster than one frame (or a slow
+    // host) starve the stream of every frame.
+    if (changesSent && !batchDiscarded) {
       // The frame in the area was exposed with the old settings.
       c.reader->ReadFrame(area, scratch.data(), transferBytes);
       if (c.readerStop.load()) break;
       area ^= 1;
       stats.framesDiscarded.fetch_add(1);
       clock.Sleep(kPauseAfterDiscardMs);
+      batchDiscarded = true;
       continue;
     }
+    batchDiscarded = false;
 
     if (held < 0) held = c.queue.Claim();
     uint8_t* destination = held >= 0 ? c.queue.Buffer(held) : scratch.data();

@@ -40,7 +40,8 @@ class StreamHost {
  public:
   virtual ~StreamHost() = default;
   // Reader thread, between frames: sends pending sensor changes to the camera.
-  // True when something was sent (the next frame is then thrown away).
+  // True when something was sent: the next frame is then thrown away, unless
+  // one was just thrown away for changes sent before (see ReaderMain).
   virtual bool ApplyPendingChanges() = 0;
   // Dispatcher thread: converts and delivers one complete raw frame.
   virtual void DeliverFrame(uint8_t* frame) = 0;

@@ -270,9 +270,8 @@ TEST_F(CameraDriverTest, ChangedGainDiscardsOneFrame) {
   head_->ClearLogs();
   const uint64_t discardedBefore = driver_->Counters().framesDiscarded;
   ASSERT_TRUE(sensor().SetGlobalGain(40));
-  for (int i = 0; i < 2000 && driver_->Counters().framesDiscarded == discardedBefore; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  ASSERT_TRUE(
+      testing::WaitUntil([&] { return driver_->Counters().framesDiscarded != discardedBefore; }));
   // Frames read after the change (the pool may still hold up to five older
   // ones) come through; no second frame is thrown away.
   const int seen = listener_->Frames();

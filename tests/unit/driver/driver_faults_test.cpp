@@ -12,6 +12,7 @@ namespace varnel {
 namespace {
 
 using testing::DriverFixture;
+using testing::WaitUntil;
 
 class DriverFaultTest : public DriverFixture {
  protected:
@@ -33,6 +34,15 @@ class DriverFaultTest : public DriverFixture {
     driver_->SetReaderStopBound(100);
     driver_->Start();
     ASSERT_TRUE(listener_->WaitFrames(3));
+  }
+  // Makes every transfer of the head hang for 1.5 s (real time, against the
+  // driver's 100 ms stop bound) and waits until one has begun.
+  void ReaderEntersHangingTransfer() {
+    const uint64_t before = head_->Counters().delayedTransfers;
+    HeadFaults faults;
+    faults.transferDelayMs = 1500;
+    head_->SetFaults(faults);
+    ASSERT_TRUE(WaitUntil([&] { return head_->Counters().delayedTransfers > before; }));
   }
   void StartAgainAndStream() {
     listener_->Clear();
@@ -113,12 +123,9 @@ TEST_F(DriverFaultTest, HeadStopsAnsweringOrIsRemoved) {
 TEST_F(DriverFaultTest, StopIsBoundedWhenATransferHangs) {
   StreamOnRealClock();
 
-  HeadFaults faults;
-  faults.transferDelayMs = 1500;
-  head_->SetFaults(faults);
-  // Let the reader enter a delayed frame transfer (pending changes are none,
-  // so it is not inside a register exchange).
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  // The reader enters a delayed frame transfer (pending changes are none, so
+  // it is not inside a register exchange).
+  ReaderEntersHangingTransfer();
   driver_->Stop();
   EXPECT_EQ(driver_->GetState(), kDriverStopped);
   EXPECT_EQ(driver_->ReadersLeftBehind(), 1u);
@@ -128,10 +135,7 @@ TEST_F(DriverFaultTest, StopIsBoundedWhenATransferHangs) {
   // The old reader ends once its transfer returns; meanwhile and afterwards
   // the driver starts again on fresh buffers.
   StartAgainAndStream();
-  for (int i = 0; i < 400 && driver_->ReadersLeftBehind() != 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_EQ(driver_->ReadersLeftBehind(), 0u);
+  EXPECT_TRUE(WaitUntil([&] { return driver_->ReadersLeftBehind() == 0; }));
   ExpectBalanced();
 }
 
@@ -141,10 +145,7 @@ TEST_F(DriverFaultTest, StopIsBoundedWhenATransferHangs) {
 // under AddressSanitizer).
 TEST_F(DriverFaultTest, DestroyedWhileTheReaderHangs) {
   StreamOnRealClock();
-  HeadFaults faults;
-  faults.transferDelayMs = 1500;
-  head_->SetFaults(faults);
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ReaderEntersHangingTransfer();
   driver_.reset();  // no Stop: the destructor stops the stream itself
   listener_.reset();
   // The head is held by the device table and by every volume opened on it:
@@ -152,10 +153,8 @@ TEST_F(DriverFaultTest, DestroyedWhileTheReaderHangs) {
   head_->Detach();
   EXPECT_EQ(head_.use_count(), 2) << "the reader was not left behind with its handle";
   // When its transfer returns the reader ends and lets go of everything.
-  for (int i = 0; i < 300 && head_.use_count() > 1; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_EQ(head_.use_count(), 1) << "the reader left behind never released its handle";
+  EXPECT_TRUE(WaitUntil([&] { return head_.use_count() == 1; }))
+      << "the reader left behind never released its handle";
 }
 
 // How many frames the soak streams: a few hundred by default; the separate
@@ -169,7 +168,8 @@ int SoakFrames() {
 // Catches races between the application thread changing settings and
 // requesting registers and the reader applying them between frames: frames
 // must keep coming in camera order, every request must be reported, and the
-// counters must balance. Run under ThreadSanitizer.
+// counters must balance. Run under ThreadSanitizer. Also catches a stream
+// starved by the changes (each thrown away a frame before the next came).
 TEST_F(DriverFaultTest, SoakWithConcurrentSettingsAndRegisterRequests) {
   Make(kModelHXA1);
   SensorDevice& s = sensor();
@@ -195,11 +195,12 @@ TEST_F(DriverFaultTest, SoakWithConcurrentSettingsAndRegisterRequests) {
       if (i % 3 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
   });
-  const bool enough = listener_->WaitFrames(target, 120);
+  // However slow the machine, frames keep coming while settings change.
+  const bool enough = listener_->WaitFrames(target);
   done.store(true);
   changer.join();
   driver_->Stop();
-  ASSERT_TRUE(enough);
+  ASSERT_TRUE(enough) << "the stream stalled after " << listener_->Frames() << " frames";
 
   EXPECT_GE(listener_->CountEvents(kEventRegisterWriteDone), static_cast<size_t>(requests));
   for (const auto& e : listener_->Events()) {
@@ -215,7 +216,11 @@ TEST_F(DriverFaultTest, SoakWithConcurrentSettingsAndRegisterRequests) {
   const std::vector<uint32_t> stamps = listener_->Stamps();
   EXPECT_GT(stamps.size(), static_cast<size_t>(target) / 2);
   for (size_t i = 1; i < stamps.size(); ++i) ASSERT_LT(stamps[i - 1], stamps[i]) << i;
-  EXPECT_GT(driver_->Counters().framesDiscarded, 0u);
+  // Changes come before nearly every frame, yet at most one frame is thrown
+  // away per frame read: changes sent during a discard join its batch.
+  const DriverCounters counters = driver_->Counters();
+  EXPECT_GT(counters.framesDiscarded, 0u);
+  EXPECT_LE(counters.framesDiscarded, counters.framesRead + 1);
   ExpectBalanced();
 }
 

@@ -18,6 +18,7 @@
 #include "engine/color_engine.h"
 #include "sim/virtual_head.h"
 #include "stream_doubles.h"
+#include "support/wait_until.h"
 
 namespace varnel::testing {
 
@@ -57,13 +58,18 @@ class RecordingListener : public FrameListener {
     changed_.notify_all();
   }
 
-  bool WaitFrames(int count, int seconds = 20) {
+  // Waits until `count` frames have come; false only when frames stop coming
+  // (none for the stall bound), however long the whole wait takes.
+  bool WaitFrames(int count) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(seconds), [&] { return frames_ >= count; });
+    return WaitForCount(
+        changed_, lock, [&] { return frames_; }, count);
   }
+  // Waits until `count` events of `code` have come, in the same way.
   bool WaitEvent(int code, size_t count = 1) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return Count(code) >= count; });
+    return WaitForCount(
+        changed_, lock, [&] { return Count(code); }, count);
   }
   std::vector<Event> Events() {
     std::lock_guard<std::mutex> guard(mutex_);

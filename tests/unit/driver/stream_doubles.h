@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstddef>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -17,6 +18,7 @@
 #include "driver/frame_stream.h"
 #include "platform/clock.h"
 #include "support/test_clock.h"
+#include "support/wait_until.h"
 
 namespace varnel::testing {
 
@@ -64,9 +66,10 @@ class ScriptedReader : public FrameReader {
 
   uint32_t ReadFrame(int area, uint8_t* buffer, uint32_t bytes) override {
     std::unique_lock<std::mutex> lock(mutex_);
+    const size_t index = started_++;
     ++inTransfer_;
     changed_.notify_all();
-    changed_.wait(lock, [this] { return !blocked_; });
+    changed_.wait(lock, [&] { return !blocked_ && index < holdAfter_; });
     --inTransfer_;
     uint32_t result = bytes;
     if (!script_.empty()) {
@@ -92,19 +95,32 @@ class ScriptedReader : public FrameReader {
     {
       std::lock_guard<std::mutex> guard(mutex_);
       blocked_ = false;
+      holdAfter_ = SIZE_MAX;
     }
     changed_.notify_all();
   }
   // Waits until a read is in flight (blocked or not).
   bool WaitInTransfer() {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(10), [this] { return inTransfer_ > 0; });
+    return changed_.wait_for(lock, kStallBound, [this] { return inTransfer_ > 0; });
   }
-  // Waits until at least `count` reads have completed.
+  // Waits until at least `count` reads have completed (see WaitForCount).
   bool WaitReads(size_t count) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(10),
-                             [&] { return reads_.size() >= count; });
+    return WaitForCount(
+        changed_, lock, [&] { return reads_.size(); }, count);
+  }
+  // Reads after the first `count` hang until Unblock(), so that a test can
+  // look at a stream that stands still after exactly `count` reads.
+  void HoldAfter(size_t count) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    holdAfter_ = count;
+  }
+  // Waits until a read is being held by HoldAfter: the reader is then done
+  // with every read before it.
+  bool WaitHeld() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, kStallBound, [this] { return started_ > holdAfter_; });
   }
   std::vector<Read> Reads() {
     std::lock_guard<std::mutex> guard(mutex_);
@@ -118,6 +134,8 @@ class ScriptedReader : public FrameReader {
   std::deque<uint32_t> script_;
   std::vector<Read> reads_;
   uint32_t nextSequence_ = 0;
+  size_t started_ = 0;
+  size_t holdAfter_ = SIZE_MAX;
   int inTransfer_ = 0;
   bool blocked_ = false;
 };
@@ -165,7 +183,7 @@ class RecordingHost : public StreamHost {
   }
   bool WaitInApply() {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(10), [this] { return inApply_; });
+    return changed_.wait_for(lock, kStallBound, [this] { return inApply_; });
   }
   bool InApply() {
     std::lock_guard<std::mutex> guard(mutex_);
@@ -180,8 +198,8 @@ class RecordingHost : public StreamHost {
   }
   bool WaitDelivered(size_t count) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(10),
-                             [&] { return delivered_.size() >= count; });
+    return WaitForCount(
+        changed_, lock, [&] { return delivered_.size(); }, count);
   }
   std::vector<uint32_t> Delivered() {
     std::lock_guard<std::mutex> guard(mutex_);
