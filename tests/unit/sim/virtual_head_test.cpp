@@ -2,9 +2,11 @@
 // delivers, its read-out orders, deep encoding, frame pacing and trigger mode.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -272,6 +274,57 @@ TEST_F(HeadTest, ReadOutOrdersOfTheModels) {
   EXPECT_EQ(frame[1], 0xC0);
   // Rows below the sensor's 2041 are black.
   EXPECT_EQ(frame[size_t{2045} * 2456 + 1], 0);
+}
+
+// Fault caught: a read that starts inside an area (FUSE splits a large read
+// into pieces) copies from the wrong row or offset, loses the black rows
+// below a window, or drops overlay bytes that straddle a piece boundary.
+TEST_F(HeadTest, AFrameReadInPiecesIsTheFrameReadWhole) {
+  struct Case {
+    const char* name;
+    ModelCode model;
+    uint32_t width, height;  // stream size; HXA1's window is 40 rows of it
+    bool eightBit;
+    uint32_t pieceBytes;
+  };
+  const Case cases[] = {
+      {"bottom-up, black rows, one sector", kModelHXA1, 256, 64, true, 512},
+      {"two-byte rows, pieces across rows", kModelHZF6, 800, 600, false, 3 * 512},
+      {"two-ended, large pieces", kModelHZG7, 1228, 64, true, 128 * 1024},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Make(c.model);
+    if (c.model == kModelHXA1) Window(0, 0, 256, 40);
+    Run(c.width, c.height, c.eightBit);
+    const uint32_t bytes = head_->Stream().frameBytes;
+    const uint32_t total = (bytes + kSectorSize - 1) / kSectorSize * kSectorSize;
+    auto readInPieces = [&] {
+      std::vector<uint8_t> frame(total);
+      for (uint32_t at = 0; at < total; at += c.pieceBytes) {
+        const uint32_t piece = std::min(c.pieceBytes, total - at);
+        uint32_t done = 0;
+        EXPECT_TRUE(
+            head_->ReadAt(VirtualHead::AreaAOffset() + at, frame.data() + at, piece, &done));
+        EXPECT_EQ(done, piece);
+      }
+      frame.resize(bytes);
+      return frame;
+    };
+
+    // Without overlays every frame of these settings is the same picture.
+    PlainScene(SceneKind::kBarsAndGradient);
+    const std::vector<uint8_t> whole = ReadFrame(false);
+    EXPECT_EQ(readInPieces(), whole);
+    // With them, the stamp read back from the pieces is the next frame's.
+    head_->SetScene(SceneOptions{});
+    const std::vector<uint8_t> stamped = ReadFrame(false);
+    const std::optional<uint32_t> first = head_->ReadFrameNumber(stamped.data(), stamped.size());
+    const std::vector<uint8_t> pieces = readInPieces();
+    const std::optional<uint32_t> next = head_->ReadFrameNumber(pieces.data(), pieces.size());
+    ASSERT_TRUE(first.has_value() && next.has_value());
+    EXPECT_EQ(*next, *first + 2) << "area A holds every other frame";
+  }
 }
 
 TEST_F(HeadTest, FramesAlternateBetweenAreasWithRisingNumbers) {
