@@ -27,12 +27,13 @@ int RunWhole(DibImage& target, RegionRoutine routine, const DibImage& source) {
   return target.ConvertRegion(routine, &source, nullptr, 0, 0);
 }
 
-RegionRoutine DemosaicRoutineFor(VectorForm form) {
+RegionRoutine DemosaicRoutineFor(DemosaicForm form) {
   switch (form) {
-    case VectorForm::kSse2:
-      // The AVX2 form gives the SSE2 form's result bit for bit, faster.
-      return HaveDemosaicAvx2() ? DemosaicInteriorAvx2Routine : DemosaicInteriorSse2Routine;
-    case VectorForm::kMmx:
+    case DemosaicForm::kAvx2:
+      return DemosaicInteriorAvx2Routine;
+    case DemosaicForm::kSse2:
+      return DemosaicInteriorSse2Routine;
+    case DemosaicForm::kMmx:
       return DemosaicInteriorMmxRoutine;
     default:
       return DemosaicInteriorScalarRoutine;
@@ -79,7 +80,7 @@ bool Demosaic8(DibImage& raw8, DibImage& target, FilterSettings& settings, const
                    settings.bayerGainBlue};
   const VectorForm form =
       ChooseDemosaicForm(cpu, gains.red, gains.green, gains.blue, target.BytesPerPixel());
-  RunWhole(target, DemosaicRoutineFor(form), raw8, &gains);
+  RunWhole(target, DemosaicRoutineFor(DemosaicFormRun(form)), raw8, &gains);
   RunWhole(target, DemosaicBorderRoutine, raw8, &gains);
   return true;
 }
@@ -145,6 +146,31 @@ VectorForm ChooseDemosaicForm(const CpuFeatures& cpu, int redGain, int greenGain
   if (form == VectorForm::kSse2 && HaveDemosaicSse2()) return VectorForm::kSse2;
   if (form != VectorForm::kScalar && UseMmx(cpu) && HaveDemosaicMmx()) return VectorForm::kMmx;
   return VectorForm::kScalar;
+}
+
+DemosaicForm DemosaicFormRun(VectorForm chosen) {
+  switch (chosen) {
+    case VectorForm::kSse2:
+      // The AVX2 form gives the SSE2 form's result bit for bit, faster.
+      return HaveDemosaicAvx2() ? DemosaicForm::kAvx2 : DemosaicForm::kSse2;
+    case VectorForm::kMmx:
+      return DemosaicForm::kMmx;
+    default:
+      return DemosaicForm::kScalar;
+  }
+}
+
+const char* DemosaicFormName(DemosaicForm form) {
+  switch (form) {
+    case DemosaicForm::kAvx2:
+      return "AVX2";
+    case DemosaicForm::kSse2:
+      return "SSE2";
+    case DemosaicForm::kMmx:
+      return "MMX";
+    default:
+      return "scalar";
+  }
 }
 
 VectorForm ChooseGrayGainForm(const CpuFeatures& cpu) {

@@ -51,4 +51,12 @@ VectorForm ChooseDemosaicForm(const CpuFeatures& cpu, int redGain, int greenGain
 // The form of the gray gains: SSE2 when usable, else MMX when usable, else scalar.
 VectorForm ChooseGrayGainForm(const CpuFeatures& cpu);
 
+// The demosaic interior the pipeline runs for a form ChooseDemosaicForm chose:
+// the SSE2 form gives way to the AVX2 form (the same result bit for bit) where
+// this build carries it and the processor and system offer AVX2.
+enum class DemosaicForm { kScalar, kMmx, kSse2, kAvx2 };
+DemosaicForm DemosaicFormRun(VectorForm chosen);
+// "scalar", "MMX", "SSE2" or "AVX2".
+const char* DemosaicFormName(DemosaicForm form);
+
 }  // namespace varnel

@@ -9,7 +9,9 @@
 #include <string>
 
 #include "device/model_code.h"
+#include "engine/color_converter.h"
 #include "imaging/cpu_features.h"
+#include "imaging/frame_pipeline.h"
 #include "instance/drive_enumeration.h"
 #include "varnel.h"
 #include "sim/virtual_head.h"
@@ -21,7 +23,8 @@ constexpr const char* kUsage =
     "\n"
     "commands:\n"
     "  info      print the library version, the processor features the pixel\n"
-    "            routines can use, and the camera drives found\n"
+    "            routines can use, the demosaic forms the library runs, and the\n"
+    "            camera drives found\n"
     "\n"
     "options of info:\n"
     "  --virtual MODEL[:LETTER]\n"
@@ -83,6 +86,17 @@ void PrintFeatures() {
       break;
   }
   std::printf("pixel routines: %s\n", form);
+
+  // The demosaic forms the library runs, asked of the code that picks them:
+  // the frame pipeline's for an 8-bit frame into a 24-bit image at gains the
+  // vector forms take (up to 200; 100 is unit gain), and the colour engine's.
+  constexpr int kUnitGain = 100;
+  constexpr int kBgr24Bytes = 3;
+  const varnel::DemosaicForm pipeline = varnel::DemosaicFormRun(
+      varnel::ChooseDemosaicForm(features, kUnitGain, kUnitGain, kUnitGain, kBgr24Bytes));
+  const varnel::ColorConverter engine;
+  std::printf("demosaic: %s (frame pipeline), %s (colour engine)\n",
+              varnel::DemosaicFormName(pipeline), engine.UsesVectorForms() ? "SSE2" : "scalar");
 }
 
 int Info(int argc, char** argv) {

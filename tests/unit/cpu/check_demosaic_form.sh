@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Fault caught: `varnelcam info` naming a demosaic form other than the one the
+# library runs, such as "SSE2" on a processor and system whose AVX2 form the
+# frame pipeline uses.
+#
+# The kernel lists avx2 among a processor's flags only when it also saves the
+# AVX register state, which is the condition the library checks as well.
+set -euo pipefail
+tool="$1"
+flags=$(grep -m1 '^flags' /proc/cpuinfo || true)
+has() { grep -qw "$1" <<<"$flags"; }
+case "$(uname -m)" in
+  x86_64 | i?86) ;;
+  *) echo "not an x86 processor: nothing to compare"; exit 0 ;;
+esac
+
+if has avx2; then pipeline=AVX2; elif has sse2; then pipeline=SSE2; else pipeline=scalar; fi
+if has sse2; then engine=SSE2; else engine=scalar; fi
+want="demosaic: $pipeline (frame pipeline), $engine (colour engine)"
+
+got=$("$tool" info | grep '^demosaic:' || true)
+if [ "$got" != "$want" ]; then
+  echo "expected: $want"
+  echo "printed:  ${got:-(no demosaic line)}"
+  exit 1
+fi
+echo "$got"
