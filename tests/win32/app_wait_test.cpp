@@ -44,12 +44,16 @@ TEST(AppWaitTest, DispatchingWaitServesTheWindow) {
   ASSERT_NE(window, nullptr);
   gHandled.store(0);
   WaitableEvent event(EventReset::kManual);
+  std::atomic<bool> waitOver{false};
+  // The other thread gives up only when the wait under test has ended, so a
+  // slow machine makes the test longer, never wrong.
   std::thread other([&] {
     PostMessageA(window, kTestMessage, 0, 0);
-    for (int i = 0; i < 1000 && gHandled.load() == 0; ++i) Sleep(5);
+    while (gHandled.load() == 0 && !waitOver.load()) Sleep(5);
     if (gHandled.load() != 0) event.Set();
   });
-  EXPECT_TRUE(event.WaitOnAppThread(10000, MessagePump::kDispatch));
+  EXPECT_TRUE(event.WaitOnAppThread(30000, MessagePump::kDispatch));
+  waitOver.store(true);
   other.join();
   EXPECT_EQ(gHandled.load(), 1);
   DestroyWindow(window);
