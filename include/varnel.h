@@ -246,30 +246,45 @@ int VARNEL_API Varnel_ReadRegister(CameraHandle handle, int address, int* valid)
 int VARNEL_API Varnel_SetPreviewWindow(CameraHandle handle, HWND parent, int x, int y, int width,
                                        int height);
 
-/* Starts live preview in a window created by the library. Returns 1.
- * Errors: 1, 4, 5, 7. */
+/* Starts live preview in a window created by the library; no frame messages
+ * are posted. Returns 1. Errors: 1, 4, 5, 7, 8 (the camera did not start). */
 int VARNEL_API Varnel_Preview(CameraHandle handle);
 
-/* Starts live preview and copies each frame into `buffer` (`size` bytes; rows
- * bottom-up when `bottomUp` is non-zero), posting 0x8002 to `frameWindow`.
- * Returns 1. Errors: 1, 4, 5, 7. */
+/* Row order of the frame copies (`topRowFirst` below): non-zero copies the
+ * picture's top row first, 0 its bottom row first (the order of a bottom-up
+ * bitmap). Each row keeps its padding to a multiple of 4 bytes, so a buffer
+ * must hold ((width x bytes per pixel + 3) & ~3) x height bytes; a smaller one
+ * receives nothing, 0x8002 with wParam 0 and lParam 5 is posted to the frame
+ * window (when one is set) and error 5 is recorded. */
+
+/* Starts live preview in a window created by the library and copies each
+ * frame into `buffer` (`size` bytes) when it is not null, posting 0x8002 with
+ * the address of the handle's FrameInfo to `frameWindow` for each frame copied.
+ * Returns 1. Errors: 1, 4, 5, 7, 8 (the camera did not start). */
 int VARNEL_API Varnel_CallBackPreview(CameraHandle handle, HWND frameWindow, void* buffer, int size,
-                                      int bottomUp);
+                                      int topRowFirst);
 
 /* Starts triggered acquisition on a worker thread; each triggered frame is
- * copied into `buffer` and announced with 0x8002 to `frameWindow`. Returns 1.
- * Errors: 1, 3, 4, 5, 7, 11 (model without trigger support). */
+ * copied into `buffer` and announced with 0x8002 to `frameWindow`. Returns 1;
+ * 0 without a code while another acquisition (or a trigger) runs.
+ * Errors: 1, 3, 4, 5, 7, 8 (the camera did not start), 11 (model without
+ * trigger support). */
 int VARNEL_API Varnel_Trigger(CameraHandle handle, HWND frameWindow, void* buffer, int size,
-                              int bottomUp);
+                              int topRowFirst);
 
-/* Takes one frame and copies it into `buffer` (`size` bytes). Returns 1.
- * Errors: 1, 5, 7, 8. */
-int VARNEL_API Varnel_SnapShot(CameraHandle handle, void* buffer, int size, int bottomUp);
+/* Takes one frame, processes it and, when `buffer` is not null and `size` not
+ * 0, copies it into `buffer`. Returns 1; 0 without a code while previewing or
+ * triggered. Errors: 1, 5, 7, 8 (no frame could be read: 0x8002 with wParam 0
+ * and lParam 8 is also posted to the frame window). */
+int VARNEL_API Varnel_SnapShot(CameraHandle handle, void* buffer, int size, int topRowFirst);
 
-/* Arms capture mode: later snapshots read at once. Returns 1. Errors: 1, 5, 7. */
+/* Arms capture mode: later snapshots read at once. Returns 1. Errors: 1, 5, 7,
+ * 8. */
 int VARNEL_API Varnel_Capture(CameraHandle handle);
 
-/* Starts streaming without a window. Returns 1. Errors: 1, 5, 7. */
+/* Starts streaming (in the preview window of an earlier Varnel_Preview, if
+ * any). Returns 1, also when already previewing; 0 without a code while
+ * capturing or triggered. Errors: 1, 5, 7, 8 (the camera did not start). */
 int VARNEL_API Varnel_StartPreview(CameraHandle handle);
 
 /* Stops streaming. Returns 1. Errors: 1. */
@@ -279,9 +294,10 @@ int VARNEL_API Varnel_StopPreview(CameraHandle handle);
  * handle (error 1 is recorded when no driver is attached). */
 int VARNEL_API Varnel_Close(CameraHandle handle);
 
-/* Copies the last processed image into `buffer` (`size` bytes). Returns 1.
- * Errors: 1, 5. */
-int VARNEL_API Varnel_GetImage(CameraHandle handle, void* buffer, int size, int bottomUp);
+/* Copies the last processed image of the current colour mode into `buffer`
+ * (`size` bytes). Returns 1. Errors: 1, 5 (no image yet, null buffer, buffer
+ * too small). */
+int VARNEL_API Varnel_GetImage(CameraHandle handle, void* buffer, int size, int topRowFirst);
 
 /* Saves the last processed image to `fileName` in `format` (VARNEL_FILE_*).
  * Returns 1 on success. Errors: 1. */

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
 #include "platform/window_messages.h"
 
@@ -24,7 +25,8 @@ enum ErrorCode : int {
 
 // The twenty most recent error codes of one instance, newest in slot 0. Every
 // push also tells the application's notification window, so an application
-// that does not poll still learns of each failure.
+// that does not poll still learns of each failure. The frame threads push as
+// well as the application thread: the slots are guarded by a lock.
 class ErrorStack {
  public:
   static constexpr int kDepth = 20;
@@ -45,6 +47,7 @@ class ErrorStack {
   int Peek(int index) const;
 
  private:
+  mutable std::mutex mutex_;
   int32_t slots_[kDepth] = {};
   WindowHandle window_ = nullptr;
 };

@@ -220,21 +220,22 @@ int VARNEL_API Varnel_Preview(CameraHandle handle) {
 }
 
 int VARNEL_API Varnel_CallBackPreview(CameraHandle handle, HWND frameWindow, void* buffer, int size,
-                                      int bottomUp) {
+                                      int topRowFirst) {
   return Forward(handle, 0, [&](CameraInstance& i) {
-    return i.CallBackPreview(AsWindow(frameWindow), buffer, size, bottomUp);
+    return i.CallBackPreview(AsWindow(frameWindow), buffer, size, topRowFirst);
   });
 }
 
 int VARNEL_API Varnel_Trigger(CameraHandle handle, HWND frameWindow, void* buffer, int size,
-                              int bottomUp) {
+                              int topRowFirst) {
   return Forward(handle, 0, [&](CameraInstance& i) {
-    return i.Trigger(AsWindow(frameWindow), buffer, size, bottomUp);
+    return i.Trigger(AsWindow(frameWindow), buffer, size, topRowFirst);
   });
 }
 
-int VARNEL_API Varnel_SnapShot(CameraHandle handle, void* buffer, int size, int bottomUp) {
-  return Forward(handle, 0, [&](CameraInstance& i) { return i.SnapShot(buffer, size, bottomUp); });
+int VARNEL_API Varnel_SnapShot(CameraHandle handle, void* buffer, int size, int topRowFirst) {
+  return Forward(handle, 0,
+                 [&](CameraInstance& i) { return i.SnapShot(buffer, size, topRowFirst); });
 }
 
 int VARNEL_API Varnel_Capture(CameraHandle handle) {
@@ -253,8 +254,9 @@ int VARNEL_API Varnel_Close(CameraHandle handle) {
   return Forward(handle, 0, [](CameraInstance& i) { return i.Close(); });
 }
 
-int VARNEL_API Varnel_GetImage(CameraHandle handle, void* buffer, int size, int bottomUp) {
-  return Forward(handle, 0, [&](CameraInstance& i) { return i.GetImage(buffer, size, bottomUp); });
+int VARNEL_API Varnel_GetImage(CameraHandle handle, void* buffer, int size, int topRowFirst) {
+  return Forward(handle, 0,
+                 [&](CameraInstance& i) { return i.GetImage(buffer, size, topRowFirst); });
 }
 
 int VARNEL_API Varnel_SaveImage(CameraHandle handle, char* fileName, int format) {

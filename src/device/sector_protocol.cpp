@@ -254,11 +254,13 @@ int SectorProtocol::ReadFrameReady() {
 }
 
 uint32_t SectorProtocol::WaitForFrame(void* buffer, uint32_t sectors, uint32_t minBytes,
-                                      uint32_t timeoutMs, bool* areaB) {
+                                      uint32_t timeoutMs, bool* areaB,
+                                      const std::atomic<bool>* cancel) {
   Clock& clock = CurrentClock();
   const uint32_t start = clock.TickCount();
   // Unsigned subtraction keeps the elapsed time right across the tick wrap.
   while (clock.TickCount() - start < timeoutMs) {
+    if (cancel != nullptr && cancel->load()) return 0;
     const int ready = ReadFrameReady();
     if (ready == control::kFrameReadyA || ready == control::kFrameReadyB) {
       const bool fromB = ready == control::kFrameReadyB;

@@ -19,6 +19,7 @@
 // answer.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -195,9 +196,10 @@ class SectorProtocol {
   // poll byte 44 and read the area it names; a read of at least `minBytes`
   // ends the wait (returns the bytes read, and the area through `areaB` when
   // given); no frame waiting, and a short read, pause 16 ms before the next poll.
-  // Returns 0 when the time ran out.
+  // Returns 0 when the time ran out, or at the next poll after `*cancel`
+  // (when given) became true.
   uint32_t WaitForFrame(void* buffer, uint32_t sectors, uint32_t minBytes, uint32_t timeoutMs,
-                        bool* areaB = nullptr);
+                        bool* areaB = nullptr, const std::atomic<bool>* cancel = nullptr);
 
   // Raw control-sector transfers (false on failure; a failed read leaves
   // `sector` unchanged).

@@ -117,9 +117,19 @@ bool CameraDriver::ConfigureEngine(ColorEngine* engine) {
   int width = 0;
   int height = 0;
   s.GetCaptureWindow(&x, &y, &width, &height);
-  // The engine's input pitch and two-tap rows stay those of the capture size:
-  // the driver never turns two-tap reordering on, and the register window
-  // (odd extents on most models) is not the row length of the frames.
+  // An engine that only keeps the raw frame holds it as the camera sends it:
+  // the stream's rows, whose length is the capture width rounded up. Sized
+  // by the capture window instead, its copy would lack the last rows of a
+  // frame whose width is not a multiple of the rounding, and a consumer
+  // reading the rows at their own pitch could not find them.
+  if (!convert_.load()) {
+    const StreamSize stream = AlignedStreamSize(width, height, oneByteSamples);
+    width = stream.width;
+    height = stream.height;
+  }
+  // The engine's input pitch and two-tap rows stay those of its size: the
+  // driver never turns two-tap reordering on, and the register window (odd
+  // extents on most models) is not the row length of the frames.
   if (!engine->SetSize(width, height)) return false;
   return engine->Allocate();
 }
@@ -169,6 +179,7 @@ void CameraDriver::Start() {
     return;
   }
   singleShot_ = sensor_->GetTriggerMode() != 0;
+  cancelWait_.store(false);
   if (!Open()) {
     SetState(kDriverFailed);
     return;
@@ -319,7 +330,7 @@ uint32_t CameraDriver::SingleShotImage(void* image, void* raw) {
       static_cast<uint32_t>(std::min<size_t>(sectors, pool->BufferBytes() / kSectorSize));
   const int timeout = std::max(sensor_->GetFrameTimeout(), 0);
   if (protocol.WaitForFrame(buffer, sectorsThatFit, MinimumFrameBytes(),
-                            static_cast<uint32_t>(timeout)) == 0) {
+                            static_cast<uint32_t>(timeout), nullptr, &cancelWait_) == 0) {
     return kImageUnavailable;
   }
   stats_->frameCounter.fetch_add(1);

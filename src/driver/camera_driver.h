@@ -92,6 +92,11 @@ class CameraDriver : public SensorOwner, private StreamHost {
   // ---- Not in the operation table ------------------------------------------
   // Resumes a paused driver.
   void Resume();
+  // Ends a single-shot GetImage that is waiting for a triggered frame at its
+  // next poll (it returns kImageUnavailable), so that a thread fetching
+  // triggered frames can be stopped without waiting out the frame timeout.
+  // Holds until the next Start.
+  void CancelImageWait() { cancelWait_.store(true); }
   // Adds a listener once; nothing is added while the stream threads run.
   void AddListener(FrameListener* listener);
   bool GetConvert() const { return convert_.load(); }
@@ -143,6 +148,7 @@ class CameraDriver : public SensorOwner, private StreamHost {
   std::atomic<int> deliveryMode_{kDeliveryDirect};
   std::atomic<bool> rawCopy_{false};
   std::atomic<bool> convert_{true};
+  std::atomic<bool> cancelWait_{false};
   EnginePtr mainEngine_;
   EnginePtr slotEngines_[kOutputSlotCount];
   // Delivery mode the engines were opened for: the slots exist only when it

@@ -3,6 +3,8 @@
 // while it streamed. The camera instance is the listener in the library.
 #pragma once
 
+#include <mutex>
+
 #include "device/sensor_owner.h"
 
 namespace varnel {
@@ -29,11 +31,19 @@ class FrameListener {
 
   // The outcome of the last deferred register request. The driver stores it
   // on the reader thread just before it notifies events 2 and 3 on the same
-  // thread, so a listener reads it safely from within Notify.
-  const RegisterResultRecord& GetRegisterResult() const { return registerResult_; }
-  void SetRegisterResult(const RegisterResultRecord& record) { registerResult_ = record; }
+  // thread; the application thread reads it (and presets it) while the
+  // reader may write it, so both go through a lock.
+  RegisterResultRecord GetRegisterResult() const {
+    std::lock_guard<std::mutex> lock(registerMutex_);
+    return registerResult_;
+  }
+  void SetRegisterResult(const RegisterResultRecord& record) {
+    std::lock_guard<std::mutex> lock(registerMutex_);
+    registerResult_ = record;
+  }
 
  private:
+  mutable std::mutex registerMutex_;
   RegisterResultRecord registerResult_;
 };
 

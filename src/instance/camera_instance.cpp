@@ -9,6 +9,7 @@
 #include "imagefile/dib_image.h"
 #include "instance/drive_enumeration.h"
 #include "platform/clock.h"
+#include "platform/preview_window.h"
 
 namespace varnel {
 
@@ -49,21 +50,23 @@ CameraInstance::CameraInstance() {
   window_.height = limits.maxHeight;
   previewWidth_ = window_.width;
   previewHeight_ = window_.height;
-  lastRateTime_ = CurrentClock().TimeMs();
+  rateMeter_.Reset(CurrentClock().TimeMs());
 }
 
 CameraInstance::~CameraInstance() {
-  // Acquisition stops first, so that nothing on a frame thread (automatic
-  // exposure) changes the values while they are saved; then the settings
-  // this instance loaded are saved; the preview window and the drivers go
-  // last. Stopping gives a held frame engine back to its driver.
+  // Acquisition stops first: the frame threads use everything below, and
+  // nothing on a frame thread (automatic exposure) may change the values
+  // while they are saved; then the settings this instance loaded are saved;
+  // the preview window and the drivers go last. Stopping gives a held frame
+  // engine back to its driver.
   if (currentDriver_ != nullptr) StopAcquisition();
   SaveLoadedSettings();
   if (currentDriver_ != nullptr) {
     if (frameEngine_ != nullptr) currentDriver_->DestroyEngine(frameEngine_);
     frameEngine_ = nullptr;
-    currentDriver_ = nullptr;
   }
+  DestroyPreviewWindow();
+  currentDriver_ = nullptr;
   // Every driver built is disposed of, not only the current one: a driver
   // that was current earlier may still hold an open volume or an engine.
   drivers_.clear();
@@ -110,12 +113,6 @@ bool CameraInstance::Initialise(WindowHandle window) {
   return false;
 }
 
-void CameraInstance::Notify(int /*eventCode*/, ColorEngine* /*engine*/) {
-  // The per-frame path arrives with the acquisition operations; until then no
-  // stream is started by the instance, and a frame or state event has no
-  // effect. Register results are read from the record the driver fills.
-}
-
 int CameraInstance::CameraOperationFailure(int failureValue) {
   RecordError(HasDriver() ? kErrorNotSupported : kErrorNoDriver);
   return failureValue;
@@ -125,20 +122,6 @@ SensorDevice& CameraInstance::Sensor() const { return *currentDriver_->GetSensor
 
 ModelCode CameraInstance::CurrentModel() const {
   return currentDriver_ != nullptr ? currentDriver_->GetModelCode() : 0;
-}
-
-void CameraInstance::StopAcquisition() {
-  if (currentDriver_ == nullptr) return;
-  const int state = currentDriver_->GetState();
-  if (previewState_ == kPreviewIdle && state != kDriverRunning) return;
-  previewState_ = kPreviewIdle;
-  workerRun_ = 0;
-  Sensor().SetTriggerMode(0);
-  currentDriver_->Stop();
-  if (frameEngine_ != nullptr) {
-    currentDriver_->DestroyEngine(frameEngine_);
-    frameEngine_ = nullptr;
-  }
 }
 
 // ---- device and camera type ----
@@ -170,6 +153,9 @@ int CameraInstance::SetDeviceNumber(int index) {
     RecordError(kErrorDeviceSelect);
     return 0;
   }
+  // A stream of the device in use must not go on into the instance once
+  // another device is chosen.
+  StopAcquisition();
   // A failed selection has recorded error 2; the call still reports that the
   // index was in the list.
   SelectDevice(index, currentDriverIndex_);
@@ -229,6 +215,10 @@ int CameraInstance::SetCameraType(int type) {
     return 0;
   }
   const int driverIndex = (type == 9 || type == 10) ? 1 : type;
+  // The driver in use stops before another becomes current: left streaming,
+  // it would go on delivering into the instance, and after a release into
+  // freed memory.
+  StopAcquisition();
   SelectDevice(selectedDrive_, driverIndex);  // outcome not checked
   if (HasDriver()) {
     EnumerateDrives();
@@ -409,6 +399,7 @@ int CameraInstance::SetMirrorH(int on) {
   // so the phase the pipeline demosaics with steps on every call.
   const ModelCode model = CurrentModel();
   if (model == kModelHXA1 || model == kModelHXB2 || model == kModelHWH8) {
+    std::lock_guard<std::mutex> lock(filtersMutex_);
     filters_.bayerPhase = (filters_.bayerPhase + 2) & 3;
   }
   return Sensor().SetMirrorH(static_cast<uint8_t>(mirrorH_)) ? 1 : 0;
@@ -460,11 +451,15 @@ int CameraInstance::ReadRegister(int address, int* valid) {
   SetRegisterResult(record);
 
   bool answered = false;
+  // The sensor defers the read to the reader thread whenever the driver
+  // streams, whatever the instance's state (a capture, or a stream a
+  // snapshot left running): the answer then comes through the record.
+  const bool deferred = currentDriver_->IsRunning();
   if (Sensor().RequestReadRegister(address & 0xFF, &high, &low)) {
     // A read deferred to a streaming driver's reader is answered through the
     // register-result record within this pause.
     CurrentClock().Sleep(kRegisterReadWaitMs);
-    if (previewState_ == kPreviewPreviewing) {
+    if (deferred) {
       const RegisterResultRecord answer = GetRegisterResult();
       high = static_cast<uint8_t>(answer.high);
       low = static_cast<uint8_t>(answer.low);
@@ -486,7 +481,12 @@ int CameraInstance::ReadRegister(int address, int* valid) {
 
 int CameraInstance::SetFilterValue(int id, int value) {
   if (!HasDriver()) return CameraOperationFailure(0);
-  switch (StoreFilterValue(filters_, id, value, CurrentModel())) {
+  FilterOutcome outcome;
+  {
+    std::lock_guard<std::mutex> lock(filtersMutex_);
+    outcome = StoreFilterValue(filters_, id, value, CurrentModel());
+  }
+  switch (outcome) {
     case FilterOutcome::kDone:
       return 1;
     case FilterOutcome::kOutOfRange:
@@ -514,7 +514,12 @@ int CameraInstance::GetFilterValue(int id, int* valid) {
   }
   if (valid != nullptr) *valid = 1;
   int value = 0;
-  switch (ReadFilterValue(filters_, id, &value)) {
+  FilterOutcome outcome;
+  {
+    std::lock_guard<std::mutex> lock(filtersMutex_);
+    outcome = ReadFilterValue(filters_, id, &value);
+  }
+  switch (outcome) {
     case FilterOutcome::kDone:
       return value;
     case FilterOutcome::kOutOfRange:
@@ -525,53 +530,6 @@ int CameraInstance::GetFilterValue(int id, int* valid) {
       break;
   }
   return id == kFilterGlobalGain ? Sensor().GetGlobalGain() : Sensor().GetExposureTime();
-}
-
-// ---- acquisition, images and windows ----
-
-int CameraInstance::SetPreviewWindow(WindowHandle /*parent*/, int /*x*/, int /*y*/, int /*width*/,
-                                     int /*height*/) {
-  return CameraOperationFailure(0);
-}
-
-int CameraInstance::Preview() { return CameraOperationFailure(0); }
-
-int CameraInstance::CallBackPreview(WindowHandle /*frameWindow*/, void* /*buffer*/, int /*size*/,
-                                    int /*bottomUp*/) {
-  return CameraOperationFailure(0);
-}
-
-int CameraInstance::Trigger(WindowHandle /*frameWindow*/, void* /*buffer*/, int /*size*/,
-                            int /*bottomUp*/) {
-  return CameraOperationFailure(0);
-}
-
-int CameraInstance::SnapShot(void* /*buffer*/, int /*size*/, int /*bottomUp*/) {
-  return CameraOperationFailure(0);
-}
-
-int CameraInstance::Capture() { return CameraOperationFailure(0); }
-int CameraInstance::StartPreview() { return CameraOperationFailure(0); }
-int CameraInstance::StopPreview() {
-  if (!HasDriver()) return CameraOperationFailure(0);
-  StopAcquisition();
-  return 1;
-}
-
-int CameraInstance::Close() {
-  // There is no preview window to destroy until the preview exists. The stop
-  // that follows needs a driver; without one it records error 1, and closing
-  // still reports 1 because nothing is left open.
-  StopPreview();
-  return 1;
-}
-
-int CameraInstance::GetImage(void* /*buffer*/, int /*size*/, int /*bottomUp*/) {
-  return CameraOperationFailure(0);
-}
-
-int CameraInstance::SaveImage(const char* /*fileName*/, int /*format*/) {
-  return CameraOperationFailure(0);
 }
 
 // ---- dialogs ----

@@ -13,11 +13,14 @@
 // read-back, camera type and status) need no driver.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "api/error_stack.h"
+#include "display/frame_copy_out.h"
 #include "device/model_code.h"
 #include "imaging/cpu_features.h"
 #include "imaging/pixel_format.h"
@@ -25,7 +28,12 @@
 #include "instance/filter_store.h"
 #include "driver/frame_listener.h"
 #include "instance/drive_enumeration.h"
+#include "instance/acquisition.h"
+#include "instance/frame_rate_meter.h"
 #include "instance/model_limits.h"
+#include "instance/shared_setting.h"
+#include "instance/trigger_worker.h"
+#include "platform/app_wait.h"
 #include "platform/window_messages.h"
 
 namespace varnel {
@@ -33,7 +41,10 @@ namespace varnel {
 class CameraDriver;
 class ColorEngine;
 class DibImage;
+class PreviewWindow;
 class SensorDevice;
+struct DisplayImages;
+struct FrameImages;
 struct SizeTable;
 
 // Acquisition state of an instance.
@@ -44,7 +55,9 @@ enum PreviewState : int {
   kPreviewTriggered = 3,
 };
 
-// Per-frame information handed to the application with message 0x8002.
+// Per-frame information handed to the application with message 0x8002. The
+// frame threads write it while the application may read it (it has the
+// record's address): each field is written as one relaxed atomic store.
 struct FrameInfoRecord {
   int32_t size = 24;
   int32_t width = 0;
@@ -123,15 +136,20 @@ class CameraInstance : public FrameListener {
   // ---- acquisition, images and windows ----
   int SetPreviewWindow(WindowHandle parent, int x, int y, int width, int height);
   int Preview();
-  int CallBackPreview(WindowHandle frameWindow, void* buffer, int size, int bottomUp);
-  int Trigger(WindowHandle frameWindow, void* buffer, int size, int bottomUp);
-  int SnapShot(void* buffer, int size, int bottomUp);
+  // `topRowFirst`: non-zero copies the picture's top row first, 0 its bottom row.
+  int CallBackPreview(WindowHandle frameWindow, void* buffer, int size, int topRowFirst);
+  int Trigger(WindowHandle frameWindow, void* buffer, int size, int topRowFirst);
+  int SnapShot(void* buffer, int size, int topRowFirst);
   int Capture();
   int StartPreview();
   int StopPreview();
   int Close();
-  int GetImage(void* buffer, int size, int bottomUp);
+  int GetImage(void* buffer, int size, int topRowFirst);
   int SaveImage(const char* fileName, int format);
+  // Copies the image of the current colour class (pixels, size and colour
+  // table) into `copy` under the frame lock, so that a frame thread cannot
+  // rewrite it meanwhile. False when that image is missing or empty.
+  bool CopyCurrentImage(DibImage* copy);
 
   // ---- dialogs ----
   int SetCameraDlg(WindowHandle owner);
@@ -170,6 +188,10 @@ class CameraInstance : public FrameListener {
   BitDepthCode GetBitDepthCode() const { return bitDepthCode_; }
   const FilterSettings& Filters() const { return filters_; }
   PreviewState GetPreviewState() const { return previewState_; }
+  const FrameInfoRecord& FrameInfo() const { return frameInfo_; }
+  // The preview window while one exists (null otherwise); for tests, which
+  // read back what it shows.
+  PreviewWindow* PreviewWindowForTest() const { return previewWindow_.get(); }
   const CpuFeatures& Features() const { return cpuFeatures_; }
   WindowHandle NotificationWindow() const { return notificationWindow_; }
 
@@ -188,13 +210,56 @@ class CameraInstance : public FrameListener {
   // Runs the size check on the window fields; on failure records error 7 and
   // puts the model's full sensor area in their place.
   void CheckWindowOrUseFullArea();
-  // Stops acquisition: back to Idle, trigger mode off, driver stopped, the
-  // frame engine given back. Nothing happens when Idle and not streaming.
+  // ---- acquisition control (acquisition.cpp) ----
+  // Stops acquisition: the trigger worker first, then back to Idle, trigger
+  // mode off, driver stopped, the frame engine given back. Nothing more
+  // happens when Idle and not streaming.
   void StopAcquisition();
   // Sends the analog values (gain, exposure, both mirror flags) to the sensor.
   void SendAnalogSettings();
   // Saves the analog, filter and gray settings, each only if it was loaded.
   void SaveLoadedSettings();
+  // Running (1) or Paused (2): a stream runs.
+  bool DriverStreaming() const;
+  // The preparation every start runs; records error 7 or 5 on failure. A
+  // stream left running for another format is stopped.
+  bool PrepareAcquisition();
+  bool PrepareImages(const AcquisitionFormat& format);
+  void PrepareSensor(const AcquisitionFormat& format);
+  // Start of streaming with direct delivery (Varnel_StartPreview).
+  int StartStreaming();
+  enum class SingleFrameKind { kCapture, kSnapshot, kTrigger };
+  // Start of single-frame delivery; records an error and returns false when
+  // no frame engine can be had or the driver does not start.
+  bool StartSingleFrame(SingleFrameKind kind);
+  // Creates the preview window and takes its device context (error 4).
+  bool OpenPreviewWindow();
+  // Releases the window and its device context; acquisition is not touched.
+  void DestroyPreviewWindow();
+  // The start shared by Preview and CallBackPreview once the out target is set.
+  int PreviewWithWindow();
+
+  // ---- per-frame paths (frame_path.cpp) ----
+  // The streaming path, on the driver's dispatcher thread.
+  void RunStreamedFrame(ColorEngine& engine);
+  // One round of the trigger worker's loop.
+  void RunTriggeredFrame();
+  // The intake of the frame in `engine`'s raw copy into the raw image of the
+  // prepared format; the caller holds the frame lock. Returns the raw image,
+  // or null when it is missing.
+  DibImage* IntakeRaw(ColorEngine& engine);
+  // The frame pipeline (automatic exposure first) on the raw image the intake
+  // filled, for the prepared format; the caller holds the frame lock.
+  // Returns the frame image, or null.
+  DibImage* RunPipeline();
+  void AdjustAutoExposure(DibImage& raw);
+  // Writes the raw image's size and the class's bits per pixel into FrameInfo.
+  void FillFrameInfo(const DibImage& raw, int colorClass);
+  // CopyFrameOut into an explicit buffer; on failure posts 0x8002 (0, 5) to
+  // the frame window and records error 5.
+  bool CopyOut(const DibImage& image, int topRowFirst, void* buffer, int size);
+  FrameImages PipelineImages() const;
+  DisplayImages DrawingImages() const;
 
   // Driver list and current driver (FrameListener's register-result record
   // comes first, from the base).
@@ -209,26 +274,26 @@ class CameraInstance : public FrameListener {
   DibImage* workImage_ = nullptr;
   DibImage* displayImage_ = nullptr;
 
-  WindowHandle previewWindow_ = nullptr;
-  void* previewDc_ = nullptr;
-  char windowClassName_[256] = {};
+  // The preview window (its device context and class live with it).
+  std::unique_ptr<PreviewWindow> previewWindow_;
 
   CaptureWindow window_;
   int bufferCount_ = 10;
+  // The filter block. The frame pipeline works on a copy taken at the start
+  // of each frame and writes back what it measured; both, and the
+  // application's changes while frames flow, go through filtersMutex_.
   FilterSettings filters_{};
+  std::mutex filtersMutex_;
   void* filterDialog_ = nullptr;
 
-  int globalGain_ = 0;
-  int exposureTime_ = 0;
-  int mirrorV_ = 0;
-  int mirrorH_ = 0;
-  int autoIris_ = 0;
+  SharedSetting<int> globalGain_{0};
+  SharedSetting<int> exposureTime_{0};
+  SharedSetting<int> mirrorV_{0};
+  SharedSetting<int> mirrorH_{0};
+  SharedSetting<int> autoIris_{0};
   void* analogDialog_ = nullptr;
 
-  int workerRun_ = 0;
-  void* workerThread_ = nullptr;
-  uint32_t workerThreadId_ = 0;
-  void* workerFinished_ = nullptr;
+  TriggerWorker worker_;
 
   WindowHandle previewParent_ = nullptr;
   int previewX_ = 0;
@@ -237,23 +302,35 @@ class CameraInstance : public FrameListener {
   int previewHeight_ = 0;
 
   WindowHandle notificationWindow_ = nullptr;
-  WindowHandle frameWindow_ = nullptr;
-  void* outBuffer_ = nullptr;
-  int outSize_ = 0;
-  int outBottomUp_ = 0;
+  // Frame window, out buffer, out size and out row order, with their lock.
+  FrameOutTarget outTarget_;
   FrameInfoRecord frameInfo_;
 
-  PreviewState previewState_ = kPreviewIdle;
-  int colorClass_ = kColorClassMono8;
-  int subSample_ = 0;
-  int waitTime_ = 10;
+  SharedSetting<PreviewState> previewState_{kPreviewIdle};
+  SharedSetting<int> colorClass_{kColorClassMono8};
+  SharedSetting<int> subSample_{0};
+  SharedSetting<int> waitTime_{10};
   int clock_ = 0;
   int syncV_ = 0;
   int syncH_ = 0;
-  BitDepthCode bitDepthCode_ = 0;
-  int frameRate_ = 0;
-  int frameCount_ = 0;
-  uint32_t lastRateTime_ = 0;
+  SharedSetting<BitDepthCode> bitDepthCode_{0};
+  // The streaming path's frame-rate meter (rate, count, last rate time).
+  FrameRateMeter rateMeter_;
+
+  // ---- acquisition ----
+  // Guards the class images, the work and display images, the preview
+  // window and the prepared format: a frame thread holds it from the intake
+  // to the drawing; GetImage, the preparation and the window's creation and
+  // teardown take it too.
+  std::mutex frameMutex_;
+  AcquisitionFormat prepared_;
+  // Set while the driver delivers frames to this instance for the streaming
+  // path; frames announced otherwise (a single-shot fetch notifies too) are
+  // handled by whoever fetched them.
+  std::atomic<bool> streamDelivery_{false};
+  // Signalled when a stop begins: a frame thread waiting out the wait time
+  // stops waiting.
+  WaitableEvent stopSignal_{EventReset::kManual};
 
   ErrorStack errors_;
 

@@ -1,0 +1,49 @@
+#include "instance/trigger_worker.h"
+
+#include <new>
+#include <system_error>
+
+namespace varnel {
+
+TriggerWorker::~TriggerWorker() {
+  RequestStop();
+  if (thread_.joinable()) thread_.join();
+}
+
+bool TriggerWorker::Start(std::function<void()> fetchOne) {
+  if (thread_.joinable()) return false;
+  try {
+    finished_ = std::make_unique<WaitableEvent>(EventReset::kManual);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  run_.store(1, std::memory_order_release);
+  WaitableEvent* finished = finished_.get();
+  try {
+    thread_ = std::thread([this, finished, fetchOne = std::move(fetchOne)] {
+      while (ShouldRun()) fetchOne();
+      finished->Set();
+    });
+  } catch (const std::system_error&) {
+    run_.store(0, std::memory_order_release);
+    finished_.reset();
+    return false;
+  } catch (const std::bad_alloc&) {
+    run_.store(0, std::memory_order_release);
+    finished_.reset();
+    return false;
+  }
+  return true;
+}
+
+bool TriggerWorker::Finish(uint32_t boundMs) {
+  RequestStop();
+  if (!thread_.joinable()) return true;
+  const bool inTime =
+      finished_ == nullptr || finished_->WaitOnAppThread(boundMs, MessagePump::kDispatch);
+  thread_.join();
+  finished_.reset();
+  return inTime;
+}
+
+}  // namespace varnel
