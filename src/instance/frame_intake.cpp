@@ -75,6 +75,9 @@ bool IntakeFrame(const RawFrame& frame, const IntakeSettings& settings, DibImage
   if (columns <= 0 || rows <= 0) return true;
 
   // The bottom-up heads mirror in the sensor; the flags are for the others.
+  // The software mirror flips the part of the picture the image shows, so
+  // the mirrored image is the unmirrored one flipped also where the sensor
+  // reads a larger picture than the image holds.
   const bool mirrorH = kind != IntakeKind::kBottomUp && settings.mirrorH;
   const bool mirrorV = kind != IntakeKind::kBottomUp && settings.mirrorV;
   // Deep samples are decoded to the bits the model's rule gives; an 8-bit
@@ -89,7 +92,7 @@ bool IntakeFrame(const RawFrame& frame, const IntakeSettings& settings, DibImage
     columnOffset.resize(static_cast<size_t>(columns));
     const int units = pictureWidth / 2;
     for (int j = 0; j < columns; ++j) {
-      const int kept = mirrorH ? keptWidth - 1 - j : j;
+      const int kept = mirrorH ? columns - 1 - j : j;
       const int column = KeptCoordinate(kept, factor);
       int offset = column * bytesPerSample;
       if (kind == IntakeKind::kTwoEnded) {
@@ -102,7 +105,7 @@ bool IntakeFrame(const RawFrame& frame, const IntakeSettings& settings, DibImage
   }
 
   for (int i = 0; i < rows; ++i) {
-    const int keptRow = mirrorV ? keptHeight - 1 - i : i;
+    const int keptRow = mirrorV ? rows - 1 - i : i;
     const int pictureRow = KeptCoordinate(keptRow, factor);
     const int frameRow =
         kind == IntakeKind::kBottomUp ? pictureHeight - 1 - pictureRow : pictureRow;

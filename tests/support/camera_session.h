@@ -265,20 +265,23 @@ inline Picture MakePicture(int width, int height, int bytesPerPixel) {
 
 // The frame number stamped at the top-left corner of a picture of any class:
 // each pixel is taken as the top eight bits of its brightest channel
-// (`significantBits` of the deep channels).
+// (`significantBits` of the deep channels). The stamp is read one pixel in
+// from the picture's top and left edges, inside its cells, because the deep
+// colour demosaic leaves the two outermost rows and columns dark.
 inline std::optional<uint32_t> StampOf(const Picture& picture, int significantBits = 8) {
   const int channelBytes = picture.bytesPerPixel == 2 || picture.bytesPerPixel >= 6 ? 2 : 1;
   const int channels = picture.bytesPerPixel / channelBytes;
   const int used = channels == 4 ? 3 : channels;
-  const int w = std::min(picture.width, 160);
-  const int h = std::min(picture.height, 8);
+  const int w = std::min(picture.width - 1, 160);
+  const int h = std::min(picture.height - 1, 8);
+  if (w < 128 || h < 8) return std::nullopt;
   std::vector<uint8_t> grey(static_cast<size_t>(w) * h);
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
       unsigned brightest = 0;
       for (int c = 0; c < used; ++c) {
-        unsigned v = channelBytes == 1 ? picture.Pixel(x, y)[c]
-                                       : picture.Sample16(x, y, c) >> (significantBits - 8);
+        unsigned v = channelBytes == 1 ? picture.Pixel(x + 1, y + 1)[c]
+                                       : picture.Sample16(x + 1, y + 1, c) >> (significantBits - 8);
         brightest = std::max(brightest, v);
       }
       grey[static_cast<size_t>(y) * w + x] = static_cast<uint8_t>(std::min(brightest, 255u));
