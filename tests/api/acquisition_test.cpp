@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "api/handle_registry.h"
+#include "driver/camera_driver.h"
 #include "instance/camera_instance.h"
 #include "platform/preview_window.h"
 #include "support/camera_session.h"
@@ -365,5 +366,420 @@ TEST(FrameRateTest, FollowsTheDeliveredFrames) {
   EXPECT_LE(rate / 10.0, 1.1 * kHeadFps);
 }
 
+// Fault caught: a triggered frame processed or announced twice (the
+// driver's own notification and the worker), announced without its size in
+// FrameInfo, or not the frame the trigger made; a second worker started by a
+// second trigger start; a stream left running in normal mode by a snapshot
+// that never delivers a triggered frame.
+TEST_F(AcquisitionTest, OneMessagePerTrigger) {
+  for (const ModelEntry& m : {kModels[1], kModels[8]}) {
+    SCOPED_TRACE(m.name);
+    CameraSession s(m.code, m.type, kLetter);
+    ASSERT_TRUE(s.Ready());
+    const CameraHandle h = s.Handle();
+    if (WindowSettable(m.code)) ASSERT_EQ(Varnel_SetCaptureWindowEx(h, 0, 0, 256, 0, 0, 64), 1);
+    int width = 0, height = 0;
+    AcquisitionSize(h, m.code, &width, &height);
+    Picture buffer = MakePicture(width, height, 1);
+    // A snapshot first leaves the stream running for untriggered frames.
+    ASSERT_EQ(Varnel_SnapShot(h, nullptr, 0, 1), 1);
+    MessageSink sink;
+    ASSERT_EQ(Varnel_Trigger(h, sink.Window(), buffer.bytes.data(),
+                             static_cast<int>(buffer.bytes.size()), 1),
+              1);
+    EXPECT_EQ(Varnel_Trigger(h, sink.Window(), buffer.bytes.data(),
+                             static_cast<int>(buffer.bytes.size()), 1),
+              0);
+    EXPECT_TRUE(s.Errors().empty()) << "a refused start records nothing";
+    constexpr int kTriggers = 3;
+    for (int t = 0; t < kTriggers; ++t) {
+      ASSERT_TRUE(s.Head().Trigger()) << "the head is not waiting for triggers";
+      const std::optional<PostedMessage> message = sink.NextOf(kFrameMessage, kEventBoundMs);
+      ASSERT_TRUE(message.has_value()) << "trigger " << t;
+      ASSERT_NE(message->wParam, 0u);
+      const FrameInfo* info = reinterpret_cast<const FrameInfo*>(message->wParam);
+      EXPECT_EQ(info->size, 24);
+      EXPECT_EQ(info->width, width);
+      EXPECT_EQ(info->height, height);
+      EXPECT_EQ(info->bitsPerPixel, 8);
+      EXPECT_EQ(StampOf(buffer), s.Head().LastDeliveredFrame());
+    }
+    ASSERT_EQ(Varnel_StopPreview(h), 1);
+    // Everything posted by now is in the queue: no second message per frame.
+    int frameMessages = 0;
+    for (const PostedMessage& message : sink.Drain())
+      frameMessages += message.message == kFrameMessage;
+    EXPECT_EQ(frameMessages, 0);
+    EXPECT_TRUE(s.Errors().empty());
+  }
+}
+
+// Fault caught: a trigger start on a model without trigger support that
+// claims success or leaves a window behind.
+TEST_F(AcquisitionTest, TriggerRefusedOnOtherModels) {
+  for (const ModelEntry& m : kModels) {
+    if (m.code == kModelHXA1 || m.code == kModelHZG7) continue;
+    CameraSession s(m.code, m.type, kLetter);
+    ASSERT_TRUE(s.Ready()) << m.name;
+    uint8_t buffer[16] = {};
+    EXPECT_EQ(Varnel_Trigger(s.Handle(), nullptr, buffer, sizeof buffer, 1), 0) << m.name;
+    EXPECT_EQ(s.Errors(), std::vector<int>{11}) << m.name;
+    EXPECT_EQ(PreviewWindowOf(s.Handle()), nullptr) << m.name;
+  }
+}
+
+// Fault caught: a start allowed in a state that forbids it (or one that
+// must succeed refused), an error code recorded for a refused start, or a
+// refused start that changes the state it was refused in.
+TEST_F(AcquisitionTest, StateTransitions) {
+  enum Start { kStartPreview, kCapture, kSnapShot, kTrigger };
+  struct Case {
+    const char* state;
+    Start start;
+    int result;
+  };
+  const Case cases[] = {
+      {"previewing", kStartPreview, 1}, {"previewing", kCapture, 0},
+      {"previewing", kSnapShot, 0},     {"previewing", kTrigger, 0},
+      {"capturing", kStartPreview, 0},  {"capturing", kCapture, 1},
+      {"capturing", kSnapShot, 1},      {"capturing", kTrigger, 0},
+      {"triggered", kStartPreview, 0},  {"triggered", kCapture, 0},
+      {"triggered", kSnapShot, 0},      {"triggered", kTrigger, 0},
+  };
+  CameraSession s(kModelHXA1, 1, kLetter);
+  ASSERT_TRUE(s.Ready());
+  const CameraHandle h = s.Handle();
+  ASSERT_EQ(Varnel_SetCaptureWindowEx(h, 0, 0, 256, 0, 0, 64), 1);
+  auto call = [h](Start start) {
+    switch (start) {
+      case kStartPreview:
+        return Varnel_StartPreview(h);
+      case kCapture:
+        return Varnel_Capture(h);
+      case kSnapShot:
+        return Varnel_SnapShot(h, nullptr, 0, 1);
+      case kTrigger:
+        return Varnel_Trigger(h, nullptr, nullptr, 0, 1);
+    }
+    return -1;
+  };
+  auto enter = [&](const std::string& state) {
+    if (state == "previewing") return call(kStartPreview);
+    if (state == "capturing") return call(kCapture);
+    return call(kTrigger);
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.state) + " start " + std::to_string(c.start));
+    ASSERT_EQ(enter(c.state), 1) << ::testing::PrintToString(s.Errors());
+    EXPECT_EQ(call(c.start), c.result);
+    EXPECT_TRUE(s.Errors().empty());
+    // Still in the state: entering it again answers as that state does.
+    EXPECT_EQ(call(c.state == std::string("previewing")  ? kStartPreview
+                   : c.state == std::string("capturing") ? kCapture
+                                                         : kTrigger),
+              c.state == std::string("triggered") ? 0 : 1);
+    ASSERT_EQ(Varnel_StopPreview(h), 1);
+  }
+  // A preview while capturing makes its window, cannot start, and its
+  // clean-up stops the capture.
+  ASSERT_EQ(Varnel_Capture(h), 1);
+  EXPECT_EQ(Varnel_Preview(h), 0);
+  EXPECT_EQ(PreviewWindowOf(h), nullptr);
+  EXPECT_EQ(Varnel_StartPreview(h), 1) << "back to idle";
+  EXPECT_EQ(Varnel_Close(h), 1);
+  EXPECT_EQ(Varnel_Close(h), 1) << "closing twice";
+  EXPECT_TRUE(s.Errors().empty());
+}
+
+// Fault caught: a buffer one byte below stride x height written into (or a
+// frame announced after its copy failed), the (0, 5) message or error 5
+// missing, and an image handed out before any frame was taken.
+TEST_F(AcquisitionTest, BuffersTooSmall) {
+  CameraSession s(kModelHXA1, 1, kLetter);
+  ASSERT_TRUE(s.Ready());
+  const CameraHandle h = s.Handle();
+  ASSERT_EQ(Varnel_SetCaptureWindowEx(h, 0, 0, 258, 0, 0, 20), 1);
+  ASSERT_EQ(Varnel_SetColorMode(h, 24), 1);
+  const int needed = StrideOf(258, 3) * 20;
+  std::vector<uint8_t> buffer(static_cast<size_t>(needed), 0x5A);
+
+  EXPECT_EQ(Varnel_GetImage(h, buffer.data(), needed, 1), 0) << "no frame taken yet";
+  EXPECT_EQ(s.Errors(), std::vector<int>{kMemoryError});
+  EXPECT_EQ(Varnel_SnapShot(h, buffer.data(), needed - 1, 1), 0);
+  EXPECT_EQ(s.Errors(), std::vector<int>{kMemoryError});
+  EXPECT_EQ(Varnel_GetImage(h, buffer.data(), needed - 1, 1), 0);
+  EXPECT_EQ(Varnel_GetImage(h, nullptr, needed, 1), 0);
+  EXPECT_EQ(s.Errors(), (std::vector<int>{kMemoryError, kMemoryError}));
+  EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](uint8_t b) { return b == 0x5A; }));
+  EXPECT_EQ(Varnel_SnapShot(h, nullptr, 0, 1), 1) << "no buffer: the frame is taken only";
+  EXPECT_EQ(Varnel_GetImage(h, buffer.data(), needed, 1), 1);
+  Varnel_StopPreview(h);
+
+  MessageSink sink;
+  ASSERT_EQ(Varnel_CallBackPreview(h, sink.Window(), buffer.data(), needed - 1, 1), 1);
+  std::fill(buffer.begin(), buffer.end(), 0x5A);
+  for (int i = 0; i < 3; ++i) {
+    const std::optional<PostedMessage> message = sink.NextOf(kFrameMessage, kEventBoundMs);
+    ASSERT_TRUE(message.has_value());
+    EXPECT_EQ(message->wParam, 0u) << "no frame announced";
+    EXPECT_EQ(message->lParam, 5);
+  }
+  ASSERT_EQ(Varnel_StopPreview(h), 1);
+  EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](uint8_t b) { return b == 0x5A; }));
+  const std::vector<int> errors = s.Errors();
+  EXPECT_FALSE(errors.empty());
+  EXPECT_TRUE(std::all_of(errors.begin(), errors.end(), [](int e) { return e == kMemoryError; }));
+}
+
+// Fault caught: a start that leaves the driver failed reported as success
+// (or leaving the state changed), and no way back once the camera returns.
+TEST_F(AcquisitionTest, FailedStartsSaySo) {
+  enum Start { kStartPreview, kCapture, kSnapShot, kTrigger };
+  for (Start start : {kStartPreview, kCapture, kSnapShot, kTrigger}) {
+    SCOPED_TRACE(start);
+    CameraSession s(kModelHXA1, 1, kLetter);
+    ASSERT_TRUE(s.Ready());
+    const CameraHandle h = s.Handle();
+    ASSERT_EQ(Varnel_SetCaptureWindowEx(h, 0, 0, 256, 0, 0, 64), 1);
+    auto call = [&] {
+      switch (start) {
+        case kStartPreview:
+          return Varnel_StartPreview(h);
+        case kCapture:
+          return Varnel_Capture(h);
+        case kSnapShot:
+          return Varnel_SnapShot(h, nullptr, 0, 1);
+        default:
+          return Varnel_Trigger(h, nullptr, nullptr, 0, 1);
+      }
+    };
+    s.Head().Detach();  // the camera volume cannot be opened
+    EXPECT_EQ(call(), 0);
+    EXPECT_EQ(s.Errors(), std::vector<int>{kFrameReadError});
+    EXPECT_EQ(PreviewWindowOf(h), nullptr);
+    s.ReplaceHead();
+    EXPECT_EQ(call(), 1) << ::testing::PrintToString(s.Errors());
+    EXPECT_EQ(Varnel_StopPreview(h), 1);
+  }
+}
+
+// Fault caught: a head that goes away making a stop hang or spin, a
+// snapshot that waits for ever or reports success, and acquisition that
+// cannot start again once a head is back.
+TEST_F(AcquisitionTest, HeadRemovedDuringEachMode) {
+  enum Mode { kPreviewing, kCapturing, kTriggered };
+  for (Mode mode : {kPreviewing, kCapturing, kTriggered}) {
+    SCOPED_TRACE(mode);
+    CameraSession s(kModelHXA1, 1, kLetter);
+    ASSERT_TRUE(s.Ready());
+    const CameraHandle h = s.Handle();
+    ASSERT_EQ(Varnel_SetCaptureWindowEx(h, 0, 0, 256, 0, 0, 64), 1);
+    MessageSink sink;
+    auto start = [&] {
+      switch (mode) {
+        case kPreviewing:
+          return Varnel_CallBackPreview(h, sink.Window(), nullptr, 0, 1);
+        case kCapturing:
+          return Varnel_Capture(h);
+        default:
+          return Varnel_Trigger(h, sink.Window(), nullptr, 0, 1);
+      }
+    };
+    ASSERT_EQ(start(), 1);
+    s.Head().Remove();
+    if (mode == kCapturing) {
+      // Frames read before the removal may still be handed out; then the
+      // wait for a frame ends, bounded by the frame timeout.
+      int taken = 0;
+      while (taken < 8 && Varnel_SnapShot(h, nullptr, 0, 1) == 1) ++taken;
+      EXPECT_LT(taken, 8);
+      EXPECT_EQ(s.Errors(), std::vector<int>{kFrameReadError});
+    }
+    if (mode == kTriggered) {
+      // The worker's reads fail; it pauses between them instead of spinning.
+      clock_.ClearSleeps();
+      for (int i = 0; i < 2000 && clock_.CountSleeps(kTriggerRetryPauseMs) < 3; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+      EXPECT_GE(clock_.CountSleeps(kTriggerRetryPauseMs), 3u);
+    }
+    EXPECT_EQ(Varnel_StopPreview(h), 1);
+    sink.Drain();
+    s.ReplaceHead();
+    ASSERT_EQ(start(), 1) << ::testing::PrintToString(s.Errors());
+    if (mode == kPreviewing) EXPECT_TRUE(sink.NextOf(kFrameMessage, kEventBoundMs).has_value());
+    if (mode == kCapturing) EXPECT_EQ(Varnel_SnapShot(h, nullptr, 0, 1), 1);
+    if (mode == kTriggered) {
+      ASSERT_TRUE(s.Head().Trigger());
+      EXPECT_TRUE(sink.NextOf(kFrameMessage, kEventBoundMs).has_value());
+    }
+    EXPECT_EQ(Varnel_Close(h), 1);
+  }
+}
+
+// Fault caught: a huge wait time that the streaming thread sleeps out, so
+// that stopping or releasing hangs for it.
+TEST(WaitTimeTest, StopEndsTheWait) {
+  CameraSession s(kModelR2T, 5, kLetter);
+  ASSERT_TRUE(s.Ready());
+  const CameraHandle h = s.Handle();
+  MessageSink sink;
+  ASSERT_EQ(Varnel_SetWaitTime(h, 0), 1);
+  ASSERT_EQ(Varnel_CallBackPreview(h, sink.Window(), nullptr, 0, 1), 1);
+  ASSERT_TRUE(sink.NextOf(kFrameMessage, kEventBoundMs).has_value());
+  ASSERT_EQ(Varnel_SetWaitTime(h, INT_MAX), 1);
+  // Long enough for the next frame to start waiting.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(Varnel_StopPreview(h), 1);
+  ASSERT_EQ(Varnel_StartPreview(h), 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+}  // Release stops a path waiting out INT_MAX milliseconds.
+
+// Fault caught: the preview window not showing the frame the instance
+// processed (rows reversed, or not drawn), a child window ignoring its
+// placement, a window left after Close.
+TEST_F(AcquisitionTest, PreviewWindowShowsTheFrame) {
+  CameraSession s(kModelR2T, 5, kLetter);
+  ASSERT_TRUE(s.Ready());
+  const CameraHandle h = s.Handle();
+  ASSERT_EQ(Varnel_SetCaptureWindowEx(h, 0, 0, 320, 0, 0, 200), 1);
+  s.StaticScene();
+  for (int mode : {8, 24}) {
+    SCOPED_TRACE(mode);
+    ASSERT_EQ(Varnel_SetColorMode(h, mode), 1);
+    ASSERT_EQ(Varnel_Preview(h), 1);
+    PreviewWindow* window = PreviewWindowOf(h);
+    ASSERT_NE(window, nullptr);
+    ShownPicture shown;
+    for (int i = 0; i < 3000 && !window->ReadShown(&shown); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(window->ReadShown(&shown));
+    const int bytes = mode / 8;
+    Picture image = MakePicture(320, 200, bytes);
+    ASSERT_EQ(Varnel_GetImage(h, image.bytes.data(), static_cast<int>(image.bytes.size()), 1), 1);
+    ASSERT_EQ(shown.width, 320);
+    ASSERT_EQ(shown.height, 200);
+    ASSERT_EQ(shown.bitCount, mode);
+    int differing = 0;
+    for (int y = 0; y < 200; ++y) {
+      differing += std::memcmp(shown.pixels.data() + static_cast<size_t>(y) * shown.stride,
+                               image.Pixel(0, y), static_cast<size_t>(320 * bytes)) != 0;
+    }
+    EXPECT_EQ(differing, 0);
+    ASSERT_EQ(Varnel_Close(h), 1);
+    EXPECT_EQ(PreviewWindowOf(h), nullptr);
+  }
+  // A child window takes the placement as given; the frame is scaled to it.
+  int parentStandIn = 0;
+  ASSERT_EQ(Varnel_SetPreviewWindow(h, reinterpret_cast<HWND>(&parentStandIn), 10, 20, 160, 100),
+            1);
+#ifndef _WIN32
+  ASSERT_EQ(Varnel_Preview(h), 1);
+  int width = 0, height = 0;
+  ASSERT_TRUE(PreviewWindowOf(h)->ClientSize(&width, &height));
+  EXPECT_EQ(width, 160);
+  EXPECT_EQ(height, 100);
+  EXPECT_EQ(Varnel_Close(h), 1);
+#endif
+  EXPECT_TRUE(s.Errors().empty());
+}
+
+// Fault caught: automatic exposure clamping every model's gain to 0..63
+// (the wide-gain models go to 1023), and measuring deep frames on bits 2..9
+// (a mid-grey 16-bit frame then looks random and the gain wanders).
+TEST(AutoExposureTest, FollowsTheSensorsRangeAndBitDepth) {
+  HeadOptions options;
+  options.framesPerSecond = 60;
+  {
+    CameraSession s(kModelHYD4, 6, kLetter, options);
+    ASSERT_TRUE(s.Ready());
+    const CameraHandle h = s.Handle();
+    SceneOptions scene;
+    scene.kind = SceneKind::kFlatGray;
+    scene.flatLevel = 0x1000;  // dark
+    scene.stampFrameNumber = false;
+    scene.movingMark = false;
+    s.Head().SetScene(scene);
+    ASSERT_EQ(Varnel_SetFilterValue(h, 13, 16), 1);
+    ASSERT_EQ(Varnel_SetAutoIris(h, 2), 1);
+    ASSERT_EQ(Varnel_SetWaitTime(h, 0), 1);
+    ASSERT_EQ(Varnel_StartPreview(h), 1);
+    int gain = 0;
+    for (int i = 0; i < 3000 && (gain = Varnel_GetFilterValue(h, 13, nullptr)) <= 63; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_GT(gain, 63) << "the gain stopped at the narrow models' limit";
+    EXPECT_LE(gain, 1023);
+    Varnel_StopPreview(h);
+  }
+  {
+    CameraSession s(kModelHYD4, 6, kLetter, options);
+    ASSERT_TRUE(s.Ready());
+    const CameraHandle h = s.Handle();
+    SceneOptions scene;
+    scene.kind = SceneKind::kFlatGray;
+    scene.flatLevel = 0x8000;  // mid-grey at the head's reference gain and exposure
+    scene.stampFrameNumber = false;
+    scene.movingMark = false;
+    s.Head().SetScene(scene);
+    ASSERT_EQ(Varnel_SetFilterValue(h, 13, 16), 1);
+    ASSERT_EQ(Varnel_SetFilterValue(h, 18, 480), 1);
+    ASSERT_EQ(Varnel_SetColorMode(h, 16), 1);
+    Picture picture = MakePicture(1360, 1024, 2);
+    ASSERT_EQ(Varnel_SnapShot(h, picture.bytes.data(), static_cast<int>(picture.bytes.size()), 1),
+              1);
+    const unsigned level = picture.Sample16(680, 512) >> 8;
+    ASSERT_GT(level, 100u) << "the scene must sit in the band that needs no change";
+    ASSERT_LT(level, 160u);
+    Varnel_StopPreview(h);
+    ASSERT_EQ(Varnel_SetAutoIris(h, 2), 1);
+    ASSERT_EQ(Varnel_SetWaitTime(h, 0), 1);
+    MessageSink sink;
+    ASSERT_EQ(Varnel_CallBackPreview(h, sink.Window(), nullptr, 0, 1), 1);
+    for (int i = 0; i < 10; ++i) ASSERT_TRUE(sink.NextOf(kFrameMessage, kEventBoundMs).has_value());
+    EXPECT_EQ(Varnel_GetFilterValue(h, 13, nullptr), 16);
+    Varnel_StopPreview(h);
+  }
+}
+
+// Fault caught: a register read answered from the deferred-request record
+// only while previewing, so that it fails while capturing.
+TEST(RegisterTest, ReadWhileCapturing) {
+  CameraSession s(kModelHXA1, 1, kLetter);
+  ASSERT_TRUE(s.Ready());
+  const CameraHandle h = s.Handle();
+  ASSERT_EQ(Varnel_SetCaptureWindowEx(h, 0, 0, 256, 0, 0, 64), 1);
+  ASSERT_EQ(Varnel_Capture(h), 1);
+  s.Head().PokeRegister(0x2A, 0x1234);
+  int valid = 0;
+  EXPECT_EQ(Varnel_ReadRegister(h, 0x2A, &valid), 0x1234);
+  EXPECT_EQ(valid, 1);
+  Varnel_StopPreview(h);
+  EXPECT_TRUE(s.Errors().empty());
+}
+
+// Fault caught: a camera type or device change that leaves the old driver
+// streaming into the instance (and, after release, into freed memory).
+TEST_F(AcquisitionTest, ChangingTypeOrDeviceStopsFirst) {
+  for (bool device : {false, true}) {
+    SCOPED_TRACE(device ? "device" : "type");
+    CameraSession s(kModelHXA1, 1, kLetter);
+    ASSERT_TRUE(s.Ready());
+    const CameraHandle h = s.Handle();
+    ASSERT_EQ(Varnel_SetCaptureWindowEx(h, 0, 0, 256, 0, 0, 64), 1);
+    MessageSink sink;
+    ASSERT_EQ(Varnel_CallBackPreview(h, sink.Window(), nullptr, 0, 1), 1);
+    ASSERT_TRUE(sink.NextOf(kFrameMessage, kEventBoundMs).has_value());
+    CameraDriver* streaming = Registry().Lookup(h)->CurrentDriver();
+    if (device) {
+      ASSERT_EQ(Varnel_SetDeviceNumber(h, 0), 1);
+    } else {
+      ASSERT_EQ(Varnel_SetCameraType(h, 2), 1);
+    }
+    EXPECT_NE(streaming->GetState(), kDriverRunning);
+    EXPECT_EQ(Varnel_GetCameraType(h, 0), device ? 1 : 2);
+  }
+}
 }  // namespace
 }  // namespace varnel::testing
