@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 #include "device/sector_protocol.h"
 
@@ -265,7 +267,7 @@ struct PendingCommand {
   RegisterForm form = RegisterForm::kAddress8;
   uint32_t address = 0;
   uint32_t value = 0;
-  uint64_t writtenMs = 0;
+  uint64_t writtenUs = 0;
   uint32_t pollsSeen = 0;
 };
 
@@ -274,6 +276,9 @@ struct PendingCommand {
 struct VirtualHead::Impl {
   const ModelTraits& traits;
   HeadOptions options;
+  // The clock of a test, or null: the head then keeps time in microseconds
+  // on the system's steady clock, so that it paces any frame rate exactly
+  // (a millisecond clock cannot pace more than about 1000 frames a second).
   Clock* clock;
   uint64_t volumeSize;
 
@@ -289,7 +294,7 @@ struct VirtualHead::Impl {
   PendingCommand pending;
 
   bool running = false;
-  uint64_t runStartMs = 0;
+  uint64_t runStartUs = 0;
   uint32_t frameBase = 0;
   uint32_t lastNumber = 0;
   uint32_t lastDelivered = 0;
@@ -302,7 +307,8 @@ struct VirtualHead::Impl {
 
   bool tickStarted = false;
   uint32_t lastTick = 0;
-  uint64_t elapsedMs = 0;
+  uint64_t elapsedUs = 0;
+  std::chrono::steady_clock::time_point steadyStart = std::chrono::steady_clock::now();
 
   bool removed = false;
   char attachedLetter = 0;
@@ -310,7 +316,7 @@ struct VirtualHead::Impl {
   Impl(const ModelTraits& modelTraits, const HeadOptions& headOptions)
       : traits(modelTraits),
         options(headOptions),
-        clock(headOptions.clock != nullptr ? headOptions.clock : &SystemClock()),
+        clock(headOptions.clock),
         volumeSize(VolumeSizeOf(modelTraits)),
         registers(modelTraits.registerForm == RegisterForm::kAddress16 ? 0x10000 : 0x400, 0) {
     ResetRegisters();
@@ -376,15 +382,30 @@ struct VirtualHead::Impl {
     if (traits.trigger == TriggerRegs::kHZG7) set(32, 0x10);
   }
 
-  uint64_t NowMs() {
+  // Microseconds since the head was made (a test clock counts in whole
+  // milliseconds; its unsigned tick differences survive the wrap).
+  uint64_t NowUs() {
+    if (clock == nullptr) {
+      return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                       std::chrono::steady_clock::now() - steadyStart)
+                                       .count());
+    }
     const uint32_t tick = clock->TickCount();
     if (!tickStarted) {
       tickStarted = true;
       lastTick = tick;
     }
-    elapsedMs += static_cast<uint32_t>(tick - lastTick);
+    elapsedUs += uint64_t{static_cast<uint32_t>(tick - lastTick)} * 1000;
     lastTick = tick;
-    return elapsedMs;
+    return elapsedUs;
+  }
+
+  void SleepUs(uint64_t microseconds) {
+    if (clock != nullptr) {
+      clock->Sleep(static_cast<uint32_t>((microseconds + 999) / 1000));
+    } else {
+      std::this_thread::sleep_for(std::chrono::microseconds(microseconds));
+    }
   }
 
   // ---- register effects ----------------------------------------------------
@@ -688,12 +709,12 @@ struct VirtualHead::Impl {
     return frame;
   }
 
-  double PeriodMs(const Layout& layout) const {
-    if (options.framesPerSecond > 0) return 1000.0 / options.framesPerSecond;
+  double PeriodUs(const Layout& layout) const {
+    if (options.framesPerSecond > 0) return 1e6 / options.framesPerSecond;
     const double samples = double(layout.pictureWidth + kHorizontalBlank) *
                            double(layout.pictureHeight + kVerticalBlank);
     const double hz = options.pixelClockHz > 0 ? options.pixelClockHz : 48'000'000.0;
-    return std::max(samples / hz * 1000.0, 0.001);
+    return std::max(samples / hz * 1e6, 1.0);
   }
 
   // The frame a read of `areaB` at the area's start delivers: while streaming,
@@ -708,9 +729,9 @@ struct VirtualHead::Impl {
       if (latched[area]) lastDelivered = std::max(lastDelivered, latched[area]->number);
       return latched[area];
     }
-    const double period = PeriodMs(ComputeLayout());
-    const uint64_t now = NowMs();
-    const uint64_t finished = static_cast<uint64_t>(double(now - runStartMs) / period);
+    const double period = PeriodUs(ComputeLayout());
+    const uint64_t now = NowUs();
+    const uint64_t finished = static_cast<uint64_t>(double(now - runStartUs) / period);
     // Relative frame n goes to area A when odd, to B when even.
     const uint64_t parity = areaB ? 0 : 1;
     const uint64_t delivered = lastDelivered > frameBase ? lastDelivered - frameBase : 0;
@@ -719,16 +740,16 @@ struct VirtualHead::Impl {
     if (n == 0 || n <= delivered) {
       n = std::max(finished, delivered) + 1;
       if (n % 2 != parity) ++n;
-      const double due = double(runStartMs) + double(n) * period;
-      const uint64_t start = runStartMs;
+      const double due = double(runStartUs) + double(n) * period;
+      const uint64_t start = runStartUs;
       if (due > double(now)) {
-        const uint32_t wait = static_cast<uint32_t>(std::ceil(due - double(now)));
+        const uint64_t wait = static_cast<uint64_t>(std::ceil(due - double(now)));
         lock.unlock();
-        clock->Sleep(wait);
+        SleepUs(wait);
         lock.lock();
-        NowMs();
+        NowUs();
         // A stop or restart while waiting: deliver what the area holds.
-        if (!running || runStartMs != start || TriggerModeActive()) return latched[area];
+        if (!running || runStartUs != start || TriggerModeActive()) return latched[area];
       }
     }
     const uint32_t number = frameBase + static_cast<uint32_t>(n);
@@ -754,7 +775,7 @@ struct VirtualHead::Impl {
     } else if (faults.otherDirectionOnly) {
       sector[control::kStatus] = other;
     } else if (pending.pollsSeen < faults.busyPolls ||
-               NowMs() < pending.writtenMs + faults.answerDelayMs) {
+               NowUs() < pending.writtenUs + uint64_t{faults.answerDelayMs} * 1000) {
       ++pending.pollsSeen;
       sector[control::kStatus] = busy;
     } else {
@@ -817,7 +838,7 @@ struct VirtualHead::Impl {
     pending.form = exchange.form;
     pending.address = exchange.address;
     pending.value = value;
-    pending.writtenMs = NowMs();
+    pending.writtenUs = NowUs();
     const bool delayed = faults.statusStuckBusy || faults.otherDirectionOnly ||
                          faults.busyPolls > 0 || faults.answerDelayMs > 0;
     if (delayed) {
@@ -835,15 +856,15 @@ struct VirtualHead::Impl {
     runLog.push_back(exchange);
     if (running) {
       // Frames that finished before the stop keep their numbers.
-      const double period = PeriodMs(ComputeLayout());
-      const uint64_t finished = static_cast<uint64_t>(double(NowMs() - runStartMs) / period);
+      const double period = PeriodUs(ComputeLayout());
+      const uint64_t finished = static_cast<uint64_t>(double(NowUs() - runStartUs) / period);
       lastNumber = std::max<uint64_t>(lastNumber, frameBase + finished);
     }
     runSector = sector;
     sector[control::kFrameReady] = 0;
     running = run;
     if (run) {
-      runStartMs = NowMs();
+      runStartUs = NowUs();
       frameBase = std::max(lastNumber, lastDelivered);
       nextTriggerAreaB = false;
     }
@@ -881,7 +902,7 @@ struct VirtualHead::Impl {
       const uint32_t delay = faults.transferDelayMs;
       ++counters.delayedTransfers;
       lock.unlock();
-      clock->Sleep(delay);
+      SleepUs(uint64_t{delay} * 1000);
       lock.lock();
       if (removed) return false;
     }

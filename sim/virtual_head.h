@@ -116,8 +116,9 @@ struct HeadOptions {
   // clock over the streamed samples plus blanking.
   double framesPerSecond = 0.0;
   uint32_t pixelClockHz = 48'000'000;
-  // The clock that paces frames and delays; null = the system clock. Tests
-  // give a clock whose Sleep advances time at once.
+  // The clock that paces frames and delays; null = the system's steady clock,
+  // kept in microseconds so that any frame rate is paced exactly. Tests give
+  // a clock whose Sleep advances time at once (it counts whole milliseconds).
   Clock* clock = nullptr;
 };
 

@@ -83,9 +83,7 @@ TEST_F(AcquisitionTest, SnapshotsInEveryClassAreUpright) {
   for (const ModelEntry& m : kModels) {
     CameraSession s(m.code, m.type, kLetter);
     ASSERT_TRUE(s.Ready()) << m.name;
-    if (WindowSettable(m.code)) {
-      ASSERT_EQ(Varnel_SetCaptureWindowEx(s.Handle(), 0, 0, 256, 0, 0, 64), 1) << m.name;
-    }
+    ASSERT_TRUE(ChooseWindow(s.Handle(), m.code, 256, 64)) << m.name;
     for (const Mode& mode : modes) {
       SCOPED_TRACE(std::string(m.name) + " mode " + std::to_string(mode.mode));
       const Picture p = Snap(s, mode);
@@ -111,9 +109,7 @@ TEST_F(AcquisitionTest, ColoursKeepTheirPlaceWithAndWithoutSubSampling) {
     scene.stampFrameNumber = false;
     scene.movingMark = false;
     s.Head().SetScene(scene);
-    if (WindowSettable(m.code)) {
-      ASSERT_EQ(Varnel_SetCaptureWindowEx(s.Handle(), 0, 0, 128, 0, 0, 64), 1);
-    }
+    ASSERT_TRUE(ChooseWindow(s.Handle(), m.code, 128, 64));
     for (int subSample : {0, 1, 2}) {
       for (const Mode& mode : {kBgr24, kBgr48}) {
         SCOPED_TRACE(std::string(m.name) + " sub-sample " + std::to_string(subSample) + " mode " +
@@ -142,7 +138,7 @@ TEST_F(AcquisitionTest, MirrorFlagsFlipThePicture) {
     ASSERT_TRUE(s.Ready());
     s.StaticScene();
     const CameraHandle h = s.Handle();
-    if (WindowSettable(m.code)) ASSERT_EQ(Varnel_SetCaptureWindowEx(h, 0, 0, 320, 0, 0, 96), 1);
+    ASSERT_TRUE(ChooseWindow(h, m.code, 320, 96));
     // Each snapshot starts the stream anew, so the sensor's mirror registers
     // are in place before its first frame.
     const Picture plain = Snap(s, kMono8);
@@ -207,7 +203,7 @@ TEST_F(AcquisitionTest, SubSamplingKeepsWholeMosaicBlocks) {
     ASSERT_TRUE(s.Ready());
     s.StaticScene();
     const CameraHandle h = s.Handle();
-    if (WindowSettable(m.code)) ASSERT_EQ(Varnel_SetCaptureWindowEx(h, 0, 0, 512, 0, 0, 128), 1);
+    ASSERT_TRUE(ChooseWindow(h, m.code, 512, 128));
     const Picture full = Snap(s, kMono8, 0);
     for (int subSample : {1, 2}) {
       const int f = Factor(subSample);
@@ -235,7 +231,7 @@ TEST_F(AcquisitionTest, DeepSamplesStayWithinTheirBitDepth) {
     ASSERT_TRUE(s.Ready()) << m.name;
     s.StaticScene();
     const CameraHandle h = s.Handle();
-    if (WindowSettable(m.code)) ASSERT_EQ(Varnel_SetCaptureWindowEx(h, 0, 0, 256, 0, 0, 64), 1);
+    ASSERT_TRUE(ChooseWindow(h, m.code, 256, 64));
     const Picture eight = Snap(s, kMono8);
     for (int bits : {10, 12, 14, 16}) {
       SCOPED_TRACE(std::string(m.name) + " " + std::to_string(bits) + " bits");
@@ -269,7 +265,7 @@ TEST_F(AcquisitionTest, StreamingWithACallbackOnEveryModel) {
     CameraSession s(m.code, m.type, kLetter, options);
     ASSERT_TRUE(s.Ready());
     const CameraHandle h = s.Handle();
-    if (WindowSettable(m.code)) ASSERT_EQ(Varnel_SetCaptureWindowEx(h, 0, 0, 320, 0, 0, 160), 1);
+    ASSERT_TRUE(ChooseWindow(h, m.code, 320, 160));
     ASSERT_EQ(Varnel_SetColorMode(h, 24), 1);
     ASSERT_EQ(Varnel_SetWaitTime(h, 0), 1);
     int width = 0, height = 0;
@@ -377,7 +373,7 @@ TEST_F(AcquisitionTest, OneMessagePerTrigger) {
     CameraSession s(m.code, m.type, kLetter);
     ASSERT_TRUE(s.Ready());
     const CameraHandle h = s.Handle();
-    if (WindowSettable(m.code)) ASSERT_EQ(Varnel_SetCaptureWindowEx(h, 0, 0, 256, 0, 0, 64), 1);
+    ASSERT_TRUE(ChooseWindow(h, m.code, 256, 64));
     int width = 0, height = 0;
     AcquisitionSize(h, m.code, &width, &height);
     Picture buffer = MakePicture(width, height, 1);
@@ -607,8 +603,12 @@ TEST_F(AcquisitionTest, HeadRemovedDuringEachMode) {
     sink.Drain();
     s.ReplaceHead();
     ASSERT_EQ(start(), 1) << ::testing::PrintToString(s.Errors());
-    if (mode == kPreviewing) EXPECT_TRUE(sink.NextOf(kFrameMessage, kEventBoundMs).has_value());
-    if (mode == kCapturing) EXPECT_EQ(Varnel_SnapShot(h, nullptr, 0, 1), 1);
+    if (mode == kPreviewing) {
+      EXPECT_TRUE(sink.NextOf(kFrameMessage, kEventBoundMs).has_value());
+    }
+    if (mode == kCapturing) {
+      EXPECT_EQ(Varnel_SnapShot(h, nullptr, 0, 1), 1);
+    }
     if (mode == kTriggered) {
       ASSERT_TRUE(s.Head().Trigger());
       EXPECT_TRUE(sink.NextOf(kFrameMessage, kEventBoundMs).has_value());

@@ -65,7 +65,7 @@ TEST(AcquisitionThreadsTest, ModeChangesWhileFramesFlow) {
   CameraSession s(kModelHXA1, 1, kLetter, Fast());
   ASSERT_TRUE(s.Ready());
   const CameraHandle h = s.Handle();
-  ASSERT_EQ(Varnel_SetCaptureWindowEx(h, 0, 0, 256, 0, 0, 64), 1);
+  ASSERT_TRUE(ChooseWindow(h, s.Model(), 256, 64));
   ASSERT_EQ(Varnel_SetWaitTime(h, 0), 1);
   MessageSink sink;
   ASSERT_EQ(Varnel_CallBackPreview(h, sink.Window(), nullptr, 0, 1), 1);
@@ -121,7 +121,7 @@ TEST(AcquisitionThreadsTest, SettingsAndErrorsWhileStreaming) {
   CameraSession s(kModelHXA1, 1, kLetter, Fast());
   ASSERT_TRUE(s.Ready());
   const CameraHandle h = s.Handle();
-  ASSERT_EQ(Varnel_SetCaptureWindowEx(h, 0, 0, 256, 0, 0, 64), 1);
+  ASSERT_TRUE(ChooseWindow(h, s.Model(), 256, 64));
   ASSERT_EQ(Varnel_SetColorMode(h, 24), 1);
   ASSERT_EQ(Varnel_SetWaitTime(h, 0), 1);
   // Too small a buffer: every frame records error 5 on the frame thread.
@@ -171,7 +171,7 @@ TEST(AcquisitionThreadsTest, ReleaseWhileStreaming) {
                                              model == 0 ? 5 : 1, kLetter, Fast());
     ASSERT_TRUE(s->Ready());
     const CameraHandle h = s->Handle();
-    if (model == 1) ASSERT_EQ(Varnel_SetCaptureWindowEx(h, 0, 0, 256, 0, 0, 64), 1);
+    ASSERT_TRUE(ChooseWindow(h, s->Model(), 256, 64));
     ASSERT_EQ(Varnel_SetWaitTime(h, 0), 1);
     MessageSink sink;
     std::vector<uint8_t> buffer(752 * 480);

@@ -152,6 +152,13 @@ inline void AcquisitionSize(CameraHandle handle, ModelCode model, int* width, in
   }
 }
 
+// Sets a capture window of width x height at the sensor's origin where the
+// model lets the window be chosen; true when set or not settable.
+inline bool ChooseWindow(CameraHandle handle, ModelCode model, int width, int height) {
+  return !WindowSettable(model) ||
+         Varnel_SetCaptureWindowEx(handle, 0, 0, width, 0, 0, height) == 1;
+}
+
 // One handle with a virtual head of `model` attached at `letter`, the device
 // chosen and the camera type set. The filter values a colour picture needs
 // (unit gains, neutral gamma, the head's phase) are set through the interface.
