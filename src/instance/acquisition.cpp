@@ -208,6 +208,8 @@ int CameraInstance::StartStreaming() {
 }
 
 bool CameraInstance::StartSingleFrame(SingleFrameKind kind) {
+  // Frames fetched one at a time are processed by whoever fetches them.
+  streamDelivery_.store(false, std::memory_order_release);
   if (currentDriver_->GetDeliveryMode() != kDeliveryQueued) {
     currentDriver_->SetDeliveryMode(kDeliveryQueued);
   }
