@@ -30,6 +30,15 @@ int RegionMeanDeepRoutine(VARNEL_REGION_ROUTINE_PARAMS) {
   return static_cast<int>(sum / (static_cast<uint64_t>(v.Width()) * v.Height()));
 }
 
+// Rounds to double precision. The 32-bit build computes on the x87 unit,
+// whose registers hold more bits: without the store a sum or product near a
+// threshold (1.2, or 20 x 0.6) would come out on the other side of it than
+// in the 64-bit build.
+double AsDouble(double value) {
+  volatile double stored = value;
+  return stored;
+}
+
 double FirstStep(int mean) {
   if (mean > 200) return 0.85;
   if (mean > 160) return 0.9;
@@ -69,7 +78,7 @@ std::optional<double> AutoExposureFactor(const DibImage& raw, int significantBit
         static_cast<int32_t>(kRegions[i][2] * w), static_cast<int32_t>(kRegions[i][3] * h)};
     const int mean = image.ConvertRegion(deep ? RegionMeanDeepRoutine : RegionMean8Routine, &raw,
                                          &rect, rect.left, rect.top, nullptr, shift);
-    factor = i == 0 ? FirstStep(mean) : NextStep(factor, mean);
+    factor = AsDouble(i == 0 ? FirstStep(mean) : NextStep(factor, mean));
   }
   return factor;
 }
@@ -82,11 +91,11 @@ std::optional<AutoExposureChange> DecideAutoExposure(double factor,
   const ValueLimits limits = gain ? state.gainLimits : state.exposureLimits;
   double value = 0;
   if (gain) {
-    value = std::trunc(state.gain * factor);
+    value = std::trunc(AsDouble(state.gain * factor));
   } else if (state.inverseExposure) {
-    value = std::trunc(state.exposure / factor);
+    value = std::trunc(AsDouble(state.exposure / factor));
   } else {
-    value = std::trunc(state.exposure * factor);
+    value = std::trunc(AsDouble(state.exposure * factor));
   }
   // The floor of 4 belongs to the values that grow with the brightness.
   const bool rises = gain || !state.inverseExposure;

@@ -2,12 +2,14 @@
 // with the system's default window procedure. The instance paints into it
 // through a device context taken once, from its frame thread.
 #include <windows.h>
+#include <mmsystem.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <string>
 
 #include "platform/preview_window.h"
 
@@ -28,14 +30,12 @@ struct BitmapInfo256 {
 
 class Win32PreviewWindow final : public PreviewWindow {
  public:
-  Win32PreviewWindow(HWND window, const char* className) : window_(window) {
-    std::strncpy(className_, className, sizeof className_ - 1);
-  }
+  Win32PreviewWindow(HWND window, const char* className) : window_(window), className_(className) {}
 
   ~Win32PreviewWindow() override {
     if (dc_ != nullptr) ReleaseDC(window_, dc_);
     DestroyWindow(window_);
-    UnregisterClassA(className_, GetModuleHandleA(nullptr));
+    UnregisterClassA(className_.c_str(), GetModuleHandleA(nullptr));
   }
 
   WindowHandle Handle() const override { return window_; }
@@ -138,7 +138,7 @@ class Win32PreviewWindow final : public PreviewWindow {
 
  private:
   HWND window_;
-  char className_[256] = {};
+  std::string className_;
   HDC dc_ = nullptr;
   mutable std::mutex mutex_;
   int lastBitCount_ = 0;
