@@ -246,8 +246,9 @@ int VARNEL_API Varnel_ReadRegister(CameraHandle handle, int address, int* valid)
 int VARNEL_API Varnel_SetPreviewWindow(CameraHandle handle, HWND parent, int x, int y, int width,
                                        int height);
 
-/* Starts live preview in a window created by the library; no frame messages
- * are posted. Returns 1. Errors: 1, 4, 5, 7, 8 (the camera did not start). */
+/* Starts live preview in a window created by the library (a new one on each
+ * call; on Linux an off-screen stand-in); no frame messages are posted.
+ * Returns 1. Errors: 1, 4, 5, 7, 8 (the camera did not start). */
 int VARNEL_API Varnel_Preview(CameraHandle handle);
 
 /* Row order of the frame copies (`topRowFirst` below): non-zero copies the
@@ -287,7 +288,8 @@ int VARNEL_API Varnel_Capture(CameraHandle handle);
  * capturing or triggered. Errors: 1, 5, 7, 8 (the camera did not start). */
 int VARNEL_API Varnel_StartPreview(CameraHandle handle);
 
-/* Stops streaming. Returns 1. Errors: 1. */
+/* Stops any acquisition (preview, capture, trigger); the preview window
+ * stays until Varnel_Close. Returns 1. Errors: 1. */
 int VARNEL_API Varnel_StopPreview(CameraHandle handle);
 
 /* Closes the preview window and stops acquisition. Returns 1 for a known
@@ -300,7 +302,7 @@ int VARNEL_API Varnel_Close(CameraHandle handle);
 int VARNEL_API Varnel_GetImage(CameraHandle handle, void* buffer, int size, int topRowFirst);
 
 /* Saves the last processed image to `fileName` in `format` (VARNEL_FILE_*).
- * Returns 1 on success. Errors: 1. */
+ * Returns 1 on success. Errors: 1, 11 (file writing not available yet). */
 int VARNEL_API Varnel_SaveImage(CameraHandle handle, char* fileName, int format);
 
 /* ---- Settings dialogs (Windows only; on Linux they record error 11) ----- */
