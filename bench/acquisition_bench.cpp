@@ -8,6 +8,7 @@
 // the goal is dropped = 0 and fps >= 0.99 x link_fps.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -15,6 +16,7 @@
 
 #include "api/handle_registry.h"
 #include "device/model_code.h"
+#include "device/sensor_device.h"
 #include "driver/camera_driver.h"
 #include "instance/camera_instance.h"
 #include "sim/virtual_head.h"
@@ -53,8 +55,16 @@ bool Select(Session& s, int type, int* width, int* height) {
     CameraInfo info{};
     info.size = sizeof info;
     if (Varnel_GetCameraInfo(s.handle, &info) != 1) return false;
-    Varnel_SetCaptureWindowEx(s.handle, info.maxWidth, 0, info.maxWidth, info.maxHeight, 0,
-                              info.maxHeight);
+    // Full size is the larger window the camera really delivers: the
+    // instance's limit, or the sensor's where it is smaller (HXC3's sensor
+    // clamps the instance's 5000 x 5000 to 3264 x 2448).
+    int sensorWidth = 0;
+    int sensorHeight = 0;
+    Registry().Lookup(s.handle)->CurrentDriver()->GetSensorDevice()->GetMaxSize(&sensorWidth,
+                                                                                &sensorHeight);
+    const int w = std::min(info.maxWidth, sensorWidth);
+    const int h = std::min(info.maxHeight, sensorHeight);
+    Varnel_SetCaptureWindowEx(s.handle, w, 0, w, h, 0, h);
     // Neutral colour: unit gains, gamma off.
     for (const auto& [id, value] : {std::pair{11, 100}, {7, 100}, {8, 100}, {9, 100}}) {
       Varnel_SetFilterValue(s.handle, id, value);

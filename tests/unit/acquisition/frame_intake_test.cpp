@@ -81,47 +81,6 @@ TEST(FrameIntakeTest, DeepSampleRules) {
   }
 }
 
-// Fault caught: the row order and the mirrors of each intake: the bottom-up
-// models must put the camera's first row last whatever the flags; the
-// general copy must mirror both ways (both flags: the camera's first pixel
-// ends up as the last pixel of the last row); the two-ended read-out must
-// split each unit between both ends (first unit 0x10, 0x20: 0x20 in column
-// 0, 0x10 in the last column), mirrored by the horizontal flag.
-TEST(FrameIntakeTest, RowOrderAndMirrors) {
-  struct Case {
-    const char* name;
-    ModelCode model;
-    bool mirrorV, mirrorH;
-    int x, y;            // destination pixel
-    int frameX, frameY;  // the frame sample it must hold (two-ended: byte index)
-  };
-  constexpr int W = 8, H = 6;
-  const Case cases[] = {
-      {"bottom-up", kModelHXA1, false, false, 2, H - 1, 2, 0},
-      {"bottom-up ignores flags", kModelR2T, true, true, 2, H - 1, 2, 0},
-      {"general", kModelHWH8, false, false, 3, 1, 3, 1},
-      {"general H", kModelHYD4, false, true, 0, 1, W - 1, 1},
-      {"general V", kModelHZF6, true, false, 3, 0, 3, H - 1},
-      {"general both", kModelHWH8, true, true, W - 1, H - 1, 0, 0},
-      {"two-ended column 0", kModelHZG7, false, false, 0, 0, 1, 0},
-      {"two-ended last column", kModelHZG7, false, false, W - 1, 0, 0, 0},
-      {"two-ended middle", kModelHZG7, false, false, W / 2 - 1, 2, 2 * (W / 2 - 1) + 1, 2},
-      {"two-ended H", kModelHZG7, false, true, 0, 0, 0, 0},
-      {"two-ended V", kModelHZG7, true, false, 0, 0, 1, H - 1},
-  };
-  for (const Case& c : cases) {
-    const Frame frame = MakeFrame(W, H, 1, W, H, Coordinates);
-    DibImage image;
-    ASSERT_TRUE(image.Create(W, H, 8));
-    IntakeSettings settings;
-    settings.model = c.model;
-    settings.mirrorV = c.mirrorV;
-    settings.mirrorH = c.mirrorH;
-    ASSERT_TRUE(IntakeFrame(frame.view, settings, image)) << c.name;
-    EXPECT_EQ(image.Row(c.y)[c.x], Coordinates(c.frameX, c.frameY, 0)) << c.name;
-  }
-}
-
 // Fault caught: copies bounded by only one of the two buffers: a frame with
 // a longer row pitch than the image (rows must be read at the frame's own
 // pitch), a frame shorter than its header says (never read past its bytes),
