@@ -1,8 +1,7 @@
 #include "display/frame_copy_out.h"
 
-#include <cstring>
-
 #include "imagefile/dib_image.h"
+#include "imaging/row_copy.h"
 
 namespace varnel {
 
@@ -15,16 +14,9 @@ bool CopyFrameOut(const DibImage& image, int topRowFirst, void* buffer, int size
   if (buffer == nullptr || image.Empty()) return false;
   const size_t required = image.ImageSize();
   if (size < 0 || static_cast<size_t>(size) < required) return false;
-  if (topRowFirst != 0) {
-    std::memcpy(buffer, image.Pixels(), required);
-    return true;
-  }
-  const size_t stride = static_cast<size_t>(image.Stride());
-  const int rows = image.Height();
-  uint8_t* to = static_cast<uint8_t*>(buffer);
-  for (int row = 0; row < rows; ++row) {
-    std::memcpy(to + static_cast<size_t>(row) * stride, image.Row(rows - 1 - row), stride);
-  }
+  const ptrdiff_t stride = image.Stride();
+  CopyRows(static_cast<uint8_t*>(buffer), stride, image.Pixels(), stride,
+           static_cast<size_t>(stride), image.Height(), topRowFirst == 0);
   return true;
 }
 

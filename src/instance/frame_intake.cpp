@@ -87,8 +87,12 @@ bool IntakeFrame(const RawFrame& frame, const IntakeSettings& settings, DibImage
 
   // Byte offset, inside a frame row, of the sample of each destination column.
   const bool straight = !mirrorH && factor == 1 && kind != IntakeKind::kTwoEnded;
+  // The two-ended read-out at full size into an 8-bit image that holds the
+  // whole row: one pass over the units.
+  const bool twoEndedWhole = kind == IntakeKind::kTwoEnded && factor == 1 && !deep &&
+                             columns == pictureWidth && columns % 2 == 0;
   std::vector<int> columnOffset;
-  if (!straight) {
+  if (!straight && !twoEndedWhole) {
     columnOffset.resize(static_cast<size_t>(columns));
     const int units = pictureWidth / 2;
     for (int j = 0; j < columns; ++j) {
@@ -121,6 +125,19 @@ bool IntakeFrame(const RawFrame& frame, const IntakeSettings& settings, DibImage
         for (int j = 0; j < columns; ++j) {
           Store16(to + 2 * j, DeepValue(from + j * bytesPerSample, bytesPerSample, sampleShift));
         }
+      }
+      continue;
+    }
+    if (twoEndedWhole) {
+      // Unit k: its second byte to column k, its first to the column k places
+      // from the right edge (mirrored: the other way round).
+      const int units = columns / 2;
+      uint8_t* left = to;
+      uint8_t* right = to + columns - 1;
+      const int near = mirrorH ? 0 : 1;
+      for (int k = 0; k < units; ++k) {
+        left[k] = from[2 * k + near];
+        right[-k] = from[2 * k + 1 - near];
       }
       continue;
     }

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <new>
 
+#include "imaging/row_copy.h"
 #include "platform/preview_window.h"
 
 namespace varnel {
@@ -45,10 +46,13 @@ class HeadlessPreviewWindow final : public PreviewWindow {
       shown_.stride = (width_ * bytesPerPixel + 3) & ~3;
       shown_.pixels.assign(static_cast<size_t>(shown_.stride) * static_cast<size_t>(height_), 0);
     }
-    for (int row = 0; row < rows; ++row) {
-      const int from = bitmap.topRowFirst ? row : bitmap.height - 1 - row;
-      std::memcpy(shown_.pixels.data() + static_cast<size_t>(row) * shown_.stride,
-                  bitmap.pixels + static_cast<size_t>(from) * bitmap.stride, rowBytes);
+    if (rows > 0 && rowBytes > 0) {
+      // A bottom-up bitmap's first rows in memory are the picture's last.
+      const uint8_t* first =
+          bitmap.pixels +
+          static_cast<size_t>(bitmap.topRowFirst ? 0 : bitmap.height - rows) * bitmap.stride;
+      CopyRows(shown_.pixels.data(), shown_.stride, first, bitmap.stride,
+               static_cast<size_t>(rowBytes), rows, !bitmap.topRowFirst);
     }
     drawn_ = true;
   }

@@ -14,6 +14,26 @@
 namespace varnel {
 namespace {
 
+// Fault caught: a frame-sized copy (non-temporal stores) that loses the
+// unaligned ends of its rows or their order.
+TEST(CopyFrameOutTest, FrameSizedCopiesInBothOrders) {
+  DibImage image;
+  ASSERT_TRUE(image.Create(1023, 400, 24));  // stride 3072, 1.2 MB
+  for (size_t i = 0; i < image.ImageSize(); ++i)
+    image.Pixels()[i] = static_cast<uint8_t>(i * 7 + i / 3072);
+  std::vector<uint8_t> buffer(image.ImageSize() + 1);
+  uint8_t* unaligned = buffer.data() + 1;
+  for (int order : {1, 0}) {
+    ASSERT_TRUE(CopyFrameOut(image, order, unaligned, static_cast<int>(image.ImageSize())));
+    for (int y = 0; y < 400; ++y) {
+      ASSERT_EQ(std::memcmp(unaligned + static_cast<size_t>(y) * 3072,
+                            image.Row(order ? y : 399 - y), 3072),
+                0)
+          << "order " << order << " row " << y;
+    }
+  }
+}
+
 // Fault caught: a buffer one byte below stride x height written into, row
 // padding dropped, and the row order taken the wrong way round.
 TEST(CopyFrameOutTest, SizeAndRowOrder) {
