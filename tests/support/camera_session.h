@@ -17,6 +17,7 @@
 
 #include "device/model_code.h"
 #include "sim/virtual_head.h"
+#include "support/settings_store_guard.h"
 #include "varnel.h"
 #ifndef _WIN32
 #include "varnel_posix.h"
@@ -160,12 +161,15 @@ inline bool ChooseWindow(CameraHandle handle, ModelCode model, int width, int he
 }
 
 // One handle with a virtual head of `model` attached at `letter`, the device
-// chosen and the camera type set. The filter values a colour picture needs
-// (unit gains, neutral gamma, the head's phase) are set through the interface.
+// chosen and the camera type set, on a settings store of its own that starts
+// empty (so no session inherits another's mirror flags or colour mode). No
+// mirror, the filter values a colour picture needs (unit gains, neutral gamma,
+// the head's phase) and 8-bit monochrome are set through the interface.
 class CameraSession {
  public:
   CameraSession(ModelCode model, int type, char16_t letter, const HeadOptions& options = {})
       : model_(model), type_(type), letter_(letter) {
+    store_.Clear();
     handle_ = Varnel_Initialize(nullptr);
     head_ = std::make_shared<VirtualHead>(model, options);
     attached_ = head_->AttachTo(letter);
@@ -222,16 +226,21 @@ class CameraSession {
         for (int code : Errors()) {
           if (code != 7) return false;
         }
+        // Unmirrored (several models' stored defaults mirror vertically);
+        // the phase after the mirrors, which step it on some models.
+        if (Varnel_SetMirrorV(handle_, 0) != 1 || Varnel_SetMirrorH(handle_, 0) != 1) return false;
         const int neutral[][2] = {{11, 100}, {7, 100}, {8, 100}, {9, 100}, {12, HeadPhase(model_)}};
         for (const auto& [id, value] : neutral) {
           if (Varnel_SetFilterValue(handle_, id, value) != 1) return false;
         }
+        if (Varnel_SetColorMode(handle_, 8) != 1) return false;
         return Errors().empty();
       }
     }
     return false;
   }
 
+  SettingsStoreGuard store_;
   ModelCode model_;
   int type_;
   char16_t letter_;
