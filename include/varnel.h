@@ -301,8 +301,10 @@ int VARNEL_API Varnel_Close(CameraHandle handle);
  * too small). */
 int VARNEL_API Varnel_GetImage(CameraHandle handle, void* buffer, int size, int topRowFirst);
 
-/* Saves the last processed image to `fileName` in `format` (VARNEL_FILE_*).
- * Returns 1 on success. Errors: 1, 11 (file writing not available yet). */
+/* Saves the last processed image of the current colour mode to `fileName`
+ * (used as given) in `format` (VARNEL_FILE_*). Returns 1 when the whole file
+ * was written; 0 for an unknown format or a failed write (no code). Errors:
+ * 1, 5 (no image yet), 9 (null name). */
 int VARNEL_API Varnel_SaveImage(CameraHandle handle, char* fileName, int format);
 
 /* ---- Settings dialogs (Windows only; on Linux they record error 11) ----- */

@@ -10,7 +10,9 @@
 #include "driver/camera_driver.h"
 #include "engine/color_engine.h"
 #include "imagefile/dib_image.h"
+#include "imagefile/save_image_file.h"
 #include "instance/camera_instance.h"
+#include "instance/frame_intake.h"
 #include "platform/clock.h"
 #include "platform/preview_window.h"
 
@@ -431,10 +433,32 @@ int CameraInstance::GetImage(void* buffer, int size, int topRowFirst) {
   return CopyOut(*image, topRowFirst, buffer, size) ? 1 : 0;
 }
 
-int CameraInstance::SaveImage(const char* /*fileName*/, int /*format*/) {
-  // The image goes to the file writers once they are part of the library;
-  // CopyCurrentImage takes it under the frame lock.
-  return CameraOperationFailure(0);
+int CameraInstance::SaveImage(const char* fileName, int format) {
+  if (!HasDriver()) return CameraOperationFailure(0);
+  const int colorClass = colorClass_;
+  const BitDepthCode bitDepth = bitDepthCode_;
+  if (colorClass < kColorClassMono8 || colorClass > kColorClassBgr64 ||
+      classImages_[colorClass] == nullptr) {
+    RecordError(kErrorNoDriver);
+    return 0;
+  }
+  if (fileName == nullptr) {
+    RecordError(kErrorRange);
+    return 0;
+  }
+  // The writers work on a copy taken under the frame lock, so a frame
+  // thread can go on with the next frame while the file is written.
+  DibImage copy;
+  if (!CopyCurrentImage(&copy)) {
+    RecordError(kErrorMemory);
+    return 0;
+  }
+  // The deep samples carry the bits the model's intake decoded (a 10-bit
+  // head in a 16-bit mode still gives 10-bit values), and the writers scale
+  // by what the samples carry.
+  const int significantBits =
+      IsDeepClass(colorClass) ? IntakeSignificantBits(CurrentModel(), bitDepth) : 8;
+  return SaveImageFile(fileName, &copy, colorClass, significantBits, format) ? 1 : 0;
 }
 
 bool CameraInstance::CopyCurrentImage(DibImage* copy) {

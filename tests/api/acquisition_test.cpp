@@ -9,6 +9,8 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -677,5 +679,32 @@ TEST_F(AcquisitionTest, ChangingTypeOrDeviceStopsFirst) {
     EXPECT_EQ(Varnel_GetCameraType(h, 0), device ? 1 : 2);
   }
 }
+
+// Fault caught: a saved file that is not the frame GetImage hands out (a
+// torn or stale copy, rows in the wrong order), and a save without a frame,
+// without a name or in an unknown format reported as success.
+TEST_F(AcquisitionTest, SaveImageWritesTheFrame) {
+  CameraSession s(kModelHXA1, 1, kLetter);
+  ASSERT_TRUE(s.Ready());
+  const CameraHandle h = s.Handle();
+  ASSERT_TRUE(ChooseWindow(h, s.Model(), 258, 20));
+  ASSERT_EQ(Varnel_SetColorMode(h, 24), 1);
+  std::string name = (std::filesystem::temp_directory_path() / "varnel_api_save.bmp").string();
+  EXPECT_EQ(Varnel_SaveImage(h, name.data(), VARNEL_FILE_BMP), 0) << "no frame yet";
+  EXPECT_EQ(Varnel_SaveImage(h, nullptr, VARNEL_FILE_BMP), 0);
+  EXPECT_EQ(s.Errors(), (std::vector<int>{9, kMemoryError}));
+  const Picture image = Snap(s, kBgr24, 0, 0);  // bottom row first, as a BMP keeps them
+  EXPECT_EQ(Varnel_SaveImage(h, name.data(), 7), 0) << "unknown format";
+  ASSERT_EQ(Varnel_SaveImage(h, name.data(), VARNEL_FILE_BMP), 1);
+  std::ifstream file(name, std::ios::binary);
+  const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), {});
+  file.close();
+  std::filesystem::remove(name);
+  ASSERT_GE(bytes.size(), image.bytes.size());
+  const uint32_t offset = bytes[10] | bytes[11] << 8 | bytes[12] << 16 | uint32_t{bytes[13]} << 24;
+  ASSERT_EQ(offset + image.bytes.size(), bytes.size());
+  EXPECT_TRUE(std::equal(image.bytes.begin(), image.bytes.end(), bytes.begin() + offset));
+}
+
 }  // namespace
 }  // namespace varnel::testing

@@ -337,16 +337,13 @@ TEST_F(DeviceApiTest, SyncSetAndGet) {
   EXPECT_TRUE(DrainErrors().empty());
 }
 
-// Fault caught: a file or dialog operation that is not built yet claiming
-// success, or writing into the caller's buffer.
+// Fault caught: a dialog operation that is not built yet claiming success,
+// or writing into the caller's buffer.
 TEST_F(DeviceApiTest, OperationsNotYetAvailableSaySo) {
   AttachAndSelect(varnel::kModelHXA1, kTypeHXA1);
   int buffer[16];
-  char file[] = "unused.bmp";
   const CameraHandle h = handle_;
   const std::function<int()> calls[] = {
-      [&] { return Varnel_SaveImage(h, file, VARNEL_FILE_PNG); },
-      [&] { return Varnel_SaveImage(h, nullptr, -5); },
       [&] { return Varnel_SetCameraDlg(h, nullptr); },
       [&] { return Varnel_SetImageDlg(h, nullptr); },
       [&] { return Varnel_SetAnalogDlg(h, nullptr); },
