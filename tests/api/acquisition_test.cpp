@@ -21,6 +21,7 @@
 #include "platform/preview_window.h"
 #include "support/camera_session.h"
 #include "support/test_clock.h"
+#include "support/wait_until.h"
 #include "varnel.h"
 
 namespace varnel::testing {
@@ -503,10 +504,7 @@ TEST_F(AcquisitionTest, HeadFaultsInEachMode) {
     }
     if (start == kTrigger) {
       clock_.ClearSleeps();
-      for (int i = 0; i < 2000 && clock_.CountSleeps(kTriggerRetryPauseMs) < 3; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      }
-      EXPECT_GE(clock_.CountSleeps(kTriggerRetryPauseMs), 3u);
+      EXPECT_TRUE(WaitUntil([&] { return clock_.CountSleeps(kTriggerRetryPauseMs) >= 3; }));
     }
     EXPECT_EQ(Varnel_StopPreview(h), 1);
     sink.Drain();
@@ -532,15 +530,20 @@ TEST(WaitTimeTest, StopEndsTheWait) {
   ASSERT_TRUE(s.Ready());
   const CameraHandle h = s.Handle();
   MessageSink sink;
+  // Frames that reach the path after the wait time changed wait it out: the
+  // reader has delivered some once it read a few more than the path took.
+  auto awaitWaitingFrames = [&] {
+    const uint64_t before = s.Head().Counters().frameReads;
+    return WaitUntil([&] { return s.Head().Counters().frameReads > before + 3; });
+  };
   ASSERT_EQ(Varnel_SetWaitTime(h, 0), 1);
   ASSERT_EQ(Varnel_CallBackPreview(h, sink.Window(), nullptr, 0, 1), 1);
   ASSERT_TRUE(sink.NextOf(kFrameMessage, kEventBoundMs).has_value());
   ASSERT_EQ(Varnel_SetWaitTime(h, INT_MAX), 1);
-  // Long enough for the next frame to start waiting.
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ASSERT_TRUE(awaitWaitingFrames());
   EXPECT_EQ(Varnel_StopPreview(h), 1);
   ASSERT_EQ(Varnel_StartPreview(h), 1);
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ASSERT_TRUE(awaitWaitingFrames());
 }  // Release stops a path waiting out INT_MAX milliseconds.
 
 // Fault caught: the preview window not showing the frame the instance
@@ -559,10 +562,7 @@ TEST_F(AcquisitionTest, PreviewWindowShowsTheFrame) {
     PreviewWindow* window = PreviewWindowOf(h);
     ASSERT_NE(window, nullptr);
     ShownPicture shown;
-    for (int i = 0; i < 3000 && !window->ReadShown(&shown); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ASSERT_TRUE(window->ReadShown(&shown));
+    ASSERT_TRUE(WaitUntil([&] { return window->ReadShown(&shown); }));
     const int bytes = mode / 8;
     Picture image = MakePicture(320, 200, bytes);
     ASSERT_EQ(Varnel_GetImage(h, image.bytes.data(), static_cast<int>(image.bytes.size()), 1), 1);
