@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "imagefile/dib_image.h"
+#include "instance/two_ended_intake.h"
 
 namespace varnel {
 
@@ -129,16 +130,7 @@ bool IntakeFrame(const RawFrame& frame, const IntakeSettings& settings, DibImage
       continue;
     }
     if (twoEndedWhole) {
-      // Unit k: its second byte to column k, its first to the column k places
-      // from the right edge (mirrored: the other way round).
-      const int units = columns / 2;
-      uint8_t* left = to;
-      uint8_t* right = to + columns - 1;
-      const int near = mirrorH ? 0 : 1;
-      for (int k = 0; k < units; ++k) {
-        left[k] = from[2 * k + near];
-        right[-k] = from[2 * k + 1 - near];
-      }
+      UnfoldTwoEndedRow(from, columns / 2, to, mirrorH);
       continue;
     }
     const int* offsets = columnOffset.data();

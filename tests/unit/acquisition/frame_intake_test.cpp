@@ -9,6 +9,7 @@
 
 #include "imagefile/dib_image.h"
 #include "instance/frame_intake.h"
+#include "instance/two_ended_intake.h"
 
 namespace varnel {
 namespace {
@@ -135,6 +136,31 @@ TEST(FrameIntakeTest, EveryCopyIsBoundedByBothBuffers) {
     }
     EXPECT_EQ(written, c.rowsWritten * c.columnsWritten) << c.name;
     EXPECT_EQ(wrong, 0) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace varnel
+
+namespace varnel {
+namespace {
+
+// Fault caught: the vector unfolding of the two-ended read-out placing a
+// byte differently from the rule (second byte of unit k in column k, first
+// in the column k from the right edge; mirrored the other way round), at
+// every length around its sixteen-unit steps.
+TEST(FrameIntakeTest, TwoEndedUnfoldingAtEveryLength) {
+  for (int count = 0; count <= 40; ++count) {
+    for (bool mirrored : {false, true}) {
+      std::vector<uint8_t> units(2 * count), row(2 * count, 0xEE);
+      for (size_t i = 0; i < units.size(); ++i) units[i] = static_cast<uint8_t>(i + 1);
+      UnfoldTwoEndedRow(units.data(), count, row.data(), mirrored);
+      for (int k = 0; k < count; ++k) {
+        const uint8_t first = units[2 * k], second = units[2 * k + 1];
+        ASSERT_EQ(row[k], mirrored ? first : second) << count << " " << mirrored << " " << k;
+        ASSERT_EQ(row[2 * count - 1 - k], mirrored ? second : first) << count << " " << k;
+      }
+    }
   }
 }
 

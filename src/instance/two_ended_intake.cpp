@@ -1,0 +1,18 @@
+#include "instance/two_ended_intake.h"
+
+#include "imaging/cpu_features.h"
+
+namespace varnel {
+
+void UnfoldTwoEndedRow(const uint8_t* units, int count, uint8_t* row, bool mirrored) {
+  static const bool vector = HaveUnfoldTwoEndedSse2() && (ProcessCpuFeatureBits() & kCpuSse2) != 0;
+  int k = vector ? UnfoldTwoEndedRowSse2(units, count, row, mirrored) : 0;
+  const int nearByte = mirrored ? 0 : 1;
+  uint8_t* right = row + 2 * count - 1;
+  for (; k < count; ++k) {
+    row[k] = units[2 * k + nearByte];
+    right[-k] = units[2 * k + 1 - nearByte];
+  }
+}
+
+}  // namespace varnel
