@@ -276,7 +276,9 @@ void CameraDriver::DeliverFrame(uint8_t* frame) {
   if (openedMode_ == kDeliveryDirect || singleShot_) {
     if (main != nullptr && (convert || rawCopy)) main->SubmitFrame(frame, frameBufferBytes_);
     stats_->framesDelivered.fetch_add(1);
+    delivering_ = frame;
     Notify(kEventFrameReady);
+    delivering_ = nullptr;
     return;
   }
 

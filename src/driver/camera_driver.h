@@ -97,6 +97,15 @@ class CameraDriver : public SensorOwner, private StreamHost {
   // triggered frames can be stopped without waiting out the frame timeout.
   // Holds until the next Start.
   void CancelImageWait() { cancelWait_.store(true); }
+  // The frame being delivered directly, as the camera sent it, and its bytes:
+  // valid only inside a frame notification (event 1), on the thread that
+  // makes it; null otherwise. A listener that takes the raw frame from here
+  // needs no raw copy in the engine (raw-copy and convert flags both off
+  // spare a copy of every frame).
+  const uint8_t* DeliveredFrame(size_t* bytes) const {
+    if (bytes != nullptr) *bytes = delivering_ != nullptr ? frameBufferBytes_ : 0;
+    return delivering_;
+  }
   // Adds a listener once; nothing is added while the stream threads run.
   void AddListener(FrameListener* listener);
   bool GetConvert() const { return convert_.load(); }
@@ -158,6 +167,8 @@ class CameraDriver : public SensorOwner, private StreamHost {
   bool singleShot_ = false;
   uint32_t startTick_ = 0;
   size_t frameBufferBytes_ = 0;
+  // The frame of the notification in progress (dispatcher or fetching thread).
+  const uint8_t* delivering_ = nullptr;
   uint32_t readerStopBoundMs_ = kDefaultReaderStopBoundMs;
   std::shared_ptr<StreamStats> stats_ = std::make_shared<StreamStats>();
   std::unique_ptr<SensorDevice> sensor_;

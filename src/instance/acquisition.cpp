@@ -190,8 +190,11 @@ int CameraInstance::StartStreaming() {
   // Whatever still runs was not started for this stream.
   if (DriverStreaming()) currentDriver_->Stop();
   Sensor().SetTriggerMode(0);
+  // The streaming path takes each frame from the driver's frame buffer while
+  // it is delivered, so the engine keeps no raw copy of it: one copy of every
+  // frame less.
   currentDriver_->SetConvert(false);
-  currentDriver_->SetRawCopy(true);
+  currentDriver_->SetRawCopy(false);
 
   rateMeter_.Reset(CurrentClock().TimeMs());
   std::atomic_ref<int32_t>(frameInfo_.frameRate).store(0, std::memory_order_relaxed);

@@ -244,10 +244,12 @@ class CameraInstance : public FrameListener {
   void RunStreamedFrame(ColorEngine& engine);
   // One round of the trigger worker's loop.
   void RunTriggeredFrame();
-  // The intake of the frame in `engine`'s raw copy into the raw image of the
-  // prepared format; the caller holds the frame lock. Returns the raw image,
-  // or null when it is missing.
-  DibImage* IntakeRaw(ColorEngine& engine);
+  // The intake of a frame into the raw image of the prepared format: the
+  // frame at `frameData` when given (the driver's buffer), else `engine`'s raw
+  // copy; the engine gives the frame's rows. The caller holds the frame lock.
+  // Returns the raw image, or null when it is missing.
+  DibImage* IntakeRaw(ColorEngine& engine, const uint8_t* frameData = nullptr,
+                      size_t frameBytes = 0);
   // The frame pipeline (automatic exposure first) on the raw image the intake
   // filled, for the prepared format; the caller holds the frame lock.
   // Returns the frame image, or null.

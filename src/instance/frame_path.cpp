@@ -62,15 +62,18 @@ DisplayImages CameraInstance::DrawingImages() const {
   return images;
 }
 
-DibImage* CameraInstance::IntakeRaw(ColorEngine& engine) {
+DibImage* CameraInstance::IntakeRaw(ColorEngine& engine, const uint8_t* frameData,
+                                    size_t frameBytes) {
   const AcquisitionFormat& format = prepared_;
   if (format.colorClass < kColorClassMono8 || format.colorClass > kColorClassBgr64) return nullptr;
   DibImage* raw =
       classImages_[IsDeepClass(format.colorClass) ? kColorClassMono16 : kColorClassMono8];
   if (raw == nullptr || raw->Empty()) return nullptr;
+  // The frame comes from the driver's frame buffer when it is delivered
+  // directly, else from the engine's raw copy; the engine describes its rows.
   RawFrame frame;
-  frame.data = engine.GetRawBuffer();
-  frame.size = engine.GetRawSize();
+  frame.data = frameData != nullptr ? frameData : engine.GetRawBuffer();
+  frame.size = frameData != nullptr ? frameBytes : engine.GetRawSize();
   frame.frameWidth = engine.GetWidth();
   frame.frameRows = engine.GetHeight();
   frame.bytesPerSample = engine.IsEightBitRaw() ? 1 : 2;
@@ -164,8 +167,10 @@ void CameraInstance::RunStreamedFrame(ColorEngine& engine) {
   const int wait = waitTime_;
   if (wait > 0 && stopSignal_.Wait(static_cast<uint32_t>(wait))) return;
 
+  size_t frameBytes = 0;
+  const uint8_t* frameData = currentDriver_->DeliveredFrame(&frameBytes);
   std::unique_lock<std::mutex> lock(frameMutex_);
-  DibImage* raw = IntakeRaw(engine);
+  DibImage* raw = IntakeRaw(engine, frameData, frameBytes);
   if (raw == nullptr) return;
   const AcquisitionFormat& format = prepared_;
   FillFrameInfo(*raw, format.colorClass);
