@@ -5,6 +5,7 @@
 namespace varnel {
 
 void UnfoldTwoEndedRow(const uint8_t* units, int count, uint8_t* row, bool mirrored) {
+  if (count <= 0) return;
   static const bool vector = HaveUnfoldTwoEndedSse2() && (ProcessCpuFeatureBits() & kCpuSse2) != 0;
   int k = vector ? UnfoldTwoEndedRowSse2(units, count, row, mirrored) : 0;
   const int nearByte = mirrored ? 0 : 1;
