@@ -29,6 +29,8 @@ constexpr const char* kRootPrefix = "HKEY_CURRENT_USER\\";
 // read into memory.
 constexpr off_t kMaxFileSize = 16 * 1024 * 1024;
 constexpr mode_t kNewFileMode = 0600;
+// A save writes "<file>.tmp-XXXXXX" (six random characters) beside the store.
+constexpr const char* kTemporaryInfix = ".tmp-";
 
 enum class FileState {
   kMissing,     // no file yet: an empty store
@@ -221,10 +223,30 @@ class FileSession final : public RegistrySession {
     return true;
   }
 
+  // Removes the temporary files of saves that never finished: a writer
+  // killed between making its file and renaming it leaves one behind. Only
+  // writers holding the lock make such files, so while this session holds it
+  // every one that exists belongs to a writer that is gone.
+  void RemoveUnfinishedSaves() const {
+    const std::filesystem::path store(path_);
+    const std::string prefix = store.filename().string() + kTemporaryInfix;
+    std::error_code error;
+    const std::filesystem::path directory =
+        store.parent_path().empty() ? std::filesystem::path(".") : store.parent_path();
+    for (std::filesystem::directory_iterator it(directory, error), end; !error && it != end;
+         it.increment(error)) {
+      const std::string name = it->path().filename().string();
+      if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0) {
+        ::unlink(it->path().c_str());
+      }
+    }
+  }
+
   // Writes the whole tree to a temporary file beside the store, flushes it to
   // the disk and renames it over the store.
   bool Replace() {
-    std::string name = path_ + ".XXXXXX";
+    RemoveUnfinishedSaves();
+    std::string name = path_ + kTemporaryInfix + "XXXXXX";
     const int fd = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) return false;
     const mode_t mode = state_ == FileState::kRead ? mode_ : kNewFileMode;

@@ -2,16 +2,20 @@
 // never lose each other's changes or show a reader half a file, and that it
 // replaces only a file it could read.
 #ifndef _WIN32
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <sstream>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -143,6 +147,131 @@ TEST(FileStoreTest, TwoProcessesWritingAtOnceLoseNothing) {
     const std::string other = entry.path().filename().string();
     EXPECT_TRUE(other == name || other == name + ".lock") << "left behind: " << other;
   }
+}
+
+// Saves, one session each, a tree of `kGenerationValues` values that all hold
+// the save's generation number, from `first` upward, until killed.
+constexpr int kGenerationValues = 400;
+
+[[noreturn]] void SaveGenerationsForever(uint32_t first) {
+  for (uint32_t generation = first;; ++generation) {
+    auto session = SystemRegistry().Begin(RegistryAccess::kWrite);
+    auto key = session->CreateKey("Software\\Generations");
+    if (key == nullptr) _exit(1);
+    for (int i = 0; i < kGenerationValues; ++i) {
+      if (!key->WriteDword(("V" + std::to_string(i)).c_str(), static_cast<int32_t>(generation)))
+        _exit(1);
+    }
+    if (!session->Commit()) _exit(1);
+  }
+}
+
+// The generation the store file holds; fails the test when the file is not one
+// complete save (missing, unreadable, values of two saves or missing values).
+uint32_t StoredGeneration(const std::string& path) {
+  RegistryFile file;
+  std::string error;
+  if (!RegistryFile::Parse(ReadBytes(path), &file, &error)) {
+    ADD_FAILURE() << "store file unreadable: " << error;
+    return 0;
+  }
+  const RegistryFileKey* key = file.FindKey("HKEY_CURRENT_USER\\Software\\Generations");
+  if (key == nullptr) {
+    ADD_FAILURE() << "store file without the saved key";
+    return 0;
+  }
+  const RegistryFileValue* first = RegistryFile::FindValue(*key, "V0");
+  for (int i = 0; i < kGenerationValues; ++i) {
+    const RegistryFileValue* value = RegistryFile::FindValue(*key, "V" + std::to_string(i));
+    if (value == nullptr || first == nullptr || value->dword != first->dword) {
+      ADD_FAILURE() << "store file mixes saves or lacks V" << i;
+      return 0;
+    }
+  }
+  return first->dword;
+}
+
+// Fault caught: a save killed part-way leaving a truncated or mixed file (a
+// rewrite in place, a rename before the data is written), a file going back
+// to an older save, the lock of a killed writer never given back (the other
+// writer would wait for ever), other writers' values lost, and temporary
+// files of killed saves piling up.
+TEST(FileStoreTest, SavesKilledAtRandomPointsLeaveTheOldOrTheNewFile) {
+  testing::SettingsStoreGuard store;
+  constexpr int kKills = 80;
+  constexpr int kOtherValues = 60;
+
+  // How long one save takes here: the kills are spread over a few saves'
+  // time, so that they land at all points of one, on any machine.
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_TRUE(WriteValues("Probe", 4));
+  const auto perSave = (std::chrono::steady_clock::now() - started) / 4;
+  const int64_t spreadUs = std::max<int64_t>(
+      200, 3 * std::chrono::duration_cast<std::chrono::microseconds>(perSave).count());
+
+  // A second writer saving all along, never killed.
+  const pid_t other = fork();
+  ASSERT_GE(other, 0);
+  if (other == 0) _exit(WriteValues("Other", kOtherValues) ? 0 : 1);
+
+  std::mt19937 random(16);
+  std::uniform_int_distribution<int64_t> delay(0, spreadUs);
+  const std::string name = fs::path(store.FilePath()).filename().string();
+  uint32_t seen = 0;
+  int unfinishedFound = 0;
+  for (int kill = 0; kill < kKills; ++kill) {
+    const pid_t writer = fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) SaveGenerationsForever(seen + 1);
+    std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+    ::kill(writer, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(writer, &status, 0), writer);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "writer ended by itself: " << status;
+    if (!fs::exists(store.FilePath())) continue;  // killed before any save of this test
+    const uint32_t generation = StoredGeneration(store.FilePath());
+    if (::testing::Test::HasFailure()) break;
+    EXPECT_GE(generation, seen) << "the file went back to an older save";
+    seen = std::max(seen, generation);
+    for (const auto& entry : fs::directory_iterator(fs::path(store.FilePath()).parent_path())) {
+      if (entry.path().filename().string().rfind(name + ".tmp-", 0) == 0) ++unfinishedFound;
+    }
+  }
+
+  // The other writer finishes (a lock left held by a killed writer would
+  // keep it waiting: the bound is generous, it returns as soon as it is done).
+  int status = 0;
+  pid_t done = 0;
+  for (int i = 0; i < 1200 && done == 0; ++i) {
+    done = waitpid(other, &status, WNOHANG);
+    if (done == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  if (done == 0) {
+    ::kill(other, SIGKILL);
+    waitpid(other, &status, 0);
+    FAIL() << "the other writer did not finish within a minute";
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+  // One more save clears what killed saves left, and keeps every value.
+  ASSERT_TRUE(WriteValues("Last", 1));
+  RegistryFile file;
+  std::string error;
+  ASSERT_TRUE(RegistryFile::Parse(ReadBytes(store.FilePath()), &file, &error)) << error;
+  const RegistryFileKey* key = file.FindKey("HKEY_CURRENT_USER\\Software\\Test");
+  ASSERT_NE(key, nullptr);
+  for (int i = 0; i < kOtherValues; ++i) {
+    EXPECT_NE(RegistryFile::FindValue(*key, "Other" + std::to_string(i)), nullptr)
+        << "Other" << i << " lost";
+  }
+  for (const auto& entry : fs::directory_iterator(fs::path(store.FilePath()).parent_path())) {
+    const std::string left = entry.path().filename().string();
+    EXPECT_TRUE(left == name || left == name + ".lock") << "left behind: " << left;
+  }
+  std::printf(
+      "%d writers killed at random points; the store held generation %u; %d kills "
+      "landed while a new file was being written\n",
+      kKills, seen, unfinishedFound);
 }
 
 // Fault caught: a store that exists but cannot be read being replaced (its
