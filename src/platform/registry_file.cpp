@@ -110,9 +110,42 @@ bool DecodeText(std::string_view bytes, std::string* text, std::string* error) {
   return true;
 }
 
-// UTF-8 to UTF-16LE with a byte-order mark. Bytes that are not UTF-8 (8-bit
-// text read from a REGEDIT4 file) are taken as the code points of the same
-// number, as in Latin-1.
+// Length of the UTF-8 sequence at text[i] (1 to 4), or 0 when the bytes there
+// are not UTF-8 (a stray continuation byte, a cut or overlong sequence, a
+// surrogate or a code point past U+10FFFF). *cp receives the code point.
+size_t Utf8Sequence(std::string_view text, size_t i, uint32_t* cp) {
+  const uint8_t lead = static_cast<uint8_t>(text[i]);
+  const int extra = lead >= 0xF0 && lead <= 0xF4  ? 3
+                    : lead >= 0xE0 && lead < 0xF0 ? 2
+                    : lead >= 0xC2 && lead < 0xE0 ? 1
+                                                  : 0;
+  if (extra == 0) {
+    *cp = lead;
+    return lead < 0x80 ? 1 : 0;
+  }
+  uint32_t value = lead & (0x3F >> extra);
+  for (int k = 1; k <= extra; ++k) {
+    const size_t at = i + static_cast<size_t>(k);
+    if (at >= text.size() || (static_cast<uint8_t>(text[at]) & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (static_cast<uint8_t>(text[at]) & 0x3F);
+  }
+  const bool overlong = (extra == 2 && value < 0x800) || (extra == 3 && value < 0x10000);
+  if (overlong || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  *cp = value;
+  return static_cast<size_t>(extra) + 1;
+}
+
+bool IsUtf8(std::string_view text) {
+  uint32_t cp = 0;
+  for (size_t i = 0, n = 0; i < text.size(); i += n) {
+    n = Utf8Sequence(text, i, &cp);
+    if (n == 0) return false;
+  }
+  return true;
+}
+
+// UTF-8 text to UTF-16LE with a byte-order mark (a stray byte that is not
+// UTF-8 would be taken as the code point of the same number).
 std::string EncodeUtf16(std::string_view text) {
   std::string out = "\xFF\xFE";
   const auto put = [&out](uint32_t unit) {
@@ -120,30 +153,11 @@ std::string EncodeUtf16(std::string_view text) {
     out.push_back(static_cast<char>(unit >> 8));
   };
   for (size_t i = 0; i < text.size();) {
-    const uint8_t lead = static_cast<uint8_t>(text[i]);
-    const int extra = lead >= 0xF0 && lead <= 0xF4  ? 3
-                      : lead >= 0xE0 && lead < 0xF0 ? 2
-                      : lead >= 0xC2 && lead < 0xE0 ? 1
-                                                    : 0;
-    uint32_t cp = lead;
-    bool valid = lead < 0x80 || extra > 0;
-    if (extra > 0) {
-      cp = lead & (0x3F >> extra);
-      for (int k = 1; valid && k <= extra; ++k) {
-        const size_t at = i + static_cast<size_t>(k);
-        if (at >= text.size() || (static_cast<uint8_t>(text[at]) & 0xC0) != 0x80) {
-          valid = false;
-        } else {
-          cp = (cp << 6) | (static_cast<uint8_t>(text[at]) & 0x3F);
-        }
-      }
-      const bool overlong = (extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000);
-      if (valid && (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) valid = false;
-    }
-    if (!valid) {
-      put(lead);
-      ++i;
-      continue;
+    uint32_t cp = 0;
+    size_t n = Utf8Sequence(text, i, &cp);
+    if (n == 0) {
+      cp = static_cast<uint8_t>(text[i]);
+      n = 1;
     }
     if (cp >= 0x10000) {
       put(0xD800 + ((cp - 0x10000) >> 10));
@@ -151,7 +165,7 @@ std::string EncodeUtf16(std::string_view text) {
     } else {
       put(cp);
     }
-    i += static_cast<size_t>(extra) + 1;
+    i += n;
   }
   return out;
 }
@@ -350,6 +364,7 @@ bool RegistryFile::Parse(std::string_view bytes, RegistryFile* file, std::string
       data += Trim(lines[i]);
     }
 
+    if (data.empty()) return fail(valueLine, "value without data after '='");
     RegistryFileValue value;
     value.name = name;
     if (data == "-") {
@@ -388,7 +403,7 @@ bool RegistryFile::Parse(std::string_view bytes, RegistryFile* file, std::string
       size_t colon = data.find(':');
       if (colon == std::string::npos) return fail(valueLine, "byte list without ':'");
       const std::string_view type = std::string_view(data).substr(3, colon - 3);
-      int typeNumber = 3;  // hex: is REG_BINARY
+      uint32_t typeNumber = 3;  // hex: is REG_BINARY
       if (!type.empty()) {
         if (type.size() < 3 || type.front() != '(' || type.back() != ')' || type.size() > 10) {
           return fail(valueLine, "byte list with a malformed type");
@@ -397,7 +412,7 @@ bool RegistryFile::Parse(std::string_view bytes, RegistryFile* file, std::string
         for (char c : type.substr(1, type.size() - 2)) {
           const int d = HexDigit(c);
           if (d < 0) return fail(valueLine, "byte list with a malformed type");
-          typeNumber = typeNumber * 16 + d;
+          typeNumber = typeNumber * 16 + static_cast<uint32_t>(d);
         }
       }
       std::vector<uint8_t> list;
@@ -451,7 +466,13 @@ std::string RegistryFile::Format() const {
   }
   const bool ascii =
       std::all_of(text.begin(), text.end(), [](char c) { return static_cast<uint8_t>(c) < 0x80; });
-  return ascii ? text : EncodeUtf16(text);
+  if (ascii) return text;
+  if (IsUtf8(text)) return EncodeUtf16(text);
+  // Text that is not UTF-8 came from an 8-bit file in the system's code page,
+  // which this code cannot know. Written back as 8-bit text under the header
+  // of that format, every byte stays as it was read; converted to UTF-16 it
+  // would be changed into other characters (Latin-1 is only one code page).
+  return std::string(kHeader4) + text.substr(kHeader5.size());
 }
 
 bool RegistryFile::KeyExists(std::string_view path) const {

@@ -53,6 +53,9 @@ class RegistryFile {
   // The tree as text: the version 5.00 header, then each key in order with its
   // values, CRLF line ends. Plain bytes when every name and string is ASCII,
   // otherwise UTF-16LE with a byte-order mark, as the registry editor writes.
+  // A tree holding text that is not UTF-8 (read from an 8-bit file, whose code
+  // page is unknown) is written as 8-bit text under the "REGEDIT4" header,
+  // its bytes as they were read. Parse(Format()) gives the same tree.
   std::string Format() const;
 
   // True when the key has a section of its own or some key below it does (the

@@ -153,16 +153,20 @@ TEST(FileStoreTest, TwoProcessesWritingAtOnceLoseNothing) {
 // the save's generation number, from `first` upward, until killed.
 constexpr int kGenerationValues = 400;
 
+bool SaveGeneration(uint32_t generation) {
+  auto session = SystemRegistry().Begin(RegistryAccess::kWrite);
+  auto key = session->CreateKey("Software\\Generations");
+  if (key == nullptr) return false;
+  for (int i = 0; i < kGenerationValues; ++i) {
+    if (!key->WriteDword(("V" + std::to_string(i)).c_str(), static_cast<int32_t>(generation)))
+      return false;
+  }
+  return session->Commit();
+}
+
 [[noreturn]] void SaveGenerationsForever(uint32_t first) {
   for (uint32_t generation = first;; ++generation) {
-    auto session = SystemRegistry().Begin(RegistryAccess::kWrite);
-    auto key = session->CreateKey("Software\\Generations");
-    if (key == nullptr) _exit(1);
-    for (int i = 0; i < kGenerationValues; ++i) {
-      if (!key->WriteDword(("V" + std::to_string(i)).c_str(), static_cast<int32_t>(generation)))
-        _exit(1);
-    }
-    if (!session->Commit()) _exit(1);
+    if (!SaveGeneration(generation)) _exit(1);
   }
 }
 
@@ -204,7 +208,9 @@ TEST(FileStoreTest, SavesKilledAtRandomPointsLeaveTheOldOrTheNewFile) {
   // How long one save takes here: the kills are spread over a few saves'
   // time, so that they land at all points of one, on any machine.
   const auto started = std::chrono::steady_clock::now();
-  ASSERT_TRUE(WriteValues("Probe", 4));
+  for (uint32_t generation = 1; generation <= 4; ++generation) {
+    ASSERT_TRUE(SaveGeneration(generation));
+  }
   const auto perSave = (std::chrono::steady_clock::now() - started) / 4;
   const int64_t spreadUs = std::max<int64_t>(
       200, 3 * std::chrono::duration_cast<std::chrono::microseconds>(perSave).count());
@@ -217,18 +223,29 @@ TEST(FileStoreTest, SavesKilledAtRandomPointsLeaveTheOldOrTheNewFile) {
   std::mt19937 random(16);
   std::uniform_int_distribution<int64_t> delay(0, spreadUs);
   const std::string name = fs::path(store.FilePath()).filename().string();
-  uint32_t seen = 0;
+  uint32_t seen = 4;
   int unfinishedFound = 0;
   for (int kill = 0; kill < kKills; ++kill) {
+    int started[2];
+    ASSERT_EQ(pipe(started), 0);
     const pid_t writer = fork();
     ASSERT_GE(writer, 0);
-    if (writer == 0) SaveGenerationsForever(seen + 1);
+    if (writer == 0) {
+      close(started[0]);
+      const char ready = 1;
+      if (write(started[1], &ready, 1) != 1) _exit(1);
+      SaveGenerationsForever(seen + 1);
+    }
+    // The delay counts from the writer's first save, not from the fork.
+    close(started[1]);
+    char ready = 0;
+    ASSERT_EQ(read(started[0], &ready, 1), 1);
+    close(started[0]);
     std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
     ::kill(writer, SIGKILL);
     int status = 0;
     ASSERT_EQ(waitpid(writer, &status, 0), writer);
     ASSERT_TRUE(WIFSIGNALED(status)) << "writer ended by itself: " << status;
-    if (!fs::exists(store.FilePath())) continue;  // killed before any save of this test
     const uint32_t generation = StoredGeneration(store.FilePath());
     if (::testing::Test::HasFailure()) break;
     EXPECT_GE(generation, seen) << "the file went back to an older save";

@@ -124,7 +124,8 @@ TEST(RegistryFileTest, ReadsWhatTheRegistryEditorWrites) {
 }
 
 // Fault caught: a damaged or foreign file read in part (a reader would act on
-// half a store), a crash on it, or an error that does not say where.
+// half a store), a crash or undefined arithmetic on it (an empty value, a
+// byte-list type of eight hex digits), or an error that does not say where.
 TEST(RegistryFileTest, RefusesWhatIsNotARegistryFileAsAWhole) {
   const std::string h = "Windows Registry Editor Version 5.00\r\n";
   const std::string k = std::string("[") + kMain + "]\r\n";
@@ -154,6 +155,8 @@ TEST(RegistryFileTest, RefusesWhatIsNotARegistryFileAsAWhole) {
       {"three-digit byte", h + k + "\"A\"=hex:0a,100\r\n", "line 3"},
       {"byte list continued past the end", h + k + "\"A\"=hex:0a,\\\r\n", "line 3"},
       {"unknown value form", h + k + "\"A\"=qword:1\r\n", "line 3"},
+      {"nothing after '='", h + k + "\"A\"=\r\n", "line 3"},
+      {"byte-list type of nine digits", h + k + "\"A\"=hex(100000000):00\r\n", "line 3"},
       {"NUL byte", h + k + std::string("\"A\"=dword:1\0\r\n", 14), "NUL"},
       {"UTF-16 cut in a character", Utf16(h + k).substr(0, 41), "UTF-16"},
       {"UTF-16 lone surrogate", Utf16(h) + std::string("\x00\xD8\x41\x00", 4), "broken"},
@@ -170,6 +173,11 @@ TEST(RegistryFileTest, RefusesWhatIsNotARegistryFileAsAWhole) {
     EXPECT_TRUE(file.Empty());
   }
 
+  // The widest type number a byte list can name (the registry's are 32-bit).
+  RegistryFile widest;
+  std::string error;
+  EXPECT_TRUE(RegistryFile::Parse(h + k + "\"T\"=hex(ffffffff):00\r\n", &widest, &error)) << error;
+
   // Every cut of a valid file either reads or is refused, never half-read.
   const std::string valid = Utf16(kEditorExport);
   for (size_t length = 0; length < valid.size(); ++length) {
@@ -183,8 +191,9 @@ TEST(RegistryFileTest, RefusesWhatIsNotARegistryFileAsAWhole) {
 }
 
 // Fault caught: the written text not reading back the same (lost values,
-// wrong escapes, another type, a kept string or byte list altered), or names
-// beyond ASCII written in a form the registry editor would misread.
+// wrong escapes, another type, a kept string or byte list altered), names
+// beyond ASCII written in a form the registry editor would misread, names of
+// an 8-bit export turned into other characters when written back.
 TEST(RegistryFileTest, WrittenTextReadsBackTheSame) {
   RegistryFile ascii;
   std::string error;
@@ -199,12 +208,27 @@ TEST(RegistryFileTest, WrittenTextReadsBackTheSame) {
   RegistryFile wide = ascii;
   RegistryFile::SetDword(wide.CreateKey(std::string(kMain) + "\\Gr\xC3\xBC\xC3\x9F", &created),
                          "Na\xC3\xAFve", 9);
+  // An old-format export in an 8-bit code page: its bytes are no UTF-8.
+  RegistryFile eightBit;
+  ASSERT_TRUE(
+      RegistryFile::Parse("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Caf\xE9]\r\n"
+                          "\"Ma\xDF\"=dword:00000007\r\n\"\x83J\x83\x81\x83\x89\"=\"\xFC\"\r\n",
+                          &eightBit, &error))
+      << error;
 
-  for (const RegistryFile* file : {&ascii, &wide}) {
-    const bool utf16 = file == &wide;
-    SCOPED_TRACE(utf16 ? "UTF-16" : "ASCII");
+  struct Case {
+    const char* name;
+    const RegistryFile* file;
+    std::string start;
+  };
+  const Case cases[] = {{"ASCII", &ascii, "Windows Registry Editor Version 5.00\r\n"},
+                        {"UTF-16", &wide, "\xFF\xFE"},
+                        {"8-bit", &eightBit, "REGEDIT4\r\n"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const RegistryFile* file = c.file;
     const std::string text = file->Format();
-    EXPECT_EQ(text.substr(0, 2) == "\xFF\xFE", utf16);
+    EXPECT_EQ(text.substr(0, c.start.size()), c.start);
     RegistryFile again;
     ASSERT_TRUE(RegistryFile::Parse(text, &again, &error)) << error;
     ASSERT_EQ(again.Keys().size(), file->Keys().size());
