@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds every tree and runs every test: the native suite, the same suite under
 # AddressSanitizer/UndefinedBehaviorSanitizer, the threaded tests under
-# ThreadSanitizer, and the cross-built 32-bit suite under Wine (with a display
+# ThreadSanitizer, the cross-built 32-bit suite under Wine (with a display
 # for the window and dialog tests, and a fresh Wine prefix so the registry
-# starts clean). Installs what it needs first.
+# starts clean), and the fuzz targets for a fixed number of inputs each.
+# Installs what it needs first. The long soak is not run here (see README).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -23,7 +24,7 @@ run_suite() {
 }
 
 mkdir -p build
-for preset in native native-asan native-tsan win32; do
+for preset in native native-asan native-tsan win32 fuzz; do
   echo "=== build $preset"
   cmake --preset "$preset" >"build/configure-$preset.log" 2>&1 || {
     cat "build/configure-$preset.log"
@@ -52,6 +53,7 @@ run_suite native
 run_suite native-asan
 run_suite native-tsan
 run_suite win32
+run_suite fuzz
 
 echo
 echo "=== summary"

@@ -14,6 +14,7 @@ packages=(
   g++-mingw-w64-i686-posix libz-mingw-w64-dev nasm
   wine wine32:i386 xvfb x11-apps imagemagick locales fonts-noto-cjk
   libopencv-imgproc-dev clang-format git ca-certificates dpkg-dev
+  clang libclang-rt-14-dev
   pngcheck libtiff-tools
 )
 

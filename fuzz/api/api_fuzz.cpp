@@ -237,8 +237,9 @@ Buffer Program::FrameBuffer(CameraHandle handle) {
                             : mode == 64                                           ? 8
                                                                                    : 2;
   const int shift = std::clamp(Varnel_GetSubSample(handle), 0, 3);
-  const int64_t width = std::max(0, Varnel_Width(handle)) >> shift;
-  const int64_t height = std::max(0, Varnel_Height(handle)) >> shift;
+  // A refused window stays stored, so these may be anything.
+  const int64_t width = std::clamp(Varnel_Width(handle), 0, 1 << 16) >> shift;
+  const int64_t height = std::clamp(Varnel_Height(handle), 0, 1 << 16) >> shift;
   const int64_t needed = ((width * bytesPerPixel + 3) / 4) * 4 * height;
   int64_t size = 0;
   switch (input_.ConsumeIntegralInRange<int>(0, 6)) {
