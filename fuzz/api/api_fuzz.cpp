@@ -13,9 +13,9 @@
 // the threads run a little.
 //
 // What must hold: nothing crashes or trips a sanitizer; no call keeps the
-// application's thread longer than the library's longest wait (a snapshot's
-// start pause plus the single-frame timeout, on the clock the library
-// sleeps on); every error code popped is one the interface documents; a
+// application's thread waiting longer than the library's longest wait (a
+// capture's start pause plus the single-frame timeout, on the clock the
+// library sleeps on); every error code popped is one the interface documents; a
 // release answers 1 exactly for a live handle; and after the program every
 // handle is released with every thread joined (the leak check sees the rest).
 // Hangs are caught by the fuzzer's time-out per input.
@@ -57,22 +57,32 @@ namespace {
 // microseconds so that threads pacing themselves do not spin.
 class FuzzClock final : public Clock {
  public:
+  explicit FuzzClock(bool tally) : tally_(tally) {}
   uint32_t TickCount() override { return now_.load(); }
   uint32_t TimeMs() override { return now_.load(); }
   void Sleep(uint32_t milliseconds) override {
     now_.fetch_add(milliseconds);
-    threadSlept_ += milliseconds;
+    if (tally_) threadSlept_ += milliseconds;
     std::this_thread::sleep_for(std::chrono::microseconds(milliseconds == 0 ? 1 : 20));
   }
   static uint64_t ThreadSlept() { return threadSlept_; }
 
  private:
+  const bool tally_;
   std::atomic<uint32_t> now_{1000};
   static thread_local uint64_t threadSlept_;
 };
 thread_local uint64_t FuzzClock::threadSlept_ = 0;
 
+// The library sleeps on one clock, the heads on another: the bound below is
+// on the waits the library itself takes. A head's slowness (slow transfers,
+// busy polls) makes each exchange take longer, but the library bounds the
+// number of exchanges (the poll budget), not the head's speed, so the two
+// are not added up.
 FuzzClock* gClock = nullptr;
+FuzzClock* gHeadClock = nullptr;
+// VARNEL_FUZZ_TRACE=1 prints each step of a program (to read a crash input).
+bool gTrace = false;
 std::string gDirectory;
 std::string gPictures;  // where SaveImage writes; emptied after each program
 
@@ -301,6 +311,15 @@ void Program::CameraAction() {
       faults.failedFrameReads = input_.ConsumeIntegralInRange<uint32_t>(0, 6);
       head->SetFaults(faults);
       ++totalFaults_;
+      if (gTrace) {
+        std::fprintf(stderr,
+                     "  faults: stuck %d zero %d other %d refused %zu busyPolls %u answer %u ms "
+                     "transfer %u ms failAfter %lld short %u failed %u\n",
+                     faults.statusStuckBusy, faults.statusZero, faults.otherDirectionOnly,
+                     faults.refusedRegisters.size(), faults.busyPolls, faults.answerDelayMs,
+                     faults.transferDelayMs, static_cast<long long>(faults.failAfterTransfers),
+                     faults.shortFrameReads, faults.failedFrameReads);
+      }
       return;
     }
     case 2:  // a healthy camera again
@@ -315,7 +334,7 @@ void Program::CameraAction() {
     case 4: {  // plugged in again (or another model)
       if (head && !head->removed()) return;
       HeadOptions options;
-      options.clock = gClock;
+      options.clock = gHeadClock;
       options.monochrome = input_.ConsumeBool();
       const ModelCode model =
           input_.ConsumeBool() ? s.model : kModelList[input_.ConsumeIntegralInRange(0, 8)];
@@ -352,7 +371,7 @@ void Program::Run() {
   std::filesystem::remove(gDirectory + "/registry.reg", ignored);
   s.model = kModelList[input_.ConsumeIntegralInRange(0, 8)];
   HeadOptions options;
-  options.clock = gClock;
+  options.clock = gHeadClock;
   options.monochrome = input_.ConsumeBool();
   auto head = std::make_shared<VirtualHead>(s.model, options);
   if (!head->AttachTo(kLetter)) Fail("drive letter taken");
@@ -380,6 +399,10 @@ void Program::Run() {
     const int64_t result = call.run(*this);
     const uint64_t slept = FuzzClock::ThreadSlept() - before;
     ++totalCalls_;
+    if (gTrace) {
+      std::fprintf(stderr, "  %s -> %lld (%llu ms)\n", call.name, static_cast<long long>(result),
+                   static_cast<unsigned long long>(slept));
+    }
     if (slept > kCallBoundMs) {
       Fail(std::string(call.name) + " kept the application's thread " + std::to_string(slept) +
            " ms");
@@ -427,8 +450,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   setenv("VARNEL_DRIVES", (directory + "/drives").c_str(), 1);
   varnel::fuzz::gPictures = directory + "/pictures";
   std::filesystem::create_directories(varnel::fuzz::gPictures);
-  static varnel::fuzz::FuzzClock clock;
+  varnel::fuzz::gTrace = std::getenv("VARNEL_FUZZ_TRACE") != nullptr;
+  static varnel::fuzz::FuzzClock clock(true);
+  static varnel::fuzz::FuzzClock headClock(false);
   varnel::fuzz::gClock = &clock;
+  varnel::fuzz::gHeadClock = &headClock;
   varnel::SetCurrentClock(&clock);
   static std::string removeAtExit;
   removeAtExit = directory;

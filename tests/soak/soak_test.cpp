@@ -27,7 +27,8 @@ namespace varnel::testing {
 namespace {
 
 constexpr char16_t kLetter = u'S';
-constexpr int kWidth = 320, kHeight = 240;
+constexpr int kWidth = 192, kHeight = 64;  // wide and tall enough for the stamp
+constexpr double kHeadFramesPerSecond = 120;
 constexpr int kFramesPerStretch = 5000;
 constexpr int kRegister = 0x2A;  // a plain register of the HXA1 head
 
@@ -37,11 +38,11 @@ int SoakFrames() {
   return frames > 0 ? frames : 100000;
 }
 
-// Time moves only by sleeping, and a pause really waits a fiftieth of its
-// length: the head makes frames as fast as they are read, the protocol's
-// pauses cost little, and the reader still gets a real moment to answer a
-// register request while the application waits for it. Nothing is
-// recorded, so a long run uses no more memory than a short one.
+// The library's clock: time moves only by sleeping, and a pause really waits
+// a fiftieth of its length, so the protocol's pauses (the snapshot's 500 ms
+// start) cost little while the reader still gets a real moment to answer a
+// register request the application waits for. Nothing is recorded, so a
+// long run uses no more memory than a short one.
 class FastClock final : public Clock {
  public:
   uint32_t TickCount() override { return now_.load(); }
@@ -64,8 +65,11 @@ class FastClock final : public Clock {
 TEST(SoakTest, StreamWithSettingsRegistersSnapshotsAndSaves) {
   FastClock clock;
   ScopedCurrentClock installed(&clock);
+  // The head keeps real time at a steady rate: a head that made frames as
+  // fast as they are read would have the reader render and throw away many
+  // frames for each one the frame path handles.
   HeadOptions options;
-  options.clock = &clock;
+  options.framesPerSecond = kHeadFramesPerSecond;
   CameraSession s(kModelHXA1, 1, kLetter, options);
   ASSERT_TRUE(s.Ready());
   const CameraHandle h = s.Handle();
