@@ -17,7 +17,8 @@
 // capture's start pause plus the single-frame timeout, on the clock the
 // library sleeps on); every error code popped is one the interface documents; a
 // release answers 1 exactly for a live handle; and after the program every
-// handle is released with every thread joined (the leak check sees the rest).
+// handle is released, the process has as many threads and open files as
+// before it, and the leak check finds no memory left.
 // Hangs are caught by the fuzzer's time-out per input.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <stdlib.h>
@@ -365,8 +366,25 @@ void Program::CameraAction() {
   }
 }
 
+namespace {
+
+// Entries of a /proc/self directory: the process's threads or open files.
+size_t CountEntries(const char* directory) {
+  std::error_code error;
+  size_t count = 0;
+  for (std::filesystem::directory_iterator it(directory, error), end; !error && it != end;
+       it.increment(error)) {
+    ++count;
+  }
+  return count;
+}
+
+}  // namespace
+
 void Program::Run() {
   State& s = *state_;
+  const size_t threadsBefore = CountEntries("/proc/self/task");
+  const size_t filesBefore = CountEntries("/proc/self/fd");
   std::error_code ignored;
   std::filesystem::remove(gDirectory + "/registry.reg", ignored);
   s.model = kModelList[input_.ConsumeIntegralInRange(0, 8)];
@@ -433,6 +451,10 @@ void Program::Run() {
   for (HWND queue : s.queues) VarnelPosix_DestroyMessageQueue(queue);
   std::filesystem::remove_all(gPictures, ignored);
   std::filesystem::create_directories(gPictures, ignored);
+  // Every thread the library started has been joined, every volume and file
+  // it opened closed.
+  if (CountEntries("/proc/self/task") != threadsBefore) Fail("a thread outlived its handle");
+  if (CountEntries("/proc/self/fd") != filesBefore) Fail("a file or volume was left open");
 }
 
 }  // namespace varnel::fuzz

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -146,13 +147,39 @@ const Fault kFaults[] = {
 bool Documented(int code) { return (code >= 1 && code <= 9) || code == 11; }
 
 #ifdef _WIN32
-// Handles the process holds (Wine keeps the count as Windows does); 0 when
-// the count cannot be had.
+// Handles the process holds. Where the system does not keep the count (the
+// Wine here answers GetProcessHandleCount with 0), the handle values a
+// process uses are probed one by one: each value naming an open handle counts.
 unsigned long ProcessHandles() {
   DWORD count = 0;
-  return GetProcessHandleCount(GetCurrentProcess(), &count) ? count : 0;
+  if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0) return count;
+  unsigned long open = 0;
+  for (uintptr_t value = 4; value < 0x10000; value += 4) {
+    DWORD flags = 0;
+    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++open;
+  }
+  return open;
 }
 #endif
+
+// Waits until the picture the instance hands out carries another frame
+// number than it did when called (or, with no picture yet, until there is
+// one): a frame of the 256 x 64 window in 24-bit colour went through the
+// frame path since.
+bool AwaitNewFrame(CameraHandle h) {
+  Picture picture = MakePicture(256, 64, 3);
+  const int size = static_cast<int>(picture.bytes.size());
+  std::optional<uint32_t> before;
+  if (Varnel_GetImage(h, picture.bytes.data(), size, 1) == 1) before = StampOf(picture);
+  for (int i = 0; i < kEventBoundMs; ++i) {
+    if (Varnel_GetImage(h, picture.bytes.data(), size, 1) == 1) {
+      const std::optional<uint32_t> now = StampOf(picture);
+      if (now.has_value() && now != before) return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
 
 class FaultCampaignTest : public ::testing::Test {
  protected:
@@ -210,8 +237,10 @@ class FaultCampaignTest : public ::testing::Test {
         inject();
         break;
       case State::kPreviewing:
-        ASSERT_EQ(Varnel_CallBackPreview(h, sink.Window(), buffer.data(), size, 1), 1);
-        ASSERT_TRUE(sink.NextOf(kFrameMessage, kEventBoundMs).has_value());
+        // Streaming without a window: under Wine each window costs a round
+        // trip to the display, and the frame path is the same.
+        ASSERT_EQ(Varnel_StartPreview(h), 1);
+        ASSERT_TRUE(AwaitNewFrame(h));
         inject();
         break;
       case State::kCapturing:
@@ -281,12 +310,9 @@ class FaultCampaignTest : public ::testing::Test {
       s.Head().SetFaults(HeadFaults{});
     }
     s.Errors();
-    ASSERT_EQ(
-        Call("CallBackPreview",
-             [&] { return Varnel_CallBackPreview(h, sink.Window(), buffer.data(), size, 1); }),
-        1)
+    ASSERT_EQ(Call("StartPreview", [&] { return Varnel_StartPreview(h); }), 1)
         << ::testing::PrintToString(s.Errors());
-    EXPECT_TRUE(sink.NextOf(kFrameMessage, kEventBoundMs).has_value()) << "no frame after recovery";
+    EXPECT_TRUE(AwaitNewFrame(h)) << "no frame after recovery";
     EXPECT_EQ(Call("Close", [&] { return Varnel_Close(h); }), 1);
     EXPECT_EQ(Call("SnapShot", [&] { return Varnel_SnapShot(h, buffer.data(), size, 1); }), 1)
         << ::testing::PrintToString(s.Errors());
@@ -334,6 +360,8 @@ TEST_F(FaultCampaignTest, EveryFaultInEveryState) {
     EXPECT_LE(handlesAtEnd, handlesAfterFirst + 8)
         << "handles after the first case " << handlesAfterFirst << ", at the end " << handlesAtEnd;
   }
+  std::printf("process handles after the first case %lu, after the last %lu\n", handlesAfterFirst,
+              handlesAtEnd);
 #endif
   std::string figures;
   for (State state : states) {
