@@ -114,6 +114,7 @@ struct Program::State {
   // Buffers handed to the library stay alive until their handle is released:
   // a streaming or triggered instance writes into them after the call.
   std::map<CameraHandle, std::vector<std::unique_ptr<uint8_t[]>>> kept;
+  std::map<CameraHandle, size_t> keptBytesOf;
   size_t keptBytes = 0;
   std::vector<std::shared_ptr<VirtualHead>> heads;
   ModelCode model = kModelHXA1;
@@ -276,6 +277,7 @@ Buffer Program::FrameBuffer(CameraHandle handle) {
   auto bytes = std::make_unique<uint8_t[]>(static_cast<size_t>(size) + (size == 0 ? 1 : 0));
   void* data = bytes.get();
   s.keptBytes += static_cast<size_t>(size);
+  s.keptBytesOf[handle] += static_cast<size_t>(size);
   s.kept[handle].push_back(std::move(bytes));
   return {data, static_cast<int>(size)};
 }
@@ -288,6 +290,8 @@ void Program::Released(CameraHandle handle) {
   s.released.push_back(handle);
   // Every thread of the instance has ended: its buffers can go.
   s.kept.erase(handle);
+  s.keptBytes -= s.keptBytesOf[handle];
+  s.keptBytesOf.erase(handle);
 }
 
 void Program::CameraAction() {
