@@ -1,13 +1,20 @@
 #!/usr/bin/env bash
 # Runs one fuzz target: run-target.sh PROGRAM WORK_CORPUS SEED_CORPUS [libFuzzer options].
-# New inputs go to WORK_CORPUS; SEED_CORPUS (the repository's) is only read.
-# Crash, leak and time-out inputs are written beside WORK_CORPUS, and the run
-# fails; its last lines give the executions and the corpus size.
+# New inputs go to WORK_CORPUS (<build>/fuzz-corpus/<target>); SEED_CORPUS
+# (the repository's) is only read. Crash, leak and time-out inputs are written
+# to <build>/artifacts/<target>/, and the run fails; its last lines give the
+# executions and the corpus size.
+#
+# The time-out only catches a program that never ends: how long a call may
+# keep the application waiting is checked by the target itself, on the clock
+# the library sleeps on. Real time per program depends on the machine's load
+# (a program that takes 3 s alone took 47 s on a machine shared by many
+# processes), so the ceiling is far above that.
 set -euo pipefail
 program="$1" work="$2" seeds="$3"
 shift 3
 mkdir -p "$work"
-artifacts="$(dirname "$work")/artifacts/$(basename "$work")/"
+artifacts="$(dirname "$(dirname "$work")")/artifacts/$(basename "$work")/"
 mkdir -p "$artifacts"
 exec "$program" "$work" "$seeds" -artifact_prefix="$artifacts" -print_final_stats=1 \
-  -timeout=60 -rss_limit_mb=4096 "$@"
+  -timeout=600 -rss_limit_mb=4096 "$@"
