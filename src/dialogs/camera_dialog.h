@@ -67,8 +67,8 @@ struct SizeListChange {
     kReplaced,  // the selected preset rewritten in place
   };
   Kind kind = kNone;
-  int item = 0;      // position of the item added or replaced
-  std::string text;  // its new text ("%d x %d")
+  int item = 0;       // position of the item added or replaced
+  std::string text;   // its new text ("%d x %d")
   int selection = 0;  // the item to select afterwards
 };
 
@@ -76,8 +76,7 @@ class CameraDialog {
  public:
   // `table` as the store gave it (LoadSizeTable); `save` writes a table back
   // and answers whether the store took it.
-  CameraDialog(ModelCode model, const SizeTable& table,
-               std::function<bool(const SizeTable&)> save);
+  CameraDialog(ModelCode model, const SizeTable& table, std::function<bool(const SizeTable&)> save);
 
   ModelCode Model() const { return model_; }
   const SizeTable& Table() const { return table_; }

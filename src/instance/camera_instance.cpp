@@ -532,12 +532,6 @@ int CameraInstance::GetFilterValue(int id, int* valid) {
   return id == kFilterGlobalGain ? Sensor().GetGlobalGain() : Sensor().GetExposureTime();
 }
 
-// ---- dialogs ----
-
-int CameraInstance::SetCameraDlg(WindowHandle /*owner*/) { return CameraOperationFailure(0); }
-int CameraInstance::SetImageDlg(WindowHandle /*owner*/) { return CameraOperationFailure(0); }
-int CameraInstance::SetAnalogDlg(WindowHandle /*owner*/) { return CameraOperationFailure(0); }
-
 int CameraInstance::Unsupported() {
   RecordError(kErrorNotSupported);
   return 0;

@@ -155,6 +155,10 @@ class CameraInstance : public FrameListener {
   int SetCameraDlg(WindowHandle owner);
   int SetImageDlg(WindowHandle owner);
   int SetAnalogDlg(WindowHandle owner);
+  // What the filter and analog dialogs change, reached through these
+  // (instance_dialogs.cpp).
+  friend class InstanceFilterBlock;
+  friend class InstanceAnalogTarget;
 
   // The shared implementation of the exports the library does not support.
   int Unsupported();
@@ -286,14 +290,16 @@ class CameraInstance : public FrameListener {
   // application's changes while frames flow, go through filtersMutex_.
   FilterSettings filters_{};
   std::mutex filtersMutex_;
-  void* filterDialog_ = nullptr;
+  // The open filter and analog dialogs' windows, published for the frame
+  // thread, which posts them a refresh request (instance_dialogs.cpp).
+  std::atomic<WindowHandle> filterDialogWindow_{nullptr};
 
   SharedSetting<int> globalGain_{0};
   SharedSetting<int> exposureTime_{0};
   SharedSetting<int> mirrorV_{0};
   SharedSetting<int> mirrorH_{0};
   SharedSetting<int> autoIris_{0};
-  void* analogDialog_ = nullptr;
+  std::atomic<WindowHandle> analogDialogWindow_{nullptr};
 
   TriggerWorker worker_;
 

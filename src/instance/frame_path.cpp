@@ -14,6 +14,7 @@
 #include "imagefile/dib_image.h"
 #include "imaging/auto_exposure.h"
 #include "imaging/frame_pipeline.h"
+#include "dialogs/dialog_runner.h"
 #include "instance/camera_instance.h"
 #include "instance/frame_intake.h"
 #include "platform/clock.h"
@@ -109,10 +110,14 @@ DibImage* CameraInstance::RunPipeline() {
   std::lock_guard<std::mutex> lock(filtersMutex_);
   int current[sizeof(FilterSettings) / sizeof(int)];
   std::memcpy(current, &filters_, sizeof current);
+  bool measured = false;
   for (size_t i = 0; i < sizeof after / sizeof after[0]; ++i) {
-    if (after[i] != old[i]) current[i] = after[i];
+    if (after[i] != old[i]) current[i] = after[i], measured = true;
   }
   std::memcpy(&filters_, current, sizeof current);
+  // An open filter dialog shows what the white balance or the gray gains
+  // measured; it reloads on its own thread.
+  if (measured) RequestDialogRefresh(filterDialogWindow_);
   return frame;
 }
 
@@ -135,8 +140,6 @@ void CameraInstance::AdjustAutoExposure(DibImage& raw) {
   state.inverseExposure = model == kModelHZG7;
   const std::optional<AutoExposureChange> change = DecideAutoExposure(*factor, state);
   if (!change) return;
-  // The analog dialog's edit fields follow the new value once the dialogs
-  // are part of the library.
   if (change->gain) {
     sensor.SetGlobalGain(change->value);
     globalGain_ = change->value;
@@ -144,6 +147,9 @@ void CameraInstance::AdjustAutoExposure(DibImage& raw) {
     sensor.SetExposureTime(change->value);
     exposureTime_ = change->value;
   }
+  // An open analog dialog shows the new value: it is asked to reload, and
+  // does so on its own thread (this thread never touches its controls).
+  RequestDialogRefresh(analogDialogWindow_);
 }
 
 void CameraInstance::FillFrameInfo(const DibImage& raw, int colorClass) {

@@ -337,9 +337,11 @@ TEST_F(DeviceApiTest, SyncSetAndGet) {
   EXPECT_TRUE(DrainErrors().empty());
 }
 
-// Fault caught: a dialog operation that is not built yet claiming success,
-// or writing into the caller's buffer.
-TEST_F(DeviceApiTest, OperationsNotYetAvailableSaySo) {
+#ifndef _WIN32
+// Fault caught: a dialog export claiming success on Linux, where there are
+// no dialogs, or writing into the caller's buffer. (The Windows dialogs are
+// driven in tests/win32.)
+TEST_F(DeviceApiTest, DialogsAreNotOfferedOnLinux) {
   AttachAndSelect(varnel::kModelHXA1, kTypeHXA1);
   int buffer[16];
   const CameraHandle h = handle_;
@@ -359,5 +361,6 @@ TEST_F(DeviceApiTest, OperationsNotYetAvailableSaySo) {
   EXPECT_EQ(Varnel_Close(h), 1);
   EXPECT_TRUE(DrainErrors().empty());
 }
+#endif
 
 }  // namespace

@@ -16,3 +16,7 @@ add_test(NAME win32_dll_exports
 # The settings tests here and in api_tests use the one settings key of the
 # prefix's registry: never at the same time.
 set_tests_properties(${name} PROPERTIES RESOURCE_LOCK varnel_settings_key)
+
+# The dialog tests open the library's own templates from the program itself:
+# the templates are compiled into it as they are into the DLL.
+target_sources(${name} PRIVATE ${VARNEL_RESOURCE_FILES})
