@@ -20,3 +20,10 @@ set_tests_properties(${name} PROPERTIES RESOURCE_LOCK varnel_settings_key)
 # The dialog tests open the library's own templates from the program itself:
 # the templates are compiled into it as they are into the DLL.
 target_sources(${name} PRIVATE ${VARNEL_RESOURCE_FILES})
+
+# The dialog tests once more on a Japanese system (default language 1041):
+# the Japanese templates, texts and sync buttons.
+add_test(NAME win32_dialogs_japanese COMMAND ${name} --gtest_color=no --gtest_filter=DialogTest.*)
+set_tests_properties(win32_dialogs_japanese PROPERTIES
+  ENVIRONMENT "LANG=ja_JP.UTF-8;LC_ALL=ja_JP.UTF-8"
+  RESOURCE_LOCK varnel_settings_key TIMEOUT 900)

@@ -81,6 +81,7 @@ INT_PTR CALLBACK PageProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
   AnalogDialog& dialog = *page->dialog;
   switch (message) {
     case WM_INITDIALOG:
+      MatchTabBody(window);
       LoadRows(window, *page, true);
       for (const ColourGainRow& row : kColourGainRows) {
         SetUpRow(window, row.trackbar, row.edit, row.upDown, 0, 0, 0, 0, false);

@@ -146,6 +146,9 @@ INT_PTR CALLBACK CameraProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_INITDIALOG:
       Initialise(window, *view);
       return TRUE;
+    case WM_CTLCOLORSTATIC:
+      // The labels stand on the tab control's body.
+      return TransparentLabel(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_COMMAND: {
       const int control = LOWORD(wParam);
       const int code = HIWORD(wParam);

@@ -52,6 +52,28 @@ void SetUpRow(HWND page, int trackbar, int edit, int upDown, int minimum, int ma
   EnableWindow(spin, enabled);
 }
 
+void MatchTabBody(HWND page) {
+  // Looked up rather than imported: the theme library is optional, and the
+  // library imports only what every Windows system has.
+  using EnableTexture = HRESULT(WINAPI*)(HWND, DWORD);
+  static const EnableTexture enable = [] {
+    HMODULE themes = LoadLibraryA("uxtheme.dll");
+    return themes == nullptr ? nullptr
+                             : reinterpret_cast<EnableTexture>(reinterpret_cast<void*>(
+                                   GetProcAddress(themes, "EnableThemeDialogTexture")));
+  }();
+  constexpr DWORD kEnableTab = 0x00000006;  // ETDT_ENABLE | ETDT_USETABTEXTURE
+  if (enable != nullptr) enable(page, kEnableTab);
+}
+
+INT_PTR TransparentLabel(HDC context, HWND control) {
+  char name[16] = {};
+  GetClassNameA(control, name, sizeof name);
+  if (lstrcmpiA(name, "Static") != 0) return 0;
+  SetBkMode(context, TRANSPARENT);
+  return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
+}
+
 void ShowRowValue(HWND page, int trackbar, int edit, int value) {
   SendMessageA(GetDlgItem(page, trackbar), TBM_SETPOS, TRUE, value);
   SetDlgItemInt(page, edit, static_cast<UINT>(value), TRUE);

@@ -34,6 +34,15 @@ inline const char* Text(const char* english, const char* japanese) {
 // or disabled together.
 void SetUpRow(HWND page, int trackbar, int edit, int upDown, int minimum, int maximum,
               int tickFrequency, int value, bool enabled);
+// A page inside a tab control takes the tab body's look where the system
+// draws tab bodies with a theme (nothing otherwise).
+void MatchTabBody(HWND page);
+// WM_CTLCOLORSTATIC of a dialog whose labels stand on a tab control: labels,
+// group boxes and buttons paint no background of their own (the tab body
+// shows through); edits and everything else get the default. Returns the
+// brush to answer with, or 0 for the default handling.
+INT_PTR TransparentLabel(HDC context, HWND control);
+
 // Moves the trackbar and writes the edit of a row without setting it up.
 void ShowRowValue(HWND page, int trackbar, int edit, int value);
 

@@ -105,6 +105,7 @@ INT_PTR CALLBACK PageProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
   FilterDialog& dialog = *page->dialog;
   switch (message) {
     case WM_INITDIALOG: {
+      MatchTabBody(window);
       LoadPage(window, *page, true);
       if (!page->gray) {
         const bool enabled = dialog.ImageButtonsEnabled();
