@@ -587,6 +587,67 @@ TEST_F(DialogTest, DialogOpenedFromAnotherOnesLoopKeepsEachToItsCamera) {
   DestroyWindow(owner);
 }
 
+// ---- what the frame thread measures while a dialog is open -------------------
+
+// Fault caught: the frame thread calling into the open dialog (or not
+// telling it at all): the edits of an open dialog must follow what the
+// automatic white balance and the automatic exposure measure, through a
+// refresh the dialog carries out on its own thread, and the dialog must
+// close cleanly while frames keep coming.
+TEST_F(DialogTest, OpenDialogsFollowWhatTheFrameThreadMeasures) {
+  CameraSession session(kModelHXA1, 1, u'Q');
+  ASSERT_TRUE(session.Ready());
+  session.StaticScene();
+  const CameraHandle h = session.Handle();
+  ASSERT_TRUE(testing::ChooseWindow(h, kModelHXA1, 320, 240));
+  ASSERT_EQ(Varnel_SetColorMode(h, 24), 1);
+  ASSERT_EQ(Varnel_SetFilterValue(h, kRedGain, 37), 1);
+  ASSERT_EQ(Varnel_StartPreview(h), 1);
+
+  Seen seen;
+  EXPECT_EQ(Drive([&] { return Varnel_SetImageDlg(h, nullptr); },
+                  [&](Dialog& dialog, Seen& s) {
+                    HWND page = PageWith(dialog.frame, IDC_R_GAIN_EDIT);
+                    s.Equal(37, EditNumber(page, IDC_R_GAIN_EDIT), "red gain at open");
+                    Click(page, IDC_ALL_FRAMES);
+                    s.Expect(testing::WaitUntil([&] { return Filter(h, kRedGain) != 37; }),
+                             "white balance measured a red gain");
+                    Click(page, IDC_ALL_FRAMES, false);
+                    s.Expect(testing::WaitUntil([&] {
+                               return EditNumber(page, IDC_R_GAIN_EDIT) == Filter(h, kRedGain);
+                             }),
+                             "red gain edit follows the measured gain");
+                    dialog.End(IDOK);
+                  },
+                  seen),
+            1);
+  EXPECT_NOTHING_UNSEEN(seen);
+  EXPECT_NE(Filter(h, kRedGain), 37);
+
+  const Ranges range = CameraRanges(h);
+  // A dark picture: the automatic mode raises the gain.
+  ASSERT_EQ(Varnel_SetFilterValue(h, kGain, range.gainMin), 1);
+  ASSERT_EQ(Varnel_SetFilterValue(h, kExposure, range.exposureMin), 1);
+  ASSERT_EQ(Varnel_SetAutoIris(h, 2), 1);
+  EXPECT_EQ(Drive([&] { return Varnel_SetAnalogDlg(h, nullptr); },
+                  [&](Dialog& dialog, Seen& s) {
+                    HWND page = PageWith(dialog.frame, IDC_GLOBAL_GAIN_EDIT);
+                    s.Expect(
+                        testing::WaitUntil([&] { return Filter(h, kGain) != range.gainMin; }),
+                        "automatic exposure raised the gain from " + std::to_string(range.gainMin));
+                    Varnel_SetAutoIris(h, 0);
+                    s.Expect(testing::WaitUntil([&] {
+                               return EditNumber(page, IDC_GLOBAL_GAIN_EDIT) == Filter(h, kGain);
+                             }),
+                             "gain edit follows the automatic exposure");
+                    dialog.End(IDCANCEL);
+                  },
+                  seen),
+            1);
+  EXPECT_NOTHING_UNSEEN(seen);
+  EXPECT_EQ(Varnel_StopPreview(h), 1);
+}
+
 // ---- camera dialog ---------------------------------------------------------------
 
 // Fault caught: controls enabled on the wrong models, the wait time left
