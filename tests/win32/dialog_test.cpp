@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <thread>
@@ -249,6 +250,26 @@ class DialogTest : public ::testing::Test {
     InitCommonControlsEx(&controls);
   }
 };
+
+// Fault caught: templates missing from the shipped library (compiled only
+// into the test program), a template of one language missing, or a Japanese
+// run that silently shows the English templates.
+TEST_F(DialogTest, LibraryCarriesEveryTemplateAndTheRunHasItsLanguage) {
+  HMODULE library = LoadLibraryA("VarnelSdk_Rade.dll");
+  ASSERT_NE(library, nullptr) << "LoadLibrary failed, error " << GetLastError();
+  const int templates[] = {IDD_CAMERA_EN,       IDD_CAMERA_JA,      IDD_FILTER_FRAME_EN,
+                           IDD_FILTER_FRAME_JA, IDD_IMAGE_PAGE_EN,  IDD_IMAGE_PAGE_JA,
+                           IDD_GRAY_PAGE_EN,    IDD_GRAY_PAGE_JA,   IDD_ANALOG_FRAME_EN,
+                           IDD_ANALOG_FRAME_JA, IDD_ANALOG_PAGE_EN, IDD_ANALOG_PAGE_JA};
+  for (int id : templates) {
+    EXPECT_NE(FindResourceA(library, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(5)), nullptr)
+        << "template " << id;
+  }
+  FreeLibrary(library);
+  const char* language = std::getenv("LANG");
+  const bool japaneseLocale = language != nullptr && std::string(language).rfind("ja_JP", 0) == 0;
+  EXPECT_EQ(JapaneseSystem(), japaneseLocale) << (language ? language : "(no LANG)");
+}
 
 // ---- analog dialog --------------------------------------------------------------
 
