@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "device/sensor_device.h"
+#include "dialogs/dialog_runner.h"
 #include "display/frame_copy_out.h"
 #include "display/frame_display.h"
 #include "driver/camera_driver.h"
@@ -14,7 +15,6 @@
 #include "imagefile/dib_image.h"
 #include "imaging/auto_exposure.h"
 #include "imaging/frame_pipeline.h"
-#include "dialogs/dialog_runner.h"
 #include "instance/camera_instance.h"
 #include "instance/frame_intake.h"
 #include "platform/clock.h"

@@ -123,24 +123,6 @@ TEST(CameraDialogLogicTest, ListsAndEditsMapToStoredValues) {
   }
 }
 
-// Fault caught: a model whose window is fixed showing (and saving) a stored
-// window instead of its whole sensor.
-TEST(CameraDialogLogicTest, FixedModelsShowTheirWholeSensor) {
-  struct Case {
-    const char* name;
-    ModelCode model;
-    SizeFields fields;
-  };
-  const Case cases[] = {{"HYD4", kModelHYD4, {1360, 1024, 1360, 1024, 0, 0}},
-                        {"HZF6", kModelHZF6, {1600, 1200, 1600, 1200, 0, 0}},
-                        {"HZG7", kModelHZG7, {2456, 2038, 2456, 2038, 0, 0}},
-                        {"HXA1", kModelHXA1, {2048, 1536, 101, 51, 0, 0}}};
-  for (const Case& c : cases) {
-    CameraDialog dialog(c.model, TableWith(2, 1), nullptr);
-    EXPECT_EQ(dialog.Fields(), c.fields) << c.name;
-  }
-}
-
 class FakeAnalog final : public AnalogTarget {
  public:
   explicit FakeAnalog(ModelCode model) : model_(model) {}
