@@ -660,7 +660,9 @@ TEST_F(DialogTest, OpenDialogsFollowWhatTheFrameThreadMeasures) {
                     s.Expect(testing::WaitUntil([&] {
                                return EditNumber(page, IDC_GLOBAL_GAIN_EDIT) == Filter(h, kGain);
                              }),
-                             "gain edit follows the automatic exposure");
+                             "gain edit follows the automatic exposure: edit " +
+                                 std::to_string(EditNumber(page, IDC_GLOBAL_GAIN_EDIT)) +
+                                 ", camera " + std::to_string(Filter(h, kGain)));
                     dialog.End(IDCANCEL);
                   },
                   seen),

@@ -148,6 +148,10 @@ INT_PTR CALLBACK FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
   if (frame == nullptr) return FALSE;
   switch (message) {
     case WM_INITDIALOG: {
+      // Published before the page reads its values: a change the frame
+      // thread makes from here on asks for a refresh, which is handled after
+      // this message; one made before is what the page reads.
+      frame->published->store(window, std::memory_order_release);
       HWND tab = GetDlgItem(window, IDC_TAB);
       std::wstring text = Wide(Text("Analog Gain", "アナログゲイン"));
       TCITEMW item{};
@@ -162,7 +166,6 @@ INT_PTR CALLBACK FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         SetWindowPos(frame->pageWindow, nullptr, 30, 25, 0, 0,
                      SWP_NOSIZE | SWP_NOZORDER | SWP_SHOWWINDOW);
       }
-      frame->published->store(window, std::memory_order_release);
       return TRUE;
     }
     case WM_NOTIFY: {

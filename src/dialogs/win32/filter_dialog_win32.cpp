@@ -197,6 +197,10 @@ INT_PTR CALLBACK FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
   if (frame == nullptr) return FALSE;
   switch (message) {
     case WM_INITDIALOG: {
+      // Published before the page reads its values: a change the frame
+      // thread makes from here on asks for a refresh, which is handled after
+      // this message; one made before is what the page reads.
+      frame->published->store(window, std::memory_order_release);
       HWND tab = GetDlgItem(window, IDC_TAB);
       const bool japanese = JapaneseSystem();
       InsertTab(tab, 0, "Image Filter", "イメージフィルタ");
@@ -207,7 +211,6 @@ INT_PTR CALLBACK FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         frame->gray = CreatePage(tab, japanese ? IDD_GRAY_PAGE_JA : IDD_GRAY_PAGE_EN,
                                  &frame->grayPage, false);
       }
-      frame->published->store(window, std::memory_order_release);
       return TRUE;
     }
     case WM_NOTIFY: {
