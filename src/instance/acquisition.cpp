@@ -260,22 +260,20 @@ bool CameraInstance::OpenPreviewWindow() {
   request.subSample = subSample_;
   request.owner = this;
   std::unique_ptr<PreviewWindow> window = CreatePreviewWindow(request);
-  if (!window) {
+  // A window without a device context could show nothing: it goes at once,
+  // and a window already showing frames stays as it was.
+  if (!window || !window->TakeDeviceContext()) {
     RecordError(kErrorPreviewWindow);
     return false;
   }
-  const bool deviceContext = window->TakeDeviceContext();
-  // Each start makes a new window; the one before goes, after no frame
-  // thread can draw into it any more.
+  // Each start makes a new window; the one before is swapped out under the
+  // frame lock, so no frame thread draws into it from then on, and is
+  // destroyed (device context, window, class) after the lock is let go.
   {
     std::lock_guard<std::mutex> lock(frameMutex_);
     previewWindow_.swap(window);
   }
   window.reset();
-  if (!deviceContext) {
-    RecordError(kErrorPreviewWindow);
-    return false;
-  }
   return true;
 }
 
@@ -285,6 +283,13 @@ void CameraInstance::DestroyPreviewWindow() {
     std::lock_guard<std::mutex> lock(frameMutex_);
     window.swap(previewWindow_);
   }
+}
+
+void CameraInstance::StopAndDestroyPreviewWindow() {
+  // Acquisition stops first, so that no frame thread is left to draw through
+  // the device context that the window's teardown releases.
+  StopAcquisition();
+  DestroyPreviewWindow();
 }
 
 // ---- exports --------------------------------------------------------------------
@@ -302,9 +307,8 @@ int CameraInstance::SetPreviewWindow(WindowHandle parent, int x, int y, int widt
 int CameraInstance::PreviewWithWindow() {
   if (!OpenPreviewWindow()) return 0;
   if (StartStreaming() == 1) return 1;
-  // Clean-up as on closing: the window goes and acquisition stops.
-  StopAcquisition();
-  DestroyPreviewWindow();
+  // Clean-up as on closing: acquisition stops and the window goes.
+  StopAndDestroyPreviewWindow();
   return 0;
 }
 
@@ -328,8 +332,7 @@ int CameraInstance::StopPreview() {
 }
 
 int CameraInstance::Close() {
-  StopAcquisition();
-  DestroyPreviewWindow();
+  StopAndDestroyPreviewWindow();
   // Nothing is left open either way; without a driver the stop had no
   // camera to stop, which is recorded.
   if (!HasDriver()) RecordError(kErrorNoDriver);
@@ -398,20 +401,19 @@ int CameraInstance::Trigger(WindowHandle frameWindow, void* buffer, int size, in
   outTarget_.Set(frameWindow, buffer, size, topRowFirst);
   if (!OpenPreviewWindow()) return 0;
   if (!PrepareAcquisition()) {
-    DestroyPreviewWindow();
+    StopAndDestroyPreviewWindow();
     return 0;
   }
   // A stream a snapshot left running reads untriggered frames: it would
   // never deliver a triggered one.
   if (DriverStreaming()) currentDriver_->Stop();
   if (!StartSingleFrame(SingleFrameKind::kTrigger)) {
-    DestroyPreviewWindow();
+    StopAndDestroyPreviewWindow();
     return 0;
   }
   previewState_ = kPreviewTriggered;
   if (!worker_.Start([this] { RunTriggeredFrame(); })) {
-    StopAcquisition();
-    DestroyPreviewWindow();
+    StopAndDestroyPreviewWindow();
     RecordError(kErrorWorker);
     return 0;
   }

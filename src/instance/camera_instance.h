@@ -240,6 +240,8 @@ class CameraInstance : public FrameListener {
   bool OpenPreviewWindow();
   // Releases the window and its device context; acquisition is not touched.
   void DestroyPreviewWindow();
+  // The teardown of every stop and failed start: acquisition, then window.
+  void StopAndDestroyPreviewWindow();
   // The start shared by Preview and CallBackPreview once the out target is set.
   int PreviewWithWindow();
 

@@ -22,6 +22,28 @@ constexpr DWORD kTopLevelStyle =
     WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
 constexpr int kChildIdentifier = 6540;
 
+// The module that holds this code: the library when it is loaded as one,
+// the program when it is linked in. Its window classes are registered with
+// it, so that they belong to the library, cannot collide with the classes of
+// the application, and go away with the library should it be unloaded while
+// a class is still registered.
+HINSTANCE OwnModule() {
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExA(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          reinterpret_cast<LPCSTR>(&OwnModule), &module)) {
+    return GetModuleHandleA(nullptr);
+  }
+  return module;
+}
+
+// Undoes a creation that went wrong at some step: the window (when there is
+// one) goes, then its class.
+void Discard(HWND window, const char* className, HINSTANCE module) {
+  if (window != nullptr) DestroyWindow(window);
+  UnregisterClassA(className, module);
+}
+
 // A BITMAPINFO with room for the 256-entry colour table of an 8-bit picture.
 struct BitmapInfo256 {
   BITMAPINFOHEADER header;
@@ -30,12 +52,16 @@ struct BitmapInfo256 {
 
 class Win32PreviewWindow final : public PreviewWindow {
  public:
-  Win32PreviewWindow(HWND window, const char* className) : window_(window), className_(className) {}
+  Win32PreviewWindow(HWND window, const char* className, HINSTANCE module)
+      : window_(window), className_(className), module_(module) {}
 
+  // The device context goes first, then the window, then its class (which
+  // cannot be unregistered while a window of it exists). The instance has
+  // stopped every frame thread that could draw before it gets here.
   ~Win32PreviewWindow() override {
     if (dc_ != nullptr) ReleaseDC(window_, dc_);
     DestroyWindow(window_);
-    UnregisterClassA(className_.c_str(), GetModuleHandleA(nullptr));
+    UnregisterClassA(className_.c_str(), module_);
   }
 
   WindowHandle Handle() const override { return window_; }
@@ -139,6 +165,7 @@ class Win32PreviewWindow final : public PreviewWindow {
  private:
   HWND window_;
   std::string className_;
+  HINSTANCE module_;
   HDC dc_ = nullptr;
   mutable std::mutex mutex_;
   int lastBitCount_ = 0;
@@ -147,21 +174,28 @@ class Win32PreviewWindow final : public PreviewWindow {
 }  // namespace
 
 std::unique_ptr<PreviewWindow> CreatePreviewWindow(const PreviewWindowRequest& request) {
-  HINSTANCE module = GetModuleHandleA(nullptr);
-  char className[256];
-  // Each window gets a class of its own, named after its owner and the time,
-  // so that two instances previewing at once never share one.
-  wsprintfA(className, "VideoRenderer_%08x_%08x",
-            static_cast<unsigned>(reinterpret_cast<uintptr_t>(request.owner)),
-            static_cast<unsigned>(std::rand() + timeGetTime()));
+  HINSTANCE module = OwnModule();
   WNDCLASSEXA windowClass{};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = DefWindowProcA;
   windowClass.hInstance = module;
   windowClass.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
   windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+  char className[256];
   windowClass.lpszClassName = className;
-  if (RegisterClassExA(&windowClass) == 0) return nullptr;
+  // Each start registers a class of its own, named after its owner and the
+  // time, so that two instances previewing at once never share one, and a
+  // second start can register its class while the first one's window still
+  // shows frames. Should the name be taken all the same, another is drawn.
+  bool registered = false;
+  for (int attempt = 0; attempt < 8 && !registered; ++attempt) {
+    wsprintfA(className, "VideoRenderer_%08x_%08x",
+              static_cast<unsigned>(reinterpret_cast<uintptr_t>(request.owner)),
+              static_cast<unsigned>(std::rand() + timeGetTime()));
+    registered = RegisterClassExA(&windowClass) != 0;
+    if (!registered && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) break;
+  }
+  if (!registered) return nullptr;
 
   HWND window = nullptr;
   if (request.parent != nullptr) {
@@ -183,17 +217,20 @@ std::unique_ptr<PreviewWindow> CreatePreviewWindow(const PreviewWindowRequest& r
     }
   }
   if (window == nullptr) {
-    UnregisterClassA(className, module);
+    Discard(nullptr, className, module);
     return nullptr;
   }
   SetFocus(window);
   ShowWindow(window, SW_SHOW);
-  UpdateWindow(window);
-  std::unique_ptr<PreviewWindow> preview(new (std::nothrow) Win32PreviewWindow(window, className));
-  if (!preview) {
-    DestroyWindow(window);
-    UnregisterClassA(className, module);
+  // A window that cannot be brought up to date is not used; like every other
+  // failure here it leaves neither a window nor its class behind.
+  if (!UpdateWindow(window)) {
+    Discard(window, className, module);
+    return nullptr;
   }
+  std::unique_ptr<PreviewWindow> preview(new (std::nothrow)
+                                             Win32PreviewWindow(window, className, module));
+  if (!preview) Discard(window, className, module);
   return preview;
 }
 
