@@ -183,6 +183,46 @@ bool NamedForInstance(const std::string& name, CameraHandle handle) {
          std::string::npos;
 }
 
+// The picture a window of `clientWidth` x `clientHeight` must show for a
+// frame copied out top row first in the colour mode: deep samples reduced to
+// their top eight significant bits, grey shown as equal B, G and R, and the
+// frame resampled by nearest neighbour when the sizes differ. The display
+// scaler fills a bottom-up image, its row i from the frame's row
+// height - 1 - trunc(f * i), so shown row y = clientHeight - 1 - i.
+struct ShownMode {
+  int mode;
+  int bytesPerPixel;
+  int significantBits;
+};
+
+std::vector<uint8_t> ExpectedScreen(const Picture& frame, const ShownMode& mode, int clientWidth,
+                                    int clientHeight) {
+  auto sample = [&](const uint8_t* p, int channel) -> uint8_t {
+    if (mode.significantBits == 8) return p[channel];
+    const unsigned value = p[channel * 2] | p[channel * 2 + 1] << 8;
+    return static_cast<uint8_t>(value >> (mode.significantBits - 8));
+  };
+  const bool grey = mode.bytesPerPixel == 1 || mode.bytesPerPixel == 2;
+  const float fx = static_cast<float>(frame.width) / static_cast<float>(clientWidth);
+  const float fy = static_cast<float>(frame.height) / static_cast<float>(clientHeight);
+  auto index = [](float f, int i, int size) {
+    const int u = static_cast<int>(static_cast<double>(f) * i);
+    return std::min(std::max(u, 0), size - 1);
+  };
+  std::vector<uint8_t> shown(static_cast<size_t>(clientWidth) * clientHeight * 3);
+  for (int y = 0; y < clientHeight; ++y) {
+    const int sourceRow = frame.height - 1 - index(fy, clientHeight - 1 - y, frame.height);
+    for (int x = 0; x < clientWidth; ++x) {
+      const uint8_t* p = frame.Pixel(index(fx, x, frame.width), sourceRow);
+      uint8_t* out = &shown[(static_cast<size_t>(y) * clientWidth + x) * 3];
+      for (int channel = 0; channel < 3; ++channel) {
+        out[channel] = sample(p, grey ? 0 : channel);
+      }
+    }
+  }
+  return shown;
+}
+
 // Fault caught: a top-level window whose client area ignores the sub-sample,
 // that is not centred, carries the wrong title or style, is registered under
 // a class not named for its instance or not with the library's module, or
@@ -321,6 +361,7 @@ TEST(PreviewWindowTest, SecondStartReplacesTheWindow) {
   const CameraHandle h = s.Handle();
   ASSERT_TRUE(ChooseWindow(h, s.Model(), 256, 64));
   ASSERT_EQ(Varnel_SetColorMode(h, 24), 1);
+  s.StaticScene();
   MessageSink sink;
   for (Second second : {kPreview, kCallBack}) {
     SCOPED_TRACE(second == kPreview ? "Preview" : "CallBackPreview");
@@ -339,17 +380,14 @@ TEST(PreviewWindowTest, SecondStartReplacesTheWindow) {
     EXPECT_NE(windows[0], old);
     EXPECT_FALSE(IsWindow(old));
     EXPECT_FALSE(ClassRegistered(oldClass)) << oldClass;
-    // The frames go on into the new window: it shows something other than
-    // its black background once a few more frames came.
+    // The frames go on into the new window: it shows the frame (every frame
+    // of the static scene is alike).
     const HWND current = windows[0];
+    Picture frame = MakePicture(256, 64, 3);
+    ASSERT_EQ(Varnel_GetImage(h, frame.bytes.data(), static_cast<int>(frame.bytes.size()), 1), 1);
+    const std::vector<uint8_t> expected = ExpectedScreen(frame, {24, 3, 8}, 256, 64);
     Screen screen;
-    EXPECT_TRUE(WaitUntil([&] {
-      if (!ReadClient(current, &screen)) return false;
-      for (uint8_t byte : screen.bgr) {
-        if (byte != 0) return true;
-      }
-      return false;
-    }));
+    EXPECT_TRUE(WaitUntil([&] { return ReadClient(current, &screen) && screen.bgr == expected; }));
     ASSERT_EQ(Varnel_Close(h), 1);
     EXPECT_TRUE(PreviewWindows().empty());
   }
@@ -436,46 +474,6 @@ TEST(PreviewWindowTest, NothingLeftAfterStopsAndFailedStarts) {
                 c.expectedError == 0 ? std::vector<int>{} : std::vector<int>{c.expectedError});
     }
   }
-}
-
-// The picture a window of `clientWidth` x `clientHeight` must show for a
-// frame copied out top row first in the colour mode: deep samples reduced to
-// their top eight significant bits, grey shown as equal B, G and R, and the
-// frame resampled by nearest neighbour when the sizes differ. The display
-// scaler fills a bottom-up image, its row i from the frame's row
-// height - 1 - trunc(f * i), so shown row y = clientHeight - 1 - i.
-struct ShownMode {
-  int mode;
-  int bytesPerPixel;
-  int significantBits;
-};
-
-std::vector<uint8_t> ExpectedScreen(const Picture& frame, const ShownMode& mode, int clientWidth,
-                                    int clientHeight) {
-  auto sample = [&](const uint8_t* p, int channel) -> uint8_t {
-    if (mode.significantBits == 8) return p[channel];
-    const unsigned value = p[channel * 2] | p[channel * 2 + 1] << 8;
-    return static_cast<uint8_t>(value >> (mode.significantBits - 8));
-  };
-  const bool grey = mode.bytesPerPixel == 1 || mode.bytesPerPixel == 2;
-  const float fx = static_cast<float>(frame.width) / static_cast<float>(clientWidth);
-  const float fy = static_cast<float>(frame.height) / static_cast<float>(clientHeight);
-  auto index = [](float f, int i, int size) {
-    const int u = static_cast<int>(static_cast<double>(f) * i);
-    return std::min(std::max(u, 0), size - 1);
-  };
-  std::vector<uint8_t> shown(static_cast<size_t>(clientWidth) * clientHeight * 3);
-  for (int y = 0; y < clientHeight; ++y) {
-    const int sourceRow = frame.height - 1 - index(fy, clientHeight - 1 - y, frame.height);
-    for (int x = 0; x < clientWidth; ++x) {
-      const uint8_t* p = frame.Pixel(index(fx, x, frame.width), sourceRow);
-      uint8_t* out = &shown[(static_cast<size_t>(y) * clientWidth + x) * 3];
-      for (int channel = 0; channel < 3; ++channel) {
-        out[channel] = sample(p, grey ? 0 : channel);
-      }
-    }
-  }
-  return shown;
 }
 
 // Fault caught: a picture drawn upside down in any path, a deep or 32-bit
