@@ -10,7 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "api/handle_registry.h"
@@ -473,6 +475,69 @@ TEST(PreviewWindowTest, NothingLeftAfterStopsAndFailedStarts) {
       EXPECT_EQ(errors,
                 c.expectedError == 0 ? std::vector<int>{} : std::vector<int>{c.expectedError});
     }
+  }
+}
+
+// Fault caught: Close from a thread other than the one that started the
+// preview leaving the window on the screen (only its own thread may destroy
+// it) and its class registered for good.
+TEST(PreviewWindowTest, CloseFromAnotherThreadLeavesNothing) {
+  enum Owner { kServesMessages, kEnded, kBusyThenServes };
+  struct Case {
+    const char* name;
+    Owner owner;
+  };
+  const Case cases[] = {{"owner thread serves messages", kServesMessages},
+                        {"owner thread has ended", kEnded},
+                        {"owner thread busy, serves later", kBusyThenServes}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CameraSession s(kModelHXA1, 1, kLetter);
+    ASSERT_TRUE(s.Ready());
+    const CameraHandle h = s.Handle();
+    ASSERT_TRUE(ChooseWindow(h, s.Model(), 256, 64));
+    std::atomic<int> started{-1};
+    std::atomic<bool> serve{c.owner != kBusyThenServes};
+    std::atomic<bool> done{false};
+    std::thread owner([&] {
+      started = Varnel_Preview(h);
+      if (c.owner == kEnded) return;
+      while (!serve) Sleep(10);
+      while (!done) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+      }
+    });
+    // The owner thread is let go and joined however the case ends.
+    struct Joiner {
+      std::thread& thread;
+      std::atomic<bool>& serve;
+      std::atomic<bool>& done;
+      ~Joiner() {
+        serve = true;
+        done = true;
+        if (thread.joinable()) thread.join();
+      }
+    } joiner{owner, serve, done};
+    ASSERT_TRUE(WaitUntil([&] { return started != -1; }));
+    ASSERT_EQ(started, 1);
+    if (c.owner == kEnded) owner.join();
+    const std::vector<HWND> windows = PreviewWindows();
+    ASSERT_EQ(windows.size(), c.owner == kEnded ? 0u : 1u);
+    ASSERT_EQ(RegisteredPreviewClasses().size(), 1u);
+
+    EXPECT_EQ(Varnel_Close(h), 1);
+    if (c.owner == kBusyThenServes) {
+      serve = true;
+      EXPECT_TRUE(WaitUntil([&] { return !IsWindow(windows[0]); }));
+      // The class goes with the next window's creation or teardown.
+      ASSERT_EQ(Varnel_Preview(h), 1);
+      EXPECT_EQ(Varnel_Close(h), 1);
+    }
+    EXPECT_TRUE(PreviewWindows().empty());
+    EXPECT_TRUE(RegisteredPreviewClasses().empty())
+        << ::testing::PrintToString(RegisteredPreviewClasses());
   }
 }
 

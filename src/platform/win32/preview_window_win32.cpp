@@ -1,6 +1,7 @@
 // The preview window on Windows: a plain window of a class registered for it,
-// with the system's default window procedure. The instance paints into it
-// through a device context taken once, from its frame thread.
+// whose procedure leaves every message to the system's default one but the
+// library's own teardown request. The instance paints into it through a
+// device context taken once, from its frame thread.
 #include <windows.h>
 #include <mmsystem.h>
 
@@ -10,6 +11,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "platform/preview_window.h"
 
@@ -37,6 +39,40 @@ HINSTANCE OwnModule() {
   return module;
 }
 
+// Sent by a thread that tears a window down which another thread made: only
+// the thread that made a window may destroy it and give back the device
+// context it took, so the window's own procedure does both on that thread.
+// The message belongs to the window's class, which no one else uses.
+constexpr UINT kTearDownMessage = WM_USER + 0x4C1;
+// How long a teardown waits for the owning thread to serve its request.
+constexpr UINT kTearDownBoundMs = 5000;
+
+LRESULT CALLBACK PreviewWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == kTearDownMessage) {
+    if (lParam != 0) ReleaseDC(window, reinterpret_cast<HDC>(lParam));
+    DestroyWindow(window);
+    return 1;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// Classes that could not be unregistered yet because their window was still
+// waiting for its thread to destroy it; each later creation and teardown
+// tries them again.
+std::mutex gLeftClassesMutex;
+std::vector<std::string> gLeftClasses;
+
+void UnregisterOrKeepForLater(const std::string& className, HINSTANCE module) {
+  std::lock_guard<std::mutex> lock(gLeftClassesMutex);
+  if (!className.empty()) gLeftClasses.push_back(className);
+  gLeftClasses.erase(std::remove_if(gLeftClasses.begin(), gLeftClasses.end(),
+                                    [module](const std::string& name) {
+                                      return UnregisterClassA(name.c_str(), module) != FALSE ||
+                                             GetLastError() == ERROR_CLASS_DOES_NOT_EXIST;
+                                    }),
+                     gLeftClasses.end());
+}
+
 // Undoes a creation that went wrong at some step: the window (when there is
 // one) goes, then its class.
 void Discard(HWND window, const char* className, HINSTANCE module) {
@@ -58,10 +94,26 @@ class Win32PreviewWindow final : public PreviewWindow {
   // The device context goes first, then the window, then its class (which
   // cannot be unregistered while a window of it exists). The instance has
   // stopped every frame thread that could draw before it gets here.
+  //
+  // A window made by another thread is destroyed by that thread: it is asked
+  // to, and the request is served while it waits for messages. When it does
+  // not serve it in time (or has ended, which destroyed the window already)
+  // the request is left in its queue, and the class is unregistered once the
+  // window is gone.
   ~Win32PreviewWindow() override {
-    if (dc_ != nullptr) ReleaseDC(window_, dc_);
-    DestroyWindow(window_);
-    UnregisterClassA(className_.c_str(), module_);
+    const DWORD owner = GetWindowThreadProcessId(window_, nullptr);
+    if (owner == 0 || owner == GetCurrentThreadId()) {
+      if (dc_ != nullptr) ReleaseDC(window_, dc_);
+      DestroyWindow(window_);
+    } else {
+      DWORD_PTR served = 0;
+      const LPARAM dc = reinterpret_cast<LPARAM>(dc_);
+      if (!SendMessageTimeoutA(window_, kTearDownMessage, 0, dc, SMTO_ABORTIFHUNG, kTearDownBoundMs,
+                               &served)) {
+        PostMessageA(window_, kTearDownMessage, 0, dc);
+      }
+    }
+    UnregisterOrKeepForLater(className_, module_);
   }
 
   WindowHandle Handle() const override { return window_; }
@@ -175,9 +227,10 @@ class Win32PreviewWindow final : public PreviewWindow {
 
 std::unique_ptr<PreviewWindow> CreatePreviewWindow(const PreviewWindowRequest& request) {
   HINSTANCE module = OwnModule();
+  UnregisterOrKeepForLater(std::string(), module);
   WNDCLASSEXA windowClass{};
   windowClass.cbSize = sizeof windowClass;
-  windowClass.lpfnWndProc = DefWindowProcA;
+  windowClass.lpfnWndProc = PreviewWindowProcedure;
   windowClass.hInstance = module;
   windowClass.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
   windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
