@@ -653,11 +653,19 @@ TEST(RegisterTest, ReadWhileCapturing) {
   ASSERT_EQ(Varnel_SetCaptureWindowEx(h, 0, 0, 256, 0, 0, 64), 1);
   ASSERT_EQ(Varnel_Capture(h), 1);
   s.Head().PokeRegister(0x2A, 0x1234);
+  // The reader answers a deferred read within the library's pause only when
+  // it gets the processor in time; on a loaded machine or under a sanitizer
+  // it may not, which the interface reports as a failed read (error 6). Ask
+  // again until one is answered: with the fault, none ever is while capturing.
+  int value = 0;
   int valid = 0;
-  EXPECT_EQ(Varnel_ReadRegister(h, 0x2A, &valid), 0x1234);
-  EXPECT_EQ(valid, 1);
+  EXPECT_TRUE(WaitUntil([&] {
+    value = Varnel_ReadRegister(h, 0x2A, &valid);
+    return valid == 1;
+  }));
+  EXPECT_EQ(value, 0x1234);
   Varnel_StopPreview(h);
-  EXPECT_TRUE(s.Errors().empty());
+  for (const int code : s.Errors()) EXPECT_EQ(code, 6);
 }
 
 // Fault caught: a camera type or device change that leaves the old driver
