@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "support/camera_session.h"
+#include "support/fault_campaign.h"
 #include "support/image_readers.h"
 #include "support/test_clock.h"
 #include "varnel.h"
@@ -31,76 +32,6 @@ namespace varnel::testing {
 namespace {
 
 constexpr char16_t kLetter = u'F';
-
-// The clock the library and the head sleep on here. Time moves only by
-// sleeping, so the protocol's pauses and a slow head cost next to no real
-// time, and what each thread slept tells how long a call would have kept it
-// on a real clock.
-class TallyClock final : public Clock {
- public:
-  uint32_t TickCount() override { return now_.load(); }
-  uint32_t TimeMs() override { return now_.load(); }
-  void Sleep(uint32_t milliseconds) override {
-    now_.fetch_add(milliseconds);
-    threadSlept_ += milliseconds;
-    std::this_thread::sleep_for(std::chrono::microseconds(100));
-  }
-  static uint64_t ThreadSlept() { return threadSlept_; }
-
- private:
-  std::atomic<uint32_t> now_{1000};
-  static thread_local uint64_t threadSlept_;
-};
-thread_local uint64_t TallyClock::threadSlept_ = 0;
-
-// The longest any call may keep the application's thread: the capture's
-// start pause (700 ms) and the single-frame wait (6000 ms), with the short
-// pauses of the protocol around them.
-constexpr uint64_t kCallBoundMs = 700 + 6000 + 1000;
-
-// Ends the process with a message when a call does not return at all (a
-// deadlock or an endless loop would otherwise hold the whole run). The bound
-// is far above anything a working call needs, on any machine.
-class Watchdog {
- public:
-  Watchdog()
-      : thread_([this] {
-          std::unique_lock lock(mutex_);
-          while (!done_) {
-            if (armed_.empty()) {
-              changed_.wait(lock);
-              continue;
-            }
-            const std::string call = armed_;
-            if (!changed_.wait_for(lock, std::chrono::minutes(2), [&] { return armed_ != call; })) {
-              std::fprintf(stderr, "fault campaign: %s did not return\n", call.c_str());
-              std::fflush(stderr);
-              std::abort();
-            }
-          }
-        }) {}
-  ~Watchdog() {
-    {
-      std::lock_guard lock(mutex_);
-      done_ = true;
-    }
-    changed_.notify_all();
-    thread_.join();
-  }
-  void Arm(const std::string& call) {
-    std::lock_guard lock(mutex_);
-    armed_ = call;
-    changed_.notify_all();
-  }
-  void Disarm() { Arm(""); }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::string armed_;
-  bool done_ = false;
-  std::thread thread_;
-};
 
 enum class State { kIdle, kPreviewing, kCapturing, kTriggered, kInSnapShot, kInSave };
 
@@ -119,67 +50,6 @@ const char* Name(State state) {
     default:
       return "during a save";
   }
-}
-
-struct Fault {
-  const char* name;
-  bool removal;
-  std::function<void(HeadFaults&)> set;
-};
-
-const Fault kFaults[] = {
-    {"removal", true, nullptr},
-    {"status stuck busy", false, [](HeadFaults& f) { f.statusStuckBusy = true; }},
-    {"status 0", false, [](HeadFaults& f) { f.statusZero = true; }},
-    {"other direction's bits only", false, [](HeadFaults& f) { f.otherDirectionOnly = true; }},
-    {"every register refused", false,
-     [](HeadFaults& f) {
-       for (uint32_t a = 0; a < 0x400; ++a) f.refusedRegisters.insert(a);
-     }},
-    {"busy for 150 polls", false, [](HeadFaults& f) { f.busyPolls = 150; }},
-    {"slow answers", false, [](HeadFaults& f) { f.answerDelayMs = 300; }},
-    {"slow transfers", false, [](HeadFaults& f) { f.transferDelayMs = 40; }},
-    {"no transfer answered", false, [](HeadFaults& f) { f.failAfterTransfers = 0; }},
-    {"stops answering mid-exchange", false, [](HeadFaults& f) { f.failAfterTransfers = 3; }},
-    {"short frame reads", false, [](HeadFaults& f) { f.shortFrameReads = 4; }},
-    {"failed frame reads", false, [](HeadFaults& f) { f.failedFrameReads = 4; }},
-};
-
-bool Documented(int code) { return (code >= 1 && code <= 9) || code == 11; }
-
-#ifdef _WIN32
-// Handles the process holds. Where the system does not keep the count (the
-// Wine here answers GetProcessHandleCount with 0), the handle values a
-// process uses are probed one by one: each value naming an open handle counts.
-unsigned long ProcessHandles() {
-  DWORD count = 0;
-  if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0) return count;
-  unsigned long open = 0;
-  for (uintptr_t value = 4; value < 0x10000; value += 4) {
-    DWORD flags = 0;
-    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++open;
-  }
-  return open;
-}
-#endif
-
-// Waits until the picture the instance hands out carries another frame
-// number than it did when called (or, with no picture yet, until there is
-// one): a frame of the 256 x 64 window in 24-bit colour went through the
-// frame path since.
-bool AwaitNewFrame(CameraHandle h) {
-  Picture picture = MakePicture(256, 64, 3);
-  const int size = static_cast<int>(picture.bytes.size());
-  std::optional<uint32_t> before;
-  if (Varnel_GetImage(h, picture.bytes.data(), size, 1) == 1) before = StampOf(picture);
-  for (int i = 0; i < kEventBoundMs; ++i) {
-    if (Varnel_GetImage(h, picture.bytes.data(), size, 1) == 1) {
-      const std::optional<uint32_t> now = StampOf(picture);
-      if (now.has_value() && now != before) return true;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return false;
 }
 
 class FaultCampaignTest : public ::testing::Test {
@@ -223,15 +93,7 @@ class FaultCampaignTest : public ::testing::Test {
     std::vector<char> fileName(picture.begin(), picture.end());
     fileName.push_back('\0');
 
-    const auto inject = [&] {
-      if (fault.removal) {
-        s.Head().Remove();
-      } else {
-        HeadFaults faults;
-        fault.set(faults);
-        s.Head().SetFaults(faults);
-      }
-    };
+    const auto inject = [&] { Inject(s, fault); };
 
     switch (state) {
       case State::kIdle:
@@ -305,11 +167,7 @@ class FaultCampaignTest : public ::testing::Test {
     sink.Drain();
 
     // The head recovers (or is plugged in again): the next start works.
-    if (fault.removal) {
-      s.ReplaceHead(options_);
-    } else {
-      s.Head().SetFaults(HeadFaults{});
-    }
+    Recover(s, fault, options_);
     s.Errors();
     ASSERT_EQ(Call("StartPreview", [&] { return Varnel_StartPreview(h); }), 1)
         << ::testing::PrintToString(s.Errors());
