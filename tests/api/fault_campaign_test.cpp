@@ -6,6 +6,8 @@
 // plugged in again) the next start delivers frames. Leaks are the sanitizer's
 // to find (the suite runs under AddressSanitizer with the leak check); under
 // Wine the process's handle count must not grow from case to case.
+// The state "during a dialog" exists only on Windows and is in
+// tests/win32/dialog_fault_test.cpp.
 #include <gtest/gtest.h>
 
 #include <atomic>
