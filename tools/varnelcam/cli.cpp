@@ -1,0 +1,379 @@
+// varnelcam: the parts the subcommands share.
+#include "cli.h"
+
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#ifndef _WIN32
+#include "varnel_posix.h"
+#endif
+
+namespace varnelcam {
+
+const char* ErrorText(int code) {
+  switch (code) {
+    case 1:
+      return "no camera driver attached to the instance";
+    case 2:
+      return "the camera drive could not be selected";
+    case 3:
+      return "a worker thread or its event could not be created";
+    case 4:
+      return "the preview window could not be created";
+    case 5:
+      return "memory or buffer problem (or no picture taken yet)";
+    case 6:
+      return "the camera refused a register or sync command";
+    case 7:
+      return "capture window not allowed or not valid";
+    case 8:
+      return "a frame could not be read from the camera";
+    case 9:
+      return "argument out of range";
+    case 11:
+      return "operation not supported";
+    default:
+      return "unknown error code";
+  }
+}
+
+int ReportFailure(CameraHandle handle, const std::string& what) {
+  bool any = false;
+  for (int code = Varnel_GetLastError(handle); code != 0; code = Varnel_GetLastError(handle)) {
+    std::fprintf(stderr, "varnelcam: %s failed: error %d (%s)\n", what.c_str(), code,
+                 ErrorText(code));
+    any = true;
+  }
+  if (!any)
+    std::fprintf(stderr, "varnelcam: %s failed (the library gave no error code)\n", what.c_str());
+  return kExitFailed;
+}
+
+int Complain(int status, const std::string& message) {
+  std::fprintf(stderr, "varnelcam: %s\n", message.c_str());
+  return status;
+}
+
+std::string FormatSeconds(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g s", seconds);
+  return text;
+}
+
+bool ParseInt(const std::string& option, const std::string& text, long minimum, long maximum,
+              long* value) {
+  char* end = nullptr;
+  errno = 0;
+  const long parsed = std::strtol(text.c_str(), &end, 0);
+  if (text.empty() || *end != '\0' || errno != 0 || parsed < minimum || parsed > maximum) {
+    std::fprintf(stderr, "varnelcam: %s wants a whole number from %ld to %ld, not '%s'\n",
+                 option.c_str(), minimum, maximum, text.c_str());
+    return false;
+  }
+  *value = parsed;
+  return true;
+}
+
+bool ParseDouble(const std::string& option, const std::string& text, double minimum, double maximum,
+                 double* value) {
+  char* end = nullptr;
+  const double parsed = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !(parsed >= minimum && parsed <= maximum)) {
+    std::fprintf(stderr, "varnelcam: %s wants a number from %g to %g, not '%s'\n", option.c_str(),
+                 minimum, maximum, text.c_str());
+    return false;
+  }
+  *value = parsed;
+  return true;
+}
+
+const CameraTypeName kCameraTypes[9] = {{0, "HWH8"}, {1, "HXA1"}, {2, "HXB2"},
+                                        {3, "HXE5"}, {4, "HXC3"}, {5, "R2T"},
+                                        {6, "HYD4"}, {7, "HZF6"}, {8, "HZG7"}};
+
+const char* ModelOfType(int type) {
+  if (type == 9 || type == 10) type = 1;
+  for (const CameraTypeName& entry : kCameraTypes) {
+    if (entry.type == type) return entry.model;
+  }
+  return "?";
+}
+
+bool ParseCameraType(const std::string& text, int* type) {
+  std::string upper = text;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (const CameraTypeName& entry : kCameraTypes) {
+    if (upper == entry.model) {
+      *type = entry.type;
+      return true;
+    }
+  }
+  char* end = nullptr;
+  const long number = std::strtol(text.c_str(), &end, 10);
+  if (!text.empty() && *end == '\0' && number >= 0 && number <= 10) {
+    *type = static_cast<int>(number);
+    return true;
+  }
+  return false;
+}
+
+const char* const kCameraOptionsHelp =
+    "camera options:\n"
+    "  --virtual MODEL[:LETTER]  start an in-process virtual camera head of MODEL on\n"
+    "                            drive LETTER (default V) and use it\n"
+    "  --head-fps N              frame rate of that virtual head (default: its pixel\n"
+    "                            clock over the frame size)\n"
+    "  --device N|X:             camera drive by index or letter (default: the first)\n"
+    "  --type T                  camera type 0..10 or model name (default: the\n"
+    "                            virtual head's model, else 1 = HXA1)\n";
+
+int CameraOptions::Take(int argc, char** argv, int* i) {
+  const std::string arg = argv[*i];
+  auto value = [&](std::string* out) {
+    if (*i + 1 >= argc) {
+      std::fprintf(stderr, "varnelcam: %s needs a value\n", arg.c_str());
+      return false;
+    }
+    *out = argv[++*i];
+    return true;
+  };
+  std::string text;
+  if (arg == "--virtual") {
+    if (!value(&text)) return -1;
+    const size_t colon = text.find(':');
+    virtualModel = text.substr(0, colon);
+    if (colon != std::string::npos) {
+      const std::string letter = text.substr(colon + 1);
+      if (letter.size() != 1 || !std::isalpha(static_cast<unsigned char>(letter[0]))) {
+        std::fprintf(stderr, "varnelcam: bad drive letter '%s'\n", letter.c_str());
+        return -1;
+      }
+      virtualLetter = static_cast<char>(std::toupper(static_cast<unsigned char>(letter[0])));
+    }
+    return 1;
+  }
+  if (arg == "--head-fps") {
+    if (!value(&text) || !ParseDouble(arg, text, 0.0, 100000.0, &virtualFps)) return -1;
+    return 1;
+  }
+  if (arg == "--device") {
+    if (!value(&device)) return -1;
+    return 1;
+  }
+  if (arg == "--type") {
+    if (!value(&text)) return -1;
+    if (!ParseCameraType(text, &type)) {
+      std::fprintf(stderr, "varnelcam: unknown camera type '%s' (0..10 or a model name)\n",
+                   text.c_str());
+      return -1;
+    }
+    return 1;
+  }
+  return 0;
+}
+
+int BitsPerPixelOfMode(int mode) {
+  switch (mode) {
+    case 8:
+      return 8;
+    case 10:
+    case 12:
+    case 14:
+    case 16:
+      return 16;
+    case 24:
+      return 24;
+    case 32:
+      return 32;
+    case 30:
+    case 36:
+    case 42:
+    case 48:
+      return 48;
+    default:
+      return 64;
+  }
+}
+
+std::optional<uint32_t> ReadFrameStamp(const uint8_t* picture, int width, int height,
+                                       int bitsPerPixel) {
+  // The head draws 32 cells of 4 x 8 pixels, bit 0 first: a cell's upper four
+  // rows show the bit at full scale, its lower four the complement. A cell is
+  // read at one pixel inside each half, so demosaicing (which blends only
+  // neighbours) cannot change what is read; a pixel counts as bright when its
+  // brightest colour sample is at least half scale.
+  if (picture == nullptr || width < 128 || height < 8) return std::nullopt;
+  const int pixelBytes = bitsPerPixel / 8;
+  const int rowBytes = RowBytes(width, bitsPerPixel);
+  // Only colour samples count (not the fourth byte of 32-bit pixels); deep
+  // samples are 16 bits each, and either byte may hold the top bits.
+  const int sampleBytes = bitsPerPixel == 32 ? 3 : bitsPerPixel == 64 ? 6 : pixelBytes;
+  auto bright = [&](int x, int y) {
+    const uint8_t* pixel = picture + static_cast<size_t>(y) * rowBytes + x * pixelBytes;
+    uint8_t top = 0;
+    for (int b = 0; b < sampleBytes; ++b) top = pixel[b] > top ? pixel[b] : top;
+    return top >= 0x80;
+  };
+  uint32_t number = 0;
+  for (int bit = 0; bit < 32; ++bit) {
+    const bool upper = bright(bit * 4 + 1, 2);
+    if (upper == bright(bit * 4 + 1, 5)) return std::nullopt;
+    if (upper) number |= 1u << bit;
+  }
+  return number;
+}
+
+// ---- Frame window -------------------------------------------------------------
+
+#ifdef _WIN32
+FrameWindow::FrameWindow() {
+  WNDCLASSEXA windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = DefWindowProcA;
+  windowClass.hInstance = GetModuleHandleA(nullptr);
+  windowClass.lpszClassName = "VarnelcamFrameWindow";
+  RegisterClassExA(&windowClass);
+  window_ = CreateWindowExA(0, "VarnelcamFrameWindow", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                            windowClass.hInstance, nullptr);
+}
+FrameWindow::~FrameWindow() { DestroyWindow(window_); }
+
+std::optional<FrameWindow::Message> FrameWindow::Next(int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    MSG msg;
+    if (PeekMessageA(&msg, window_, 0, 0, PM_REMOVE)) {
+      return Message{msg.message, static_cast<uintptr_t>(msg.wParam),
+                     static_cast<intptr_t>(msg.lParam)};
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return std::nullopt;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left.count()), QS_POSTMESSAGE);
+  }
+}
+#else
+FrameWindow::FrameWindow() { window_ = VarnelPosix_CreateMessageQueue(); }
+FrameWindow::~FrameWindow() { VarnelPosix_DestroyMessageQueue(window_); }
+
+std::optional<FrameWindow::Message> FrameWindow::Next(int timeoutMs) {
+  VarnelPosixMessage message{};
+  if (VarnelPosix_ReadMessage(window_, &message, timeoutMs) != 1) return std::nullopt;
+  return Message{message.message, message.wParam, message.lParam};
+}
+#endif
+
+// ---- Session ------------------------------------------------------------------
+
+Session::~Session() {
+  if (handle_ != 0) {
+    Varnel_Close(handle_);
+    while (Varnel_GetLastError(handle_) != 0) {
+    }
+    Varnel_Release(handle_);
+  }
+  // The head goes only after the library has let go of its drive.
+  virtual_.reset();
+}
+
+std::vector<std::string> Session::Drives() {
+  // The library fills max(10, count) slots: room for every drive letter.
+  std::vector<char> names(26 * 256, 0);
+  const int count = Varnel_EnumDevice(handle_, names.data());
+  std::vector<std::string> drives;
+  for (int i = 0; i < count && i < 26; ++i)
+    drives.emplace_back(&names[static_cast<size_t>(i) * 256]);
+  return drives;
+}
+
+int Session::Open(const CameraOptions& options, bool selectCamera) {
+  int status = kExitOk;
+  if (!options.virtualModel.empty()) {
+    virtual_ = StartVirtualCamera(options.virtualModel, options.virtualLetter, options.virtualFps,
+                                  &status);
+    if (!virtual_) return status;
+  }
+  // The error messages are read from the stack, not from the window: the
+  // window is for frames.
+  handle_ = Varnel_Initialize(nullptr);
+  if (handle_ == 0) return Complain(kExitFailed, "the library could not create a camera instance");
+  if (Varnel_GetLastError(handle_) != 0) {
+    return Complain(kExitFailed, "the library could not initialise (error 5: " +
+                                     std::string(ErrorText(5)) + ")");
+  }
+  if (!selectCamera) return kExitOk;
+  return Select(options);
+}
+
+int Session::Select(const CameraOptions& options) {
+  const std::vector<std::string> drives = Drives();
+  while (Varnel_GetLastError(handle_) != 0) {
+  }
+  if (drives.empty()) {
+    return Complain(kExitNoCamera,
+                    "no camera found: no camera drive is attached (use --virtual HXA1 for a "
+                    "virtual camera head)");
+  }
+  int index = 0;
+  if (!options.virtualModel.empty() && options.device.empty()) {
+    // The head just started is the camera the user means.
+    const std::string letter = std::string(1, options.virtualLetter) + ":";
+    for (size_t i = 0; i < drives.size(); ++i) {
+      if (drives[i] == letter) index = static_cast<int>(i);
+    }
+  } else if (!options.device.empty()) {
+    std::string wanted = options.device;
+    for (char& c : wanted) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (wanted.size() == 1 && std::isalpha(static_cast<unsigned char>(wanted[0]))) wanted += ":";
+    index = -1;
+    for (size_t i = 0; i < drives.size(); ++i) {
+      if (drives[i] == wanted) index = static_cast<int>(i);
+    }
+    if (index < 0) {
+      char* end = nullptr;
+      const long number = std::strtol(options.device.c_str(), &end, 10);
+      if (*end == '\0' && number >= 0 && number < static_cast<long>(drives.size())) {
+        index = static_cast<int>(number);
+      }
+    }
+    if (index < 0) {
+      std::string list;
+      for (const std::string& d : drives) list += " " + d;
+      return Complain(kExitNoCamera,
+                      "no camera found at '" + options.device + "' (camera drives:" + list + ")");
+    }
+  }
+  drive_ = drives[static_cast<size_t>(index)];
+  if (Varnel_SetDeviceNumber(handle_, index) != 1) {
+    return ReportFailure(handle_, "selecting camera drive " + drive_);
+  }
+
+  type_ = options.type;
+  if (type_ < 0) {
+    type_ = 1;
+    if (!options.virtualModel.empty()) ParseCameraType(options.virtualModel, &type_);
+  }
+  if (Varnel_SetCameraType(handle_, type_) != 1) {
+    // Error 7 alone means the stored window did not fit and the whole sensor
+    // is used instead: worth saying, not worth stopping for.
+    bool fatal = false;
+    std::vector<int> codes;
+    for (int code = Varnel_GetLastError(handle_); code != 0; code = Varnel_GetLastError(handle_)) {
+      codes.push_back(code);
+      if (code != 7) fatal = true;
+    }
+    for (int code : codes) {
+      std::fprintf(stderr, "varnelcam: %s camera type %d (%s) on %s: error %d (%s)\n",
+                   fatal ? "setting" : "note: setting", type_, ModelOfType(type_), drive_.c_str(),
+                   code, ErrorText(code));
+    }
+    if (fatal || codes.empty()) return kExitFailed;
+  }
+  return kExitOk;
+}
+
+}  // namespace varnelcam

@@ -1,0 +1,190 @@
+// varnelcam: what the subcommands share — exit statuses, option parsing, the
+// camera session over the public C interface, the frame window the library
+// posts to, and error reporting in words.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "varnel.h"
+
+namespace varnelcam {
+
+// Exit statuses, the same for every subcommand (the README lists them).
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;    // the library or the camera failed
+inline constexpr int kExitUsage = 2;     // bad command line; `view` without a display
+inline constexpr int kExitNoCamera = 3;  // no camera drive, or the named one is missing
+
+inline constexpr uint32_t kFrameMessage = 0x8002;
+inline constexpr uint32_t kErrorMessage = 0x8003;
+
+// Bound for one event the tool waits for (a frame, a trigger): only a camera
+// that stopped answering waits this long.
+inline constexpr int kDefaultTimeoutMs = 30000;
+
+// The library's error codes in words (the codes of varnel.h).
+const char* ErrorText(int code);
+
+// Prints "varnelcam: WHAT failed: error N (words)" for every code the handle
+// has pending (newest first), and returns kExitFailed.
+int ReportFailure(CameraHandle handle, const std::string& what);
+
+// Prints "varnelcam: MESSAGE" to the error stream and returns `status`.
+int Complain(int status, const std::string& message);
+
+// "2.5 s".
+std::string FormatSeconds(double seconds);
+
+// Parsing helpers. Each returns false (after printing why) on a bad value.
+bool ParseInt(const std::string& option, const std::string& text, long minimum, long maximum,
+              long* value);
+bool ParseDouble(const std::string& option, const std::string& text, double minimum, double maximum,
+                 double* value);
+
+// The camera types of the library and the model each selects (types 9 and
+// 10 select the same driver as 1).
+struct CameraTypeName {
+  int type;
+  const char* model;
+};
+extern const CameraTypeName kCameraTypes[9];
+// "HXA1" or "1" → type; false for anything else.
+bool ParseCameraType(const std::string& text, int* type);
+const char* ModelOfType(int type);
+
+// Options every camera subcommand takes.
+struct CameraOptions {
+  std::string virtualModel;  // --virtual MODEL[:LETTER]: empty when not given
+  char virtualLetter = 'V';
+  double virtualFps = 0.0;  // --head-fps: the virtual head's frame rate (0: its pixel clock)
+  std::string device;       // --device N or X:, empty = the first camera drive
+  int type = -1;            // --type, -1 = the virtual head's model, else type 1
+
+  // Takes the option at argv[*i] (and its value) when it is one of these.
+  // Returns 1 when taken, 0 when not one of them, -1 on a bad value.
+  int Take(int argc, char** argv, int* i);
+};
+extern const char* const kCameraOptionsHelp;
+
+// Capture format options of the acquiring subcommands.
+struct CaptureOptions {
+  int mode = -1;        // --mode: colour mode (bits per pixel), -1 = as stored
+  int subsample = -1;   // --subsample 0|1|2, -1 = as stored
+  bool window = false;  // --window WxH[+X+Y]
+  int width = 0, height = 0, x = 0, y = 0;
+
+  int Take(int argc, char** argv, int* i);  // as CameraOptions::Take
+  // Applies what was given; kExitOk or the status to exit with.
+  int Apply(CameraHandle handle) const;
+};
+extern const char* const kCaptureOptionsHelp;
+
+// Width and height of the pictures acquisition delivers with the handle's
+// current window and sub-sampling (the three models with a fixed window
+// always deliver their whole sensor).
+void PictureSize(CameraHandle handle, int type, int* width, int* height);
+
+// Where the library posts frame and error messages: a message queue on
+// Linux, a message-only window on Windows.
+class FrameWindow {
+ public:
+  FrameWindow();
+  ~FrameWindow();
+  FrameWindow(const FrameWindow&) = delete;
+  FrameWindow& operator=(const FrameWindow&) = delete;
+
+  HWND handle() const { return window_; }
+
+  struct Message {
+    uint32_t message = 0;
+    uintptr_t wParam = 0;
+    intptr_t lParam = 0;
+  };
+  // The next message, waiting up to `timeoutMs`; empty when none came.
+  std::optional<Message> Next(int timeoutMs);
+
+ private:
+  HWND window_ = nullptr;
+};
+
+// An in-process virtual camera head on a drive letter (virtual_head.cpp):
+// the one place the tool reaches past the C interface, since the head is not
+// part of the library.
+class VirtualCamera {
+ public:
+  virtual ~VirtualCamera() = default;
+  // Fires the head's trigger input; false when the head is not waiting for
+  // triggers.
+  virtual bool FireTrigger() = 0;
+};
+// Empty (after printing why) when the model is unknown or the letter taken.
+std::unique_ptr<VirtualCamera> StartVirtualCamera(const std::string& model, char letter, double fps,
+                                                  int* status);
+extern const char* const kVirtualModels;
+
+// One camera handle on a chosen drive and camera type, with the virtual head
+// started first when asked for; released on destruction.
+class Session {
+ public:
+  Session() = default;
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Initialises the library and, when `selectCamera`, selects the drive and
+  // the camera type. Returns kExitOk or the status to exit with (the reason
+  // has been printed).
+  int Open(const CameraOptions& options, bool selectCamera = true);
+  // Selects the drive and the camera type on a session opened without them.
+  int Select(const CameraOptions& options);
+
+  CameraHandle handle() const { return handle_; }
+  FrameWindow& window() { return window_; }
+  VirtualCamera* virtualCamera() { return virtual_.get(); }
+  const std::string& driveName() const { return drive_; }
+  int type() const { return type_; }
+
+  // The drives the library lists ("X:" each).
+  std::vector<std::string> Drives();
+
+ private:
+  FrameWindow window_;
+  std::unique_ptr<VirtualCamera> virtual_;
+  CameraHandle handle_ = 0;
+  std::string drive_;
+  int type_ = -1;
+};
+
+// Bytes one row of the copies takes for `bitsPerPixel` (rows padded to four
+// bytes, as the library copies them).
+inline int RowBytes(int width, int bitsPerPixel) { return ((width * (bitsPerPixel / 8)) + 3) & ~3; }
+// Bits per pixel of the pictures a colour mode gives (8, 16, 24, 32, 48, 64).
+int BitsPerPixelOfMode(int mode);
+
+// The frame number a virtual camera head stamps into each picture's top-left
+// corner, read from an upright copy (top row first); empty when the picture
+// carries none (a real camera, a sub-sampled picture, a mirrored one).
+std::optional<uint32_t> ReadFrameStamp(const uint8_t* picture, int width, int height,
+                                       int bitsPerPixel);
+
+// Subcommands.
+int CommandList(int argc, char** argv);
+int CommandInfo(int argc, char** argv);
+int CommandSnap(int argc, char** argv);
+int CommandStream(int argc, char** argv);
+int CommandTrigger(int argc, char** argv);
+int CommandReg(int argc, char** argv);
+int CommandSettings(int argc, char** argv);
+int CommandView(int argc, char** argv);
+
+// Writes the 8- or 16-bit mosaic `samples` (rows top first, `rowBytes`
+// apart) as a DNG whose colour filter pattern starts with `phase` (the
+// library's Bayer mode 0..3). False after printing why.
+bool WriteDng(const std::string& path, const uint8_t* samples, int width, int height, int rowBytes,
+              int bitsPerSample, int significantBits, int phase, const std::string& model);
+
+}  // namespace varnelcam
