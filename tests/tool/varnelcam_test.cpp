@@ -1,0 +1,452 @@
+// varnelcam end to end: the tool runs as a user runs it (a separate process,
+// a virtual camera head started with --virtual), and what it writes is read
+// back with the image libraries' own decoders.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <tiffio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/virtual_head.h"
+#include "support/image_readers.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using varnel::testing::DecodedPicture;
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Each test gets an empty drives directory (no camera but the virtual head
+// the tool starts), a settings store of its own with the vertical mirror
+// off (the virtual head has no lens to turn its picture over), and a scratch
+// directory for the files the tool writes.
+class VarnelcamTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/varnelcam-test.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    fs::create_directories(dir_ / "drives");
+    setenv("VARNEL_DRIVES", (dir_ / "drives").c_str(), 1);
+    setenv("VARNEL_REGISTRY", (dir_ / "settings.reg").c_str(), 1);
+    FreshStore("HXA1");
+  }
+
+  // One settings store serves every model and keeps the colour filter phase
+  // of the model that created it: a test of another model starts a store of
+  // its own, with that model's defaults.
+  void FreshStore(const std::string& model) {
+    fs::remove(dir_ / "settings.reg");
+    ASSERT_EQ(Run({"settings", "set", "mirror-v=0", "--virtual", model}).status, 0);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  Result Run(const std::vector<std::string>& args, const std::string& env = "") {
+    std::string command = env + " '" VARNELCAM_PATH "'";
+    for (const std::string& arg : args) command += " '" + arg + "'";
+    const fs::path errPath = dir_ / "stderr.txt";
+    command += " 2>'" + errPath.string() + "'";
+    Result result;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return result;
+    char chunk[4096];
+    size_t n = 0;
+    while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0) result.out.append(chunk, n);
+    const int wait = pclose(pipe);
+    result.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
+    std::ifstream err(errPath);
+    std::stringstream text;
+    text << err.rdbuf();
+    result.err = text.str();
+    return result;
+  }
+
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+  fs::path dir_;
+};
+
+// Colour of pixel (x, y) of a decoded picture as red, green, blue, 8 bits.
+struct Rgb {
+  int r, g, b;
+};
+
+// The colour bars of the virtual head (white, yellow, cyan, green, magenta,
+// red, blue, black) fill the sensor's top half; `bar` 0..7, sampled in the
+// middle of the bar at a quarter of the height.
+Rgb ExpectedBar(int bar) {
+  static const Rgb kBars[8] = {{1, 1, 1}, {1, 1, 0}, {0, 1, 1}, {0, 1, 0},
+                               {1, 0, 1}, {1, 0, 0}, {0, 0, 1}, {0, 0, 0}};
+  return kBars[bar];
+}
+
+// True when `colour` is bar `bar`'s colour: primaries on are bright, off dark.
+::testing::AssertionResult IsBarColour(Rgb colour, int bar) {
+  const Rgb want = ExpectedBar(bar);
+  const int got[3] = {colour.r, colour.g, colour.b};
+  const int on[3] = {want.r, want.g, want.b};
+  for (int c = 0; c < 3; ++c) {
+    if ((on[c] && got[c] < 120) || (!on[c] && got[c] > 60)) {
+      return ::testing::AssertionFailure() << "bar " << bar << " reads (" << colour.r << ", "
+                                           << colour.g << ", " << colour.b << ")";
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// Fault caught: a format saved under another's name, channels swapped (BGR
+// written as RGB), a picture upside down or of the wrong size after
+// sub-sampling, a file any other program cannot decode.
+TEST_F(VarnelcamTest, SnapWritesEveryFormatThatDecodesToTheScene) {
+  struct Case {
+    const char* format;
+    const char* file;
+  };
+  const Case cases[] = {
+      {"bmp", "s.bmp"}, {"raw", "s.raw"}, {"jpg", "s.jpg"}, {"png", "s.png"}, {"tif", "s.tif"}};
+  // A quarter of HXA1's 2048 x 1536: the whole scene at 512 x 384.
+  constexpr int kWidth = 512, kHeight = 384;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.format);
+    const Result run = Run({"snap", "--virtual", "HXA1", "--mode", "24", "--subsample", "2",
+                            "--format", c.format, "-o", Path(c.file)});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("wrote " + Path(c.file) + " (512 x 384, 24-bit"), std::string::npos)
+        << run.out;
+    std::function<Rgb(int, int)> at;
+    DecodedPicture picture;
+    std::vector<uint8_t> raw;
+    const std::string format = c.format;
+    if (format == "bmp") {
+      varnel::testing::BmpFile bmp;
+      ASSERT_TRUE(varnel::testing::ReadBmpFile(Path(c.file), bmp));
+      ASSERT_EQ(bmp.width, kWidth);
+      ASSERT_EQ(std::abs(bmp.height), kHeight);
+      ASSERT_EQ(bmp.bitCount, 24);
+      raw = bmp.pixels;
+      const bool bottomUp = bmp.height > 0;
+      at = [raw, bottomUp](int x, int y) {
+        const size_t row = bottomUp ? kHeight - 1 - y : y;
+        const uint8_t* p = raw.data() + row * (kWidth * 3) + x * 3;
+        return Rgb{p[2], p[1], p[0]};
+      };
+    } else if (format == "raw") {
+      raw = varnel::testing::ReadWholeFile(Path(c.file));
+      ASSERT_EQ(raw.size(), static_cast<size_t>(kWidth) * 3 * kHeight);
+      at = [raw](int x, int y) {  // top row first, blue green red
+        const uint8_t* p = raw.data() + static_cast<size_t>(y) * kWidth * 3 + x * 3;
+        return Rgb{p[2], p[1], p[0]};
+      };
+    } else {
+      if (format == "png") {
+        varnel::testing::PngFile file;
+        ASSERT_TRUE(varnel::testing::ReadPngFile(Path(c.file), file));
+        picture = file.picture;
+      } else if (format == "jpg") {
+        varnel::testing::JpegFile file;
+        ASSERT_TRUE(varnel::testing::ReadJpegFile(Path(c.file), file));
+        picture = file.picture;
+      } else {
+        varnel::testing::TiffFile file;
+        ASSERT_TRUE(varnel::testing::ReadTiffFile(Path(c.file), file));
+        picture = file.picture;
+      }
+      ASSERT_EQ(picture.width, kWidth);
+      ASSERT_EQ(picture.height, kHeight);
+      ASSERT_EQ(picture.channels, 3);
+      at = [picture](int x, int y) {
+        return Rgb{picture.At(x, y, 0), picture.At(x, y, 1), picture.At(x, y, 2)};
+      };
+    }
+    for (int bar = 0; bar < 8; ++bar) {
+      EXPECT_TRUE(IsBarColour(at(bar * kWidth / 8 + kWidth / 16, kHeight / 4), bar));
+    }
+    // The lower half is a gray ramp, dark at the left.
+    const Rgb left = at(8, kHeight * 3 / 4), right = at(kWidth - 8, kHeight * 3 / 4);
+    EXPECT_LT(left.g + 100, right.g);
+  }
+}
+
+struct DngImage {
+  int width = 0, height = 0, bits = 0;
+  uint16_t photometric = 0;
+  std::vector<uint8_t> pattern;
+  uint32_t whiteLevel = 0;
+  std::vector<uint16_t> samples;
+  uint16_t At(int x, int y) const { return samples[static_cast<size_t>(y) * width + x]; }
+};
+
+bool ReadDng(const std::string& path, DngImage* out) {
+  TIFF* tif = TIFFOpen(path.c_str(), "r");
+  if (tif == nullptr) return false;
+  uint32_t width = 0, height = 0;
+  uint16_t bits = 0, count = 0;
+  uint8_t* pattern = nullptr;
+  uint32_t* white = nullptr;
+  bool ok = TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) &&
+            TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height) &&
+            TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bits) &&
+            TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &out->photometric) &&
+            TIFFGetField(tif, TIFFTAG_CFAPATTERN, &count, &pattern) &&
+            TIFFGetField(tif, TIFFTAG_WHITELEVEL, &count, &white);
+  if (ok) {
+    out->width = static_cast<int>(width), out->height = static_cast<int>(height);
+    out->bits = bits;
+    out->pattern.assign(pattern, pattern + 4);
+    out->whiteLevel = white[0];
+    out->samples.resize(static_cast<size_t>(width) * height);
+    std::vector<uint8_t> line(TIFFScanlineSize(tif));
+    for (uint32_t y = 0; ok && y < height; ++y) {
+      ok = TIFFReadScanline(tif, line.data(), y, 0) == 1;
+      for (uint32_t x = 0; ok && x < width; ++x) {
+        out->samples[static_cast<size_t>(y) * width + x] =
+            bits == 8 ? line[x] : static_cast<uint16_t>(line[2 * x] | line[2 * x + 1] << 8);
+      }
+    }
+  }
+  TIFFClose(tif);
+  return ok;
+}
+
+// Fault caught: a DNG whose colour filter pattern is not the mosaic's (a raw
+// developer then swaps red and blue or mixes green in), a pattern that does
+// not follow a mirror, deep samples scaled or given the wrong white level.
+TEST_F(VarnelcamTest, DngCarriesTheMosaicWithItsOwnColourFilterPattern) {
+  struct Case {
+    const char* model;
+    std::vector<std::string> extra;  // options before the snap
+    const char* mode;
+    int bits;
+    uint32_t white;
+    std::vector<uint8_t> pattern;  // 0 red, 1 green, 2 blue
+    bool mirrored = false;         // the bars come in the other order
+  };
+  const Case cases[] = {
+      {"HXA1", {}, "24", 8, 255, {1, 0, 2, 1}},                    // G R / B G
+      {"HXE5", {}, "24", 8, 255, {0, 1, 1, 2}},                    // R G / G B
+      {"HXE5", {}, "10", 16, 1023, {0, 1, 1, 2}},                  // deep samples
+      {"HXA1", {"mirror-h=1"}, "24", 8, 255, {0, 1, 1, 2}, true},  // mirrored: R G / G B
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.model) + " mode " + c.mode +
+                 (c.extra.empty() ? "" : " " + c.extra[0]));
+    FreshStore(c.model);
+    if (!c.extra.empty()) {
+      ASSERT_EQ(Run({"settings", "set", c.extra[0], "--virtual", c.model}).status, 0);
+    }
+    const std::string path = Path("m.dng");
+    const Result run = Run({"snap", "--virtual", c.model, "--mode", c.mode, "--dng", path});
+    ASSERT_EQ(run.status, 0) << run.err;
+    DngImage dng;
+    ASSERT_TRUE(ReadDng(path, &dng));
+    EXPECT_EQ(dng.photometric, PHOTOMETRIC_CFA);
+    EXPECT_EQ(dng.bits, c.bits);
+    EXPECT_EQ(dng.whiteLevel, c.white);
+    EXPECT_EQ(dng.pattern, c.pattern);
+    // Develop each 2 x 2 cell with the file's own pattern: the bars must come
+    // out in their colours, scaled to the white level.
+    for (int bar = 0; bar < 8; ++bar) {
+      const int x = (bar * dng.width / 8 + dng.width / 16) & ~1;
+      const int y = (dng.height / 4) & ~1;
+      int sum[3] = {0, 0, 0}, count[3] = {0, 0, 0};
+      for (int i = 0; i < 4; ++i) {
+        const int colour = dng.pattern[i];
+        sum[colour] += dng.At(x + (i & 1), y + (i >> 1));
+        ++count[colour];
+      }
+      const double scale = 255.0 / dng.whiteLevel;
+      const Rgb rgb{static_cast<int>(sum[0] / count[0] * scale),
+                    static_cast<int>(sum[1] / count[1] * scale),
+                    static_cast<int>(sum[2] / count[2] * scale)};
+      EXPECT_TRUE(IsBarColour(rgb, c.mirrored ? 7 - bar : bar));
+    }
+    fs::remove(path);
+  }
+}
+
+struct StreamLine {
+  double fps = 0;
+  long read = -1, delivered = -1, dropped = -1;
+};
+
+StreamLine ParseCounters(const std::string& line) {
+  static const std::regex kLine(
+      R"(([0-9.]+) fps\s+link\s+[0-9.]+ MB/s\s+read (\d+)\s+delivered (\d+)\s+dropped (\d+))");
+  std::smatch m;
+  StreamLine parsed;
+  if (std::regex_search(line, m, kLine)) {
+    parsed.fps = std::stod(m[1]);
+    parsed.read = std::stol(m[2]);
+    parsed.delivered = std::stol(m[3]);
+    parsed.dropped = std::stol(m[4]);
+  }
+  return parsed;
+}
+
+// Fault caught: counters that do not add up (read != delivered + dropped),
+// more or fewer frames than asked for, frames saved out of order or more
+// than once, terminal control characters in output that is not a terminal.
+TEST_F(VarnelcamTest, StreamCountsAndSavesEveryNthFrame) {
+  struct Case {
+    const char* model;
+    const char* frames;
+    const char* every;
+    int saved;
+  };
+  const Case cases[] = {{"HXA1", "12", "4", 3}, {"HXE5", "9", "3", 3}, {"R2T", "30", "10", 3}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.model);
+    FreshStore(c.model);
+    const fs::path saveDir = dir_ / (std::string("frames-") + c.model);
+    fs::create_directories(saveDir);
+    const Result run = Run({"stream", "--virtual", c.model, "--mode", "8", "--frames", c.frames,
+                            "--save-every", c.every, "--save-dir", saveDir.string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.find('\r'), std::string::npos) << "not a terminal: plain lines";
+    // The summary line is the last counters line.
+    const size_t last = run.out.rfind(" fps  link");
+    ASSERT_NE(last, std::string::npos) << run.out;
+    const StreamLine counters = ParseCounters(run.out.substr(run.out.rfind('\n', last) + 1));
+    EXPECT_EQ(counters.delivered, std::stol(c.frames)) << run.out;
+    EXPECT_GE(counters.read, counters.delivered);
+    EXPECT_EQ(counters.read, counters.delivered + counters.dropped);
+    EXPECT_GT(counters.fps, 0.0);
+
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(saveDir)) files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    ASSERT_EQ(static_cast<int>(files.size()), c.saved);
+    uint32_t previous = 0;
+    for (const fs::path& file : files) {
+      varnel::testing::PngFile png;
+      ASSERT_TRUE(varnel::testing::ReadPngFile(file.string(), png)) << file;
+      std::vector<uint8_t> bytes(png.picture.samples.begin(), png.picture.samples.end());
+      const std::optional<uint32_t> stamp = varnel::VirtualHead::ReadStamp(
+          bytes.data(), png.picture.width, png.picture.height, png.picture.width, 1);
+      ASSERT_TRUE(stamp.has_value()) << file;
+      EXPECT_GT(*stamp, previous) << file;
+      previous = *stamp;
+    }
+  }
+}
+
+// Fault caught: triggered frames not counted, a frame delivered twice (the
+// same camera frame number again), the trigger of a model without one
+// reported as success.
+TEST_F(VarnelcamTest, TriggerCountsEachFiredFrameOnce) {
+  const Result run = Run({"trigger", "--virtual", "HXA1", "--mode", "8", "--frames", "3"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("trigger: 3 of 3 frames received"), std::string::npos) << run.out;
+  std::regex number(R"(camera frame number (\d+))");
+  std::vector<long> numbers;
+  for (auto it = std::sregex_iterator(run.out.begin(), run.out.end(), number);
+       it != std::sregex_iterator(); ++it) {
+    numbers.push_back(std::stol((*it)[1]));
+  }
+  ASSERT_EQ(numbers.size(), 3u) << run.out;
+  EXPECT_LT(numbers[0], numbers[1]);
+  EXPECT_LT(numbers[1], numbers[2]);
+}
+
+// Fault caught: a setting that is shown but not stored, or stored but never
+// sent to the sensor (the next picture's brightness does not follow it); a
+// register read that does not reach the sensor.
+TEST_F(VarnelcamTest, SettingsAreStoredAndReachTheSensor) {
+  auto rampRight = [&](const char* file) {
+    const Result snap =
+        Run({"snap", "--virtual", "HXA1", "--mode", "24", "--subsample", "2", "-o", Path(file)});
+    EXPECT_EQ(snap.status, 0) << snap.err;
+    varnel::testing::PngFile png;
+    if (!varnel::testing::ReadPngFile(Path(file), png)) return -1;
+    return static_cast<int>(png.picture.At(png.picture.width - 40, png.picture.height * 3 / 4, 1));
+  };
+  const int reference = rampRight("reference.png");
+  // Half the stored reference exposure (1095): half the light.
+  ASSERT_EQ(
+      Run({"settings", "set", "sharpness=3", "exposure-time=548", "--virtual", "HXA1"}).status, 0);
+  const Result show = Run({"settings", "show", "--virtual", "HXA1"});
+  ASSERT_EQ(show.status, 0) << show.err;
+  EXPECT_TRUE(std::regex_search(show.out, std::regex(R"(\nsharpness\s+3\s)"))) << show.out;
+  EXPECT_TRUE(std::regex_search(show.out, std::regex(R"(\nexposure-time\s+548\s)"))) << show.out;
+  ASSERT_EQ(Run({"settings", "set", "sharpness=0", "--virtual", "HXA1"}).status, 0);
+  const int halved = rampRight("halved.png");
+  ASSERT_GT(reference, 100);
+  EXPECT_NEAR(halved, reference / 2, reference / 10) << "reference " << reference;
+
+  // The head starts with its reference exposure in register 9 and keeps it
+  // until a picture is taken with another.
+  const Result reg = Run({"reg", "read", "9", "--virtual", "HXA1"});
+  ASSERT_EQ(reg.status, 0) << reg.err;
+  EXPECT_NE(reg.out.find("register 0x09 = 0x0447 (1095)"), std::string::npos) << reg.out;
+}
+
+// Fault caught: a failure that exits 0, a crash instead of a message, a
+// message without the library's code in words, a missing camera treated as
+// a library failure.
+TEST_F(VarnelcamTest, FailuresExitWithTheirStatusAndSayWhy) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string env;
+    int status;
+    const char* message;
+  };
+  const Case cases[] = {
+      {{"snap"}, "", 3, "no camera found"},
+      {{"stream", "--device", "Q:", "--virtual", "HXA1"}, "", 3, "no camera found at 'Q:'"},
+      {{"snap", "--virtual", "HXA1", "--window", "5000x10"},
+       "",
+       1,
+       "error 7 (capture window not allowed or not valid)"},
+      {{"settings", "set", "gamma=999", "--virtual", "HXA1"},
+       "",
+       1,
+       "error 9 (argument out of range)"},
+      {{"trigger", "--virtual", "HXB2"}, "", 1, "error 11 (operation not supported)"},
+      {{"snap", "--virtual", "HXA1", "-o", "/nonexistent-dir/x.png"}, "", 1, "saving"},
+      {{"snap", "--virtual", "NOPE"}, "", 2, "unknown camera model 'NOPE'"},
+      {{"snap", "--virtual", "HXA1", "--format", "gif"}, "", 2, "unknown format 'gif'"},
+      {{"reg", "read", "300", "--virtual", "HXA1"}, "", 2, "ADDRESS wants a whole number"},
+      {{"stream", "--frames", "0"}, "", 2, "--frames wants a whole number"},
+      {{"settings", "set", "colour=3", "--virtual", "HXA1"}, "", 2, "unknown setting 'colour'"},
+      {{"frobnicate"}, "", 2, "unknown command 'frobnicate'"},
+      {{"view", "--virtual", "HXA1"}, "env -u DISPLAY -u WAYLAND_DISPLAY", 2, "no display"},
+  };
+  for (const Case& c : cases) {
+    std::string name;
+    for (const std::string& a : c.args) name += a + " ";
+    SCOPED_TRACE(name);
+    const Result run = Run(c.args, c.env);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+  }
+}
+
+// Fault caught: a subcommand whose help is missing or that treats --help as
+// a command (starting a camera, exiting non-zero).
+TEST_F(VarnelcamTest, EverySubcommandHasHelp) {
+  for (const char* command :
+       {"list", "info", "snap", "stream", "trigger", "view", "reg", "settings"}) {
+    SCOPED_TRACE(command);
+    const Result run = Run({command, "--help"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.rfind(std::string("usage: varnelcam ") + command, 0), 0u) << run.out;
+  }
+}
+
+}  // namespace
