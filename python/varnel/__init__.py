@@ -1,0 +1,34 @@
+"""Python access to the VarnelSdk_Rade camera library.
+
+    import varnel
+
+    with varnel.Camera(camera_type="HXA1") as camera:
+        camera.color_mode = 24
+        picture = camera.snap()          # (height, width, 3) uint8, RGB
+        for frame in camera.stream(frames=10):
+            print(frame.mean())
+
+The library (libVarnelSdk_Rade.so) is found through VARNEL_LIBRARY, the
+system's library path, or a source checkout's build/native/bin.
+"""
+
+from .camera import ERROR_TEXT, FILE_FORMATS, MODELS, Camera, VarnelError, version
+
+
+def devices():
+    """The camera drives attached now ("V:" each)."""
+    from . import _lib
+
+    lib = _lib.library()
+    handle = lib.Varnel_Initialize(None)
+    try:
+        import ctypes
+
+        names = ctypes.create_string_buffer(26 * 256)
+        count = lib.Varnel_EnumDevice(handle, names)
+        return [names.raw[i * 256:(i + 1) * 256].split(b"\0", 1)[0].decode() for i in range(count)]
+    finally:
+        lib.Varnel_Release(handle)
+
+
+__all__ = ["Camera", "VarnelError", "ERROR_TEXT", "FILE_FORMATS", "MODELS", "devices", "version"]

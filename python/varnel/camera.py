@@ -1,0 +1,408 @@
+"""The Camera class: one camera handle of the library, frames as NumPy arrays."""
+
+import ctypes
+import time
+
+import numpy as np
+
+from . import _lib
+
+ERROR_TEXT = {
+    1: "no camera driver attached to the instance",
+    2: "the camera drive could not be selected",
+    3: "a worker thread or its event could not be created",
+    4: "the preview window could not be created",
+    5: "memory or buffer problem (or no picture taken yet)",
+    6: "the camera refused a register or sync command",
+    7: "capture window not allowed or not valid",
+    8: "a frame could not be read from the camera",
+    9: "argument out of range",
+    11: "operation not supported",
+}
+
+MODELS = ("HWH8", "HXA1", "HXB2", "HXE5", "HXC3", "R2T", "HYD4", "HZF6", "HZG7")
+
+FILE_FORMATS = {"bmp": 0, "raw": 1, "jpg": 2, "jpeg": 2, "png": 5, "tif": 6, "tiff": 6}
+
+_FRAME_MESSAGE = 0x8002
+
+# Colour mode -> (channels, dtype) of the arrays handed out. Colour pictures
+# come in red, green, blue order (the library's own order is blue first).
+_MONO_MODES = {8: np.uint8, 10: np.uint16, 12: np.uint16, 14: np.uint16, 16: np.uint16}
+_COLOUR_MODES = {24: (3, np.uint8), 32: (4, np.uint8), 30: (3, np.uint16), 36: (3, np.uint16),
+                 42: (3, np.uint16), 48: (3, np.uint16), 64: (4, np.uint16),
+                 640: (4, np.uint16), 768: (4, np.uint16), 896: (4, np.uint16)}
+
+
+class VarnelError(Exception):
+    """A failure the library reported; `code` is its error code (0 when it gave none)."""
+
+    def __init__(self, code, operation, codes=()):
+        self.code = code
+        self.codes = tuple(codes) or ((code,) if code else ())
+        self.operation = operation
+        text = ERROR_TEXT.get(code, "the library gave no error code" if code == 0 else "unknown error")
+        super().__init__(f"{operation} failed: error {code} ({text})")
+
+
+def version():
+    """The library's version number (0x00C90502 for 201.5.2)."""
+    return _lib.library().Varnel_GetDllVersion()
+
+
+def _layout(mode):
+    """(channels, dtype) of mode's pictures; channels 1 for monochrome."""
+    if mode in _MONO_MODES:
+        return 1, np.dtype(_MONO_MODES[mode])
+    channels, dtype = _COLOUR_MODES[mode]
+    return channels, np.dtype(dtype)
+
+
+class Camera:
+    """One camera: a drive and a camera type.
+
+    ``device`` is an index into :meth:`devices` or a drive name such as
+    ``"V:"`` (default: the first camera drive). ``camera_type`` is 0..10 or
+    a model name (``"HXA1"``). Use it as a context manager, or call
+    :meth:`close`.
+    """
+
+    def __init__(self, device=0, camera_type=1):
+        self._lib = _lib.library()
+        self._handle = self._lib.Varnel_Initialize(None)
+        if not self._handle:
+            raise VarnelError(5, "creating a camera instance")
+        self._queue = None
+        self._streaming = False
+        try:
+            self._drain("initialising the library", strict=True)
+            drives = self.devices()
+            if not drives:
+                raise VarnelError(2, "finding a camera (no camera drive is attached)")
+            if isinstance(device, str):
+                wanted = device.upper() if device.endswith(":") else device.upper() + ":"
+                if wanted not in drives:
+                    raise VarnelError(2, f"finding camera drive {device} (drives: {', '.join(drives)})")
+                index = drives.index(wanted)
+            else:
+                index = int(device)
+                if not 0 <= index < len(drives):
+                    raise VarnelError(2, f"finding camera drive {device} ({len(drives)} attached)")
+            self.drive = drives[index]
+            self._check(self._lib.Varnel_SetDeviceNumber(self._handle, index), f"selecting drive {self.drive}")
+            if isinstance(camera_type, str):
+                if camera_type.upper() not in MODELS:
+                    raise ValueError(f"unknown camera model {camera_type!r} (one of {', '.join(MODELS)})")
+                camera_type = MODELS.index(camera_type.upper())
+            self.camera_type = int(camera_type)
+            if self._lib.Varnel_SetCameraType(self._handle, self.camera_type) != 1:
+                codes = self._pop()
+                # Error 7 alone: the stored window did not fit and the whole
+                # sensor is used instead; the camera is usable.
+                if any(code != 7 for code in codes) or not codes:
+                    raise VarnelError(codes[0] if codes else 0, f"setting camera type {self.camera_type}", codes)
+        except BaseException:
+            self.close()
+            raise
+
+    # ---- life cycle -------------------------------------------------------
+
+    def close(self):
+        """Stops acquisition and releases the camera (stored settings are saved)."""
+        if self._handle:
+            self._lib.Varnel_Close(self._handle)
+            self._pop()
+            self._lib.Varnel_Release(self._handle)
+            self._handle = 0
+        if self._queue:
+            self._lib.VarnelPosix_DestroyMessageQueue(self._queue)
+            self._queue = None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
+    def __del__(self):
+        try:
+            self.close()
+        except Exception:
+            pass
+
+    # ---- errors -------------------------------------------------------------
+
+    def _pop(self):
+        codes = []
+        if self._handle:
+            while True:
+                code = self._lib.Varnel_GetLastError(self._handle)
+                if code == 0:
+                    break
+                codes.append(code)
+        return codes
+
+    def _drain(self, operation, strict=False):
+        codes = self._pop()
+        if strict and codes:
+            raise VarnelError(codes[0], operation, codes)
+
+    def _check(self, result, operation, success=1):
+        if result != success:
+            codes = self._pop()
+            raise VarnelError(codes[0] if codes else 0, operation, codes)
+        return result
+
+    def _live(self):
+        if not self._handle:
+            raise VarnelError(0, "using a closed camera")
+        return self._handle
+
+    # ---- device ---------------------------------------------------------------
+
+    def devices(self):
+        """The camera drives the library lists ("V:" each)."""
+        names = ctypes.create_string_buffer(26 * 256)
+        count = self._lib.Varnel_EnumDevice(self._live(), names)
+        self._pop()
+        return [names.raw[i * 256:(i + 1) * 256].split(b"\0", 1)[0].decode() for i in range(count)]
+
+    @property
+    def info(self):
+        """The model's limits as a dict."""
+        record = _lib.CameraInfo()
+        record.size = ctypes.sizeof(record)
+        self._check(self._lib.Varnel_GetCameraInfo(self._live(), ctypes.byref(record)), "reading camera limits")
+        return {name: getattr(record, name) for name, _ in _lib.CameraInfo._fields_ if name != "size"}
+
+    # ---- capture format -----------------------------------------------------------
+
+    @property
+    def color_mode(self):
+        return self._lib.Varnel_GetColorMode(self._live())
+
+    @color_mode.setter
+    def color_mode(self, mode):
+        self._check(self._lib.Varnel_SetColorMode(self._live(), int(mode)), f"setting colour mode {mode}")
+
+    @property
+    def subsample(self):
+        """0 full, 1 half, 2 quarter resolution."""
+        return self._lib.Varnel_GetSubSample(self._live())
+
+    @subsample.setter
+    def subsample(self, mode):
+        if self._lib.Varnel_SetSubSample(self._live(), int(mode)) != 1:
+            raise VarnelError(9, f"setting sub-sample {mode}")
+
+    @property
+    def wait_time(self):
+        """Milliseconds waited before each streamed frame is handled."""
+        return self._lib.Varnel_GetWaitTime(self._live())
+
+    @wait_time.setter
+    def wait_time(self, milliseconds):
+        if self._lib.Varnel_SetWaitTime(self._live(), int(milliseconds)) != 1:
+            raise VarnelError(9, f"setting wait time {milliseconds}")
+
+    @property
+    def window(self):
+        """The capture window as (x, y, width, height) on the sensor."""
+        values = [ctypes.c_int() for _ in range(6)]
+        self._lib.Varnel_GetCaptureWindowEx(self._live(), *[ctypes.byref(v) for v in values])
+        _, x, width, _, y, height = (v.value for v in values)
+        return (x, y, width, height)
+
+    @window.setter
+    def window(self, rect):
+        x, y, width, height = (int(v) for v in rect)
+        self._check(self._lib.Varnel_SetCaptureWindowEx(self._live(), 0, x, width, 0, y, height),
+                    f"setting capture window {width}x{height}+{x}+{y}")
+
+    @property
+    def picture_size(self):
+        """(width, height) of the pictures acquisition delivers now."""
+        width = self._lib.Varnel_Width(self._live())
+        height = self._lib.Varnel_Height(self._handle)
+        if self.camera_type in (6, 7, 8):
+            # These three models always capture their whole sensor.
+            limits = self.info
+            width, height = limits["maxWidth"], limits["maxHeight"]
+        factor = 1 << self.subsample if self.subsample in (1, 2, 3) else 1
+        return width // factor, height // factor
+
+    # ---- sensor settings ---------------------------------------------------------
+
+    @property
+    def mirror_h(self):
+        return bool(self._lib.Varnel_GetMirrorH(self._live()))
+
+    @mirror_h.setter
+    def mirror_h(self, on):
+        self._lib.Varnel_SetMirrorH(self._live(), int(bool(on)))
+        self._drain("setting the horizontal mirror", strict=True)
+
+    @property
+    def mirror_v(self):
+        return bool(self._lib.Varnel_GetMirrorV(self._live()))
+
+    @mirror_v.setter
+    def mirror_v(self, on):
+        self._lib.Varnel_SetMirrorV(self._live(), int(bool(on)))
+        self._drain("setting the vertical mirror", strict=True)
+
+    @property
+    def auto_iris(self):
+        """0 off, 1 by exposure, 2 by gain."""
+        return self._lib.Varnel_GetAutoIris(self._live(), None)
+
+    @auto_iris.setter
+    def auto_iris(self, mode):
+        self._check(self._lib.Varnel_SetAutoIris(self._live(), int(mode)), f"setting auto iris {mode}")
+
+    def read_register(self, address):
+        valid = ctypes.c_int(0)
+        value = self._lib.Varnel_ReadRegister(self._live(), int(address), ctypes.byref(valid))
+        self._check(valid.value, f"reading register {address:#x}")
+        return value
+
+    def write_register(self, address, value):
+        self._check(self._lib.Varnel_WriteRegister(self._live(), int(address), int(value)),
+                    f"writing register {address:#x}")
+
+    def _get_filter(self, identifier, name):
+        valid = ctypes.c_int(0)
+        value = self._lib.Varnel_GetFilterValue(self._live(), identifier, ctypes.byref(valid))
+        self._check(valid.value, f"reading {name}")
+        return value
+
+    def _set_filter(self, identifier, name, value):
+        self._check(self._lib.Varnel_SetFilterValue(self._live(), identifier, int(value)),
+                    f"setting {name} to {value}")
+
+    # ---- acquisition -------------------------------------------------------------
+
+    def _picture_buffer(self):
+        mode = self.color_mode
+        channels, dtype = _layout(mode)
+        width, height = self.picture_size
+        row_bytes = (width * channels * dtype.itemsize + 3) & ~3
+        return mode, width, height, row_bytes, ctypes.create_string_buffer(row_bytes * height)
+
+    @staticmethod
+    def _to_array(raw, mode, width, height, row_bytes):
+        """One picture copied by the library (rows top first, padded to four
+        bytes) as an array of shape (height, width[, channels])."""
+        channels, dtype = _layout(mode)
+        rows = np.frombuffer(raw, dtype=np.uint8, count=row_bytes * height).reshape(height, row_bytes)
+        pixels = rows[:, : width * channels * dtype.itemsize].copy().view(dtype)
+        if channels == 1:
+            return pixels.reshape(height, width)
+        pixels = pixels.reshape(height, width, channels)
+        order = [2, 1, 0] + ([3] if channels == 4 else [])
+        return np.ascontiguousarray(pixels[:, :, order])
+
+    def snap(self):
+        """Takes one frame and returns it as a NumPy array: (height, width)
+        for monochrome modes, (height, width, 3 or 4) in red, green, blue
+        (, fourth) order for colour modes; uint8 for 8-bit samples, uint16
+        for deeper ones."""
+        handle = self._live()
+        if self._streaming:
+            raise VarnelError(0, "snapshot while streaming")
+        mode, width, height, row_bytes, raw = self._picture_buffer()
+        self._check(self._lib.Varnel_SnapShot(handle, raw, len(raw), 1), "snapshot")
+        return self._to_array(raw, mode, width, height, row_bytes)
+
+    def save(self, path, file_format=None):
+        """Saves the last picture taken through the library; the format comes
+        from the name's extension unless given (bmp, raw, jpg, png, tif)."""
+        name = str(path)
+        key = (file_format or name.rsplit(".", 1)[-1]).lower()
+        if key not in FILE_FORMATS:
+            raise ValueError(f"unknown picture format {key!r} (bmp, raw, jpg, png, tif)")
+        self._check(self._lib.Varnel_SaveImage(self._live(), name.encode(), FILE_FORMATS[key]),
+                    f"saving {name}")
+
+    def stream(self, frames=None, seconds=None, timeout=30.0):
+        """Streams frames, yielding each as :meth:`snap` returns it, until
+        ``frames`` were yielded or ``seconds`` passed (without either: until
+        the loop stops). Acquisition stops when the iterator is closed.
+        Raises VarnelError when no frame comes within ``timeout`` seconds."""
+        handle = self._live()
+        if self._queue is None:
+            self._queue = self._lib.VarnelPosix_CreateMessageQueue()
+            if not self._queue:
+                raise VarnelError(5, "creating a message queue")
+        mode, width, height, row_bytes, raw = self._picture_buffer()
+        message = _lib.PosixMessage()
+        while self._lib.VarnelPosix_ReadMessage(self._queue, ctypes.byref(message), 0) == 1:
+            pass  # messages of an earlier stream
+        self._check(self._lib.Varnel_CallBackPreview(handle, self._queue, raw, len(raw), 1), "starting the stream")
+        self._streaming = True
+        start = time.monotonic()
+        yielded = 0
+        try:
+            while frames is None or yielded < frames:
+                if seconds is not None and time.monotonic() - start >= seconds:
+                    break
+                wait = timeout
+                if seconds is not None:
+                    wait = min(wait, max(0.0, seconds - (time.monotonic() - start)) + 0.001)
+                got = self._lib.VarnelPosix_ReadMessage(self._queue, ctypes.byref(message), int(wait * 1000))
+                if got != 1:
+                    if seconds is not None and time.monotonic() - start >= seconds:
+                        break
+                    raise VarnelError(8, f"waiting {timeout} s for a frame")
+                if message.message != _FRAME_MESSAGE:
+                    continue
+                if message.wParam == 0:
+                    raise VarnelError(int(message.lParam), "delivering a frame")
+                yield self._to_array(raw, mode, width, height, row_bytes)
+                yielded += 1
+        finally:
+            self._streaming = False
+            if self._handle:
+                self._lib.Varnel_StopPreview(self._handle)
+
+
+# Filter values as properties: name -> (identifier, description).
+_FILTERS = {
+    "brightness": (1, "-255..255"),
+    "contrast": (2, "-127..127"),
+    "hue": (3, "-360..360"),
+    "saturation": (4, "-255..255"),
+    "sharpness": (5, "0..30"),
+    "bayer_gain_red": (7, "0..400"),
+    "bayer_gain_green": (8, "0..400"),
+    "bayer_gain_blue": (9, "0..400"),
+    "bayer_gain_auto": (10, "0 or 1"),
+    "gamma": (11, "0..200, 100 leaves the picture unchanged"),
+    "bayer_mode": (12, "colour filter phase 0..3"),
+    "gain": (13, "global gain, range per model (Camera.info)"),
+    "exposure": (18, "exposure time 1..6400"),
+    "gray_mode": (19, "0..2"),
+    "gray_gain_r": (20, "0..255"),
+    "gray_gain_g1": (21, "0..255"),
+    "gray_gain_g2": (22, "0..255"),
+    "gray_gain_b": (23, "0..255"),
+    "gray_offset_r": (24, "-255..255"),
+    "gray_offset_g1": (25, "-255..255"),
+    "gray_offset_g2": (26, "-255..255"),
+    "gray_offset_b": (27, "-255..255"),
+}
+
+
+def _filter_property(name, identifier, description):
+    def getter(self):
+        return self._get_filter(identifier, name)
+
+    def setter(self, value):
+        self._set_filter(identifier, name, value)
+
+    return property(getter, setter, doc=f"{name} ({description}); stored when the camera is closed")
+
+
+for _name, (_identifier, _description) in _FILTERS.items():
+    setattr(Camera, _name, _filter_property(_name, _identifier, _description))
