@@ -1,0 +1,13 @@
+# varnelcam.exe under Wine against the native FUSE camera head (included from
+# tests/CMakeLists.txt in the Windows tree).
+set(varnelcam_camsim "${VARNEL_CAMSIM}")
+if(NOT varnelcam_camsim)
+  set(varnelcam_camsim "${CMAKE_BINARY_DIR}/../native/bin/varnel-camsim")
+endif()
+add_test(NAME tool_varnelcam_wine
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/wine_varnelcam.sh
+                 ${PROJECT_SOURCE_DIR}/tests/fuse/run_with_camsim.sh ${varnelcam_camsim}
+                 $<TARGET_FILE:varnelcam>)
+# The tool's camera stores its settings under the prefix's settings key.
+set_tests_properties(tool_varnelcam_wine PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600
+                     LABELS "fuse" RESOURCE_LOCK varnel_settings_key)
