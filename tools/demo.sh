@@ -15,9 +15,9 @@ seconds="${VARNEL_DEMO_SECONDS:-4}"
 
 step() { printf '\n=== %s\n' "$*"; }
 
-step "building the library, varnelcam and the virtual camera head (build/native)"
+step "building the library, varnelcam and the virtual camera head (build/native; a few minutes the first time)"
 cmake --preset native >/dev/null
-cmake --build --preset native --target varnelcam varnel-camsim VarnelSdk_Rade | tail -n 1
+cmake --build --preset native --target varnelcam varnel-camsim VarnelSdk_Rade
 cam="$root/build/native/bin/varnelcam"
 camsim="$root/build/native/bin/varnel-camsim"
 
