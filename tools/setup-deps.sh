@@ -18,7 +18,7 @@ packages=(
   pngcheck libtiff-tools
 )
 # varnelcam's live viewer, and the Python package with its tests.
-packages+=(libsdl2-dev python3-numpy python3-pytest python3-pip python3-setuptools)
+packages+=(libsdl2-dev dbus-bin python3-numpy python3-pytest python3-pip python3-setuptools)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -43,8 +43,14 @@ mkdir -p "$VARNEL_DRIVES"
 # The virtual head has no lens: its picture is upright with the mirror off.
 "$varnelcam" settings set mirror-v=0 --virtual HXA1 >/dev/null || exit 1
 
+# A desktop session has a session bus, which SDL connects to. Without one,
+# libdbus tries to start a bus through X11 and, when that fails, leaks its
+# read buffer (seen under LeakSanitizer): give the viewer a bus of its own.
+session=()
+if command -v dbus-run-session >/dev/null 2>&1; then session=(dbus-run-session --); fi
+
 # A 320 x 240 window at the screen's corner (no window manager: no frame).
-"$varnelcam" view --virtual HXA1 --window 320x240+512+0 --at 0,0 --frames 10 \
+"${session[@]}" "$varnelcam" view --virtual HXA1 --window 320x240+512+0 --at 0,0 --frames 10 \
   --save "$work/saved.png" --hold >"$work/view.log" 2>&1 &
 view_pid=$!
 for _ in $(seq 600); do
@@ -57,7 +63,13 @@ if ! grep -q "frames shown" "$work/view.log"; then
 fi
 sleep 0.5  # the X server draws what the last present sent
 xwd -root -display "$DISPLAY" -out "$work/screen.xwd" || exit 1
-kill "$view_pid"
+# Close the viewer itself (under dbus-run-session it is that process's child);
+# it ends as when its window is closed.
+viewer="$view_pid"
+if [ "${#session[@]}" -gt 0 ]; then viewer="$(pgrep -P "$view_pid" -x varnelcam)"; fi
+[ -n "$viewer" ] || fail_viewer=1
+if [ -n "${fail_viewer:-}" ]; then echo "FAIL: the viewer process is gone"; exit 1; fi
+kill "$viewer"
 wait "$view_pid"
 status=$?
 view_pid=""

@@ -262,7 +262,12 @@ int CommandView(int argc, char** argv) {
       SDL_CreateWindow(baseTitle.c_str(), view.placed ? view.x : SDL_WINDOWPOS_CENTERED,
                        view.placed ? view.y : SDL_WINDOWPOS_CENTERED, windowWidth, windowHeight, 0);
   if (window == nullptr) return Complain(kExitUsage, std::string("no display: ") + SDL_GetError());
-  SDL_Renderer* renderer = SDL_CreateRenderer(window, -1, 0);
+  // SDL's software renderer onto the window's own surface (no OpenGL
+  // underneath either): it needs no OpenGL driver (a headless machine or a
+  // remote display has none that works well), shows the picture's colours
+  // exactly, and keeps up with the frame rates of these picture sizes.
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+  SDL_Renderer* renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE);
   SDL_Texture* texture = renderer ? SDL_CreateTexture(renderer, SDL_PIXELFORMAT_BGR24,
                                                       SDL_TEXTUREACCESS_STREAMING, width, height)
                                   : nullptr;
