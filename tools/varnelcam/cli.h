@@ -171,6 +171,10 @@ int BitsPerPixelOfMode(int mode);
 std::optional<uint32_t> ReadFrameStamp(const uint8_t* picture, int width, int height,
                                        int bitsPerPixel);
 
+// Prints the processor's features, the pixel routines and the demosaic
+// forms the library chooses on it (diagnostics.cpp).
+void PrintProcessor();
+
 // Subcommands.
 int CommandList(int argc, char** argv);
 int CommandInfo(int argc, char** argv);

@@ -166,6 +166,7 @@ int CommandInfo(int argc, char** argv) {
   }
   const uint32_t version = Varnel_GetDllVersion();
   std::printf("library version: 0x%08X\n", version);
+  PrintProcessor();
   Session session;
   if (const int status = session.Open(options, false); status != kExitOk) return status;
   const std::vector<std::string> drives = session.Drives();
