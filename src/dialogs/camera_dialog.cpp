@@ -3,6 +3,8 @@
 #include <climits>
 #include <cstdio>
 
+#include "instance/model_limits.h"
+
 namespace varnel {
 
 const ColorListEntry kColorList[kColorListSize] = {
@@ -18,20 +20,6 @@ const ColorListEntry kColorList[kColorListSize] = {
 };
 
 namespace {
-
-// The whole sensor of the models whose window cannot be chosen.
-bool FullSensor(ModelCode model, int* width, int* height) {
-  if (model == kModelHYD4) {
-    *width = 1360, *height = 1024;
-  } else if (model == kModelHZF6) {
-    *width = 1600, *height = 1200;
-  } else if (model == kModelHZG7) {
-    *width = 2456, *height = 2038;
-  } else {
-    return false;
-  }
-  return true;
-}
 
 SizeFields FieldsOf(const SizePreset& preset) {
   return SizeFields{static_cast<uint32_t>(preset.hTotal), static_cast<uint32_t>(preset.vTotal),
@@ -68,7 +56,7 @@ CameraDialog::CameraDialog(ModelCode model, const SizeTable& table,
   int width = 0;
   int height = 0;
   const int size = table_.main.size;
-  if (FullSensor(model_, &width, &height) && size >= 0 && size < kSizePresetSlots) {
+  if (FixedWindowSize(model_, &width, &height) && size >= 0 && size < kSizePresetSlots) {
     SizePreset& preset = table_.entries[static_cast<size_t>(size)];
     preset.hTotal = preset.width = width;
     preset.vTotal = preset.height = height;
@@ -103,7 +91,7 @@ SizeFields CameraDialog::Fields() const {
 bool CameraDialog::WindowFixed() const {
   int width = 0;
   int height = 0;
-  return FullSensor(model_, &width, &height);
+  return FixedWindowSize(model_, &width, &height);
 }
 
 std::optional<SizeFields> CameraDialog::SizeSelected(int index) const {

@@ -13,26 +13,13 @@
 #include "imagefile/save_image_file.h"
 #include "instance/camera_instance.h"
 #include "instance/frame_intake.h"
+#include "instance/model_limits.h"
 #include "platform/clock.h"
 #include "platform/preview_window.h"
 
 namespace varnel {
 
 namespace {
-
-// The models whose window is fixed: acquisition always uses the whole sensor.
-bool FixedWindow(ModelCode model, int* width, int* height) {
-  if (model == kModelHYD4) {
-    *width = 1360, *height = 1024;
-  } else if (model == kModelHZF6) {
-    *width = 1600, *height = 1200;
-  } else if (model == kModelHZG7) {
-    *width = 2456, *height = 2038;
-  } else {
-    return false;
-  }
-  return true;
-}
 
 int SubSampleFactor(int subSample) { return subSample >= 1 && subSample <= 3 ? 1 << subSample : 1; }
 
@@ -82,7 +69,7 @@ bool CameraInstance::PrepareAcquisition() {
   const ModelCode model = CurrentModel();
   int fixedWidth = 0;
   int fixedHeight = 0;
-  if (FixedWindow(model, &fixedWidth, &fixedHeight)) {
+  if (FixedWindowSize(model, &fixedWidth, &fixedHeight)) {
     window_.width = fixedWidth;
     window_.height = fixedHeight;
   } else if (!WindowFits(window_, subSample_, Limits())) {

@@ -43,4 +43,12 @@ bool WindowIsFixed(ModelCode model) {
   return model == kModelHYD4 || model == kModelHZF6 || model == kModelHZG7;
 }
 
+bool FixedWindowSize(ModelCode model, int* width, int* height) {
+  if (!WindowIsFixed(model)) return false;
+  const ModelLimits limits = LimitsForModel(true, model);
+  *width = limits.maxWidth;
+  *height = limits.maxHeight;
+  return true;
+}
+
 }  // namespace varnel

@@ -21,6 +21,10 @@ ModelLimits LimitsForModel(bool hasDriver, ModelCode model);
 // HZG7): setting a window on them records error 7.
 bool WindowIsFixed(ModelCode model);
 
+// For the models whose window is fixed, stores the whole sensor area (the
+// size every acquisition on them uses) and returns true; false otherwise.
+bool FixedWindowSize(ModelCode model, int* width, int* height);
+
 struct CaptureWindow {
   int hTotal = 0;
   int vTotal = 0;
