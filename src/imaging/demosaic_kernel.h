@@ -100,15 +100,25 @@ inline void StoreSample16(uint8_t* p, uint32_t v) {
   std::memcpy(p, &s, sizeof s);
 }
 
-// The interior pixels of one output row from column `from` to `to` (relative
-// to the rectangle, inclusive) with vector rounding; the vector routines use it
-// for the columns their steps do not cover.
-void DemosaicRowVectorTail(const RegionView& v, int phase, uint32_t kR, uint32_t kB, int row,
-                           int from, int to);
-
-// True when the vector demosaic may run for these gains on this destination.
+// True when the vector-rounding demosaic may run for these gains on this
+// destination.
 inline bool VectorDemosaicAllowed(const BayerGains& g, int dstBpp) {
   return dstBpp == 3 && g.red <= 200 && g.green <= 200 && g.blue <= 200;
+}
+
+// The vector forms of the scalar formula hold 2k (8-bit) in a 16-bit lane and
+// sum x k (deep) in a 32-bit lane; larger multipliers run the scalar form.
+inline constexpr uint32_t kScalarVectorMaxFactor8 = 16383;
+inline constexpr uint32_t kScalarVectorMaxFactorDeep = 2047;
+inline bool ScalarVectorDemosaicAllowed(const BayerGains& g, int srcBpp, int dstBpp) {
+  return srcBpp == 1 && (dstBpp == 3 || dstBpp == 4) &&
+         GainFactor(g.red) <= kScalarVectorMaxFactor8 &&
+         GainFactor(g.blue) <= kScalarVectorMaxFactor8;
+}
+inline bool DeepVectorDemosaicAllowed(const BayerGains& g, int srcBpp, int dstBpp) {
+  return srcBpp == 2 && (dstBpp == 6 || dstBpp == 8) &&
+         GainFactor(g.red) <= kScalarVectorMaxFactorDeep &&
+         GainFactor(g.blue) <= kScalarVectorMaxFactorDeep;
 }
 
 }  // namespace varnel

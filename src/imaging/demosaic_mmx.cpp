@@ -99,7 +99,7 @@ int DemosaicInteriorMmx(const RegionView& v, const BayerGains& g) {
       }
     }
     _mm_empty();
-    if (x <= w - 3) DemosaicRowVectorTail(v, g.phase, kR, kB, y, x, w - 3);
+    if (x <= w - 3) DemosaicRowVectorRounding(v, g, y, x, w - 3);
   }
   return 1;
 }

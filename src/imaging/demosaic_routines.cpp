@@ -5,15 +5,19 @@
 namespace varnel {
 namespace {
 
-template <int (*Body)(const RegionView&, const BayerGains&)>
+template <int (*Body)(const RegionView&, const BayerGains&, DemosaicRows)>
 int RunWithGains(const RegionView& view, void* user) {
   const BayerGains* gains = ParamRecord<const BayerGains>(user);
-  return gains == nullptr ? 0 : Body(view, *gains);
+  return gains == nullptr ? 0 : Body(view, *gains, DemosaicRows{});
+}
+
+int MmxBody(const RegionView& v, const BayerGains& g, DemosaicRows) {
+  return DemosaicInteriorMmx(v, g);
 }
 
 template <int kBits>
-int DeepBody(const RegionView& v, const BayerGains& g) {
-  return DemosaicDeep(v, g, kBits);
+int DeepBody(const RegionView& v, const BayerGains& g, DemosaicRows rows) {
+  return DemosaicDeep(v, g, kBits, rows);
 }
 
 }  // namespace
@@ -24,7 +28,7 @@ int DemosaicInteriorScalarRoutine(VARNEL_REGION_ROUTINE_PARAMS) {
 }
 int DemosaicInteriorMmxRoutine(VARNEL_REGION_ROUTINE_PARAMS) {
   (void)extra;
-  return RunWithGains<DemosaicInteriorMmx>(VARNEL_REGION_VIEW, user);
+  return RunWithGains<MmxBody>(VARNEL_REGION_VIEW, user);
 }
 int DemosaicInteriorSse2Routine(VARNEL_REGION_ROUTINE_PARAMS) {
   (void)extra;

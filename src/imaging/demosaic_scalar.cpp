@@ -30,29 +30,38 @@ inline void WriteBgr(uint8_t* p, uint32_t b, uint32_t g, uint32_t r) {
   }
 }
 
-// Interior pass: 2 <= x <= width - 3, 2 <= y <= height - 3 of the rectangle.
-// Sample is the raw sample type; kBits the significant bits of the output.
+// Output row `y` (relative to the rectangle), columns from..to, with the
+// scalar formula. Sample is the raw sample type; kBits the significant bits of
+// the output.
 template <typename Sample, int kBits>
-void DemosaicInteriorRows(const RegionView& v, const BayerGains& g) {
-  const int w = v.Width(), h = v.Height();
-  if (w < 5 || h < 5) return;
+void DemosaicRowRange(const RegionView& v, const BayerGains& g, int y, int from, int to) {
   const uint32_t kR = GainFactor(g.red), kB = GainFactor(g.blue);
   constexpr uint32_t kMax = (1u << kBits) - 1;
   const ptrdiff_t sStep = v.srcBpp, sStride = v.srcStride;
-  for (int y = 2; y <= h - 3; ++y) {
-    // The taps depend only on the parities of x and y.
-    const DemosaicTaps taps[2] = {ComputeDemosaicTaps(g.phase, 0, y),
-                                  ComputeDemosaicTaps(g.phase, 1, y)};
-    const uint8_t* srcRow = v.SrcPixel(v.left, v.top + y);
-    uint8_t* dstRow = v.DstPixel(v.left, v.top + y);
-    for (int x = 2; x <= w - 3; ++x) {
-      const uint8_t* p = srcRow + x * sStep;
-      auto at = [&](int dx, int dy) { return ReadSample<Sample>(p + dy * sStride + dx * sStep); };
-      const DemosaicSums s = DemosaicPixelSums(taps[x & 1], at);
-      WriteBgr<Sample>(dstRow + static_cast<ptrdiff_t>(x) * v.dstBpp,
-                       ApplyGainScalar<kBits>(s.blue, kB), std::min(s.green, kMax),
-                       ApplyGainScalar<kBits>(s.red, kR));
-    }
+  // The taps depend only on the parities of x and y.
+  const DemosaicTaps taps[2] = {ComputeDemosaicTaps(g.phase, 0, y),
+                                ComputeDemosaicTaps(g.phase, 1, y)};
+  const uint8_t* srcRow = v.SrcPixel(v.left, v.top + y);
+  uint8_t* dstRow = v.DstPixel(v.left, v.top + y);
+  for (int x = from; x <= to; ++x) {
+    const uint8_t* p = srcRow + x * sStep;
+    auto at = [&](int dx, int dy) { return ReadSample<Sample>(p + dy * sStride + dx * sStep); };
+    const DemosaicSums s = DemosaicPixelSums(taps[x & 1], at);
+    WriteBgr<Sample>(dstRow + static_cast<ptrdiff_t>(x) * v.dstBpp,
+                     ApplyGainScalar<kBits>(s.blue, kB), std::min(s.green, kMax),
+                     ApplyGainScalar<kBits>(s.red, kR));
+  }
+}
+
+// Interior pass: 2 <= x <= width - 3, 2 <= y <= height - 3 of the rectangle,
+// the rows of the band only.
+template <typename Sample, int kBits>
+void DemosaicInteriorRows(const RegionView& v, const BayerGains& g, DemosaicRows rows) {
+  const int w = v.Width(), h = v.Height();
+  if (w < 5 || h < 5) return;
+  const int yLast = std::min(h - 3, rows.end - 1);
+  for (int y = std::max(2, rows.begin); y <= yLast; ++y) {
+    DemosaicRowRange<Sample, kBits>(v, g, y, 2, w - 3);
   }
 }
 
@@ -70,13 +79,13 @@ inline int BorderRemap(int p, int size) {
 
 }  // namespace
 
-int DemosaicInteriorScalar(const RegionView& v, const BayerGains& g) {
+int DemosaicInteriorScalar(const RegionView& v, const BayerGains& g, DemosaicRows rows) {
   if (v.Empty()) return 1;
-  DemosaicInteriorRows<uint8_t, 8>(v, g);
+  DemosaicInteriorRows<uint8_t, 8>(v, g, rows);
   return 1;
 }
 
-int DemosaicBorder(const RegionView& v, const BayerGains& g) {
+int DemosaicBorder(const RegionView& v, const BayerGains& g, DemosaicRows rows) {
   if (v.Empty()) return 1;
   const int w = v.Width(), h = v.Height();
   const uint32_t kR = GainFactor(g.red), kB = GainFactor(g.blue);
@@ -110,7 +119,7 @@ int DemosaicBorder(const RegionView& v, const BayerGains& g) {
   ptrdiff_t edgeOffsets[4][4];
   for (int i = 0; i < edgeCount; ++i) columnOffsets(edgeColumns[i], edgeOffsets[i]);
 
-  for (int y = 0; y < h; ++y) {
+  for (int y = std::max(0, rows.begin), yEnd = std::min(h, rows.end); y < yEnd; ++y) {
     // The four rows a pixel of this row reads (y - 2 .. y + 1), moved inside.
     const uint8_t* rows[4];
     for (int dy = -2; dy <= 1; ++dy) {
@@ -154,28 +163,51 @@ int DemosaicBorder(const RegionView& v, const BayerGains& g) {
   return 1;
 }
 
-int DemosaicDeep(const RegionView& v, const BayerGains& g, int significantBits) {
+int DemosaicDeep(const RegionView& v, const BayerGains& g, int significantBits, DemosaicRows rows) {
   if (v.Empty()) return 1;
   switch (significantBits) {
     case 12:
-      DemosaicInteriorRows<uint16_t, 12>(v, g);
+      DemosaicInteriorRows<uint16_t, 12>(v, g, rows);
       break;
     case 14:
-      DemosaicInteriorRows<uint16_t, 14>(v, g);
+      DemosaicInteriorRows<uint16_t, 14>(v, g, rows);
       break;
     case 16:
-      DemosaicInteriorRows<uint16_t, 16>(v, g);
+      DemosaicInteriorRows<uint16_t, 16>(v, g, rows);
       break;
     default:
-      DemosaicInteriorRows<uint16_t, 10>(v, g);
+      DemosaicInteriorRows<uint16_t, 10>(v, g, rows);
       break;
   }
   return 1;
 }
 
-void DemosaicRowVectorTail(const RegionView& v, int phase, uint32_t kR, uint32_t kB, int y,
-                           int from, int to) {
-  const DemosaicTaps taps[2] = {ComputeDemosaicTaps(phase, 0, y), ComputeDemosaicTaps(phase, 1, y)};
+void DemosaicRowScalar(const RegionView& v, const BayerGains& g, int row, int from, int to) {
+  DemosaicRowRange<uint8_t, 8>(v, g, row, from, to);
+}
+
+void DemosaicRowDeep(const RegionView& v, const BayerGains& g, int significantBits, int row,
+                     int from, int to) {
+  switch (significantBits) {
+    case 12:
+      DemosaicRowRange<uint16_t, 12>(v, g, row, from, to);
+      break;
+    case 14:
+      DemosaicRowRange<uint16_t, 14>(v, g, row, from, to);
+      break;
+    case 16:
+      DemosaicRowRange<uint16_t, 16>(v, g, row, from, to);
+      break;
+    default:
+      DemosaicRowRange<uint16_t, 10>(v, g, row, from, to);
+      break;
+  }
+}
+
+void DemosaicRowVectorRounding(const RegionView& v, const BayerGains& g, int y, int from, int to) {
+  const uint32_t kR = GainFactor(g.red), kB = GainFactor(g.blue);
+  const DemosaicTaps taps[2] = {ComputeDemosaicTaps(g.phase, 0, y),
+                                ComputeDemosaicTaps(g.phase, 1, y)};
   const uint8_t* srcRow = v.SrcPixel(v.left, v.top + y);
   uint8_t* dstRow = v.DstPixel(v.left, v.top + y);
   const ptrdiff_t sStep = v.srcBpp, sStride = v.srcStride;

@@ -1,43 +1,49 @@
-// The vector demosaic interior, written once over the register width.
+// The vector demosaic interior, written once over the register width, the
+// sample width and the destination format.
 //
 // Every term of the bilinear formula depends only on the parity of the output
 // column, so one step splits each mosaic row into its even and odd columns
-// (16-bit lanes, by masking and shifting one load) and forms the even and the
-// odd outputs without any per-lane selection.
+// (lanes twice as wide as a sample, by masking and shifting one load) and
+// forms the even and the odd outputs without any per-lane selection.
 //
-// demosaic_sse2.cpp and demosaic_avx2.cpp each include this header and
-// instantiate DemosaicInteriorLanes with a lanes struct of their own, compiled
-// with their own instruction-set flags. The lanes struct must live in an
-// anonymous namespace: the instantiation then has internal linkage, so the
-// linker can never let the AVX2 build of a function stand in for the SSE2 one.
-// For the same reason this header holds templates only.
+// The demosaic_*_sse2.cpp and demosaic_*_avx2.cpp files include this header
+// and instantiate DemosaicInteriorLanes with lanes structs of their own,
+// compiled with their own instruction-set flags. The lanes structs must live
+// in an anonymous namespace: the instantiation then has internal linkage, so
+// the linker can never let the AVX2 build of a function stand in for the SSE2
+// one. For the same reason this header holds templates only.
 //
 // A lanes struct L provides:
 //   L::Vec                      the register type;
-//   L::kStep                    output pixels per step (one register of
-//                               16-bit lanes holds kStep / 2 of them);
+//   L::kStep                    output pixels per step (one register holds
+//                               kStep / 2 even or odd columns);
+//   L::kSampleBytes             bytes per mosaic sample (1 or 2);
+//   L::kPixelBytes              bytes per destination pixel;
 //   L::kMargin                  columns kept free after a step: steps run while
 //                               x + kStep + kMargin <= w - 3, so that the loads
-//                               stay inside the rows and the spilling store
+//                               stay inside the rows and a spilling store
 //                               lands only on interior pixels written again;
 //   L::kPairs                   pairs of output rows per pass (1 or 2; two
 //                               pairs share three mosaic rows' terms but need
 //                               more registers);
 //   L::Load(p)                  an unaligned load of one register;
-//   L::Splat(k)                 k in every 16-bit lane;
-//   L::Even(v), L::Odd(v)       the even and odd bytes as 16-bit lanes;
-//   L::Add(a, b)                saturating 16-bit addition;
+//   L::Even(v), L::Odd(v)       the even and odd samples as lanes;
+//   L::Add(a, b)                lane addition (the sums never overflow);
 //   L::Half(v)                  every lane shifted right by 1;
 //   L::Shl(v, n)                every lane shifted left by n;
-//   L::Gain(sum, k32)           ((sum >> 4) * k) >> 7 per lane, given k32 =
-//                               k << 5 (at most 8192) in every lane;
+//   L::GainVector(k)            the register Gain takes for multiplier k;
+//   L::Gain(sum, kv)            the red or blue output of a sum in sixteenths;
 //   L::StoreBgr<kExact>(d, be, bo, ge, go, re, ro)
-//                               even and odd B, G, R (at most 510 per lane,
-//                               saturated to 255) as kStep pixels at d; the
+//                               even and odd B, G, R as kStep pixels at d,
+//                               green limited to the largest sample value; the
 //                               store may spill past the step's pixels unless
-//                               kExact.
+//                               kExact (and keeps a fourth sample as it was);
+//   L::Tail(v, g, row, from, to)
+//                               the same results for columns from..to of one
+//                               row, computed pixel by pixel.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <type_traits>
 #include <utility>
@@ -65,12 +71,13 @@ struct DemosaicRowTerms {
 template <class L, bool kWithGreen, int kColorParity>
 inline DemosaicRowTerms<L> LoadDemosaicRowTerms(const uint8_t* row, int x0) {
   using Vec = typename L::Vec;
+  constexpr int kB = L::kSampleBytes;
   DemosaicRowTerms<L> t;
-  const Vec left = L::Load(row + x0 - 2), here = L::Load(row + x0);
+  const Vec left = L::Load(row + (x0 - 2) * kB), here = L::Load(row + x0 * kB);
   if constexpr (kColorParity == 0) {
     const Vec c3 = Times3Lanes<L>(L::Even(here));
-    t.evenH = L::Add(c3, L::Even(left));                  // 3 s[x] + s[x-2]
-    t.oddH = L::Add(c3, L::Even(L::Load(row + x0 + 2)));  // 3 s[x-1] + s[x+1]
+    t.evenH = L::Add(c3, L::Even(left));                         // 3 s[x] + s[x-2]
+    t.oddH = L::Add(c3, L::Even(L::Load(row + (x0 + 2) * kB)));  // 3 s[x-1] + s[x+1]
     if (kWithGreen) {
       t.evenGreen = L::Odd(left);  // s[x-1]
       t.oddGreen = L::Odd(here);   // s[x]
@@ -84,19 +91,20 @@ inline DemosaicRowTerms<L> LoadDemosaicRowTerms(const uint8_t* row, int x0) {
   return t;
 }
 
+// The interior rows `rows.begin <= y < rows.end` (relative to the rectangle,
+// limited to 2 .. height - 3). The caller has checked that the lanes can take
+// these gains, sample width and destination.
 template <class L>
-int DemosaicInteriorLanes(const RegionView& v, const BayerGains& g) {
+int DemosaicInteriorLanes(const RegionView& v, const BayerGains& g, DemosaicRows rows) {
   using Vec = typename L::Vec;
   constexpr int kStep = L::kStep;
   if (v.Empty()) return 1;
-  if (!VectorDemosaicAllowed(g, v.dstBpp) || v.srcBpp != 1) return DemosaicInteriorScalar(v, g);
   const int w = v.Width(), h = v.Height();
   if (w < 5 || h < 5) return 1;
-  const uint32_t kR = GainFactor(g.red), kB = GainFactor(g.blue);
-  // The lanes take the multipliers times 32 (see Gain); VectorDemosaicAllowed
-  // limits them to 256, so k << 5 fits a 16-bit lane.
-  const Vec vkR = L::Splat(static_cast<short>(kR << 5));
-  const Vec vkB = L::Splat(static_cast<short>(kB << 5));
+  const int yFirst = std::max(2, rows.begin), yLast = std::min(h - 3, rows.end - 1);
+  if (yFirst > yLast) return 1;
+  const Vec vkR = L::GainVector(GainFactor(g.red));
+  const Vec vkB = L::GainVector(GainFactor(g.blue));
   // Column parity of red (blue has the other), counted from the rectangle.
   const int redParity = (g.phase >> 1) & 1, blueParity = redParity ^ 1;
   auto isRed = [&](int row) { return CanonicalRow(g.phase, row) == 1; };
@@ -109,10 +117,10 @@ int DemosaicInteriorLanes(const RegionView& v, const BayerGains& g) {
   auto rowsTogether = [&](int y, auto pairs) {
     constexpr int kPairs = decltype(pairs)::value;
     constexpr int kRows = 2 * kPairs + 3;
-    const uint8_t* rows[kRows];
+    const uint8_t* src[kRows];
     int p[kRows];
     for (int i = 0; i < kRows; ++i) {
-      rows[i] = v.SrcPixel(v.left, v.top + y - 2 + i);
+      src[i] = v.SrcPixel(v.left, v.top + y - 2 + i);
       p[i] = parityOf(y - 2 + i);
     }
     // Every pair starts on a row of the same colour as row y.
@@ -130,7 +138,7 @@ int DemosaicInteriorLanes(const RegionView& v, const BayerGains& g) {
       DemosaicRowTerms<L> t[kRows];
       [&]<int... kI>(std::integer_sequence<int, kI...>) {
         ((t[kI] = LoadDemosaicRowTerms < L, kI != 0 && kI != kRows - 1,
-          kFirst ^ (kI & 1) > (rows[kI], x)),
+          kFirst ^ (kI & 1) > (src[kI], x)),
          ...);
       }
       (std::make_integer_sequence<int, kRows>{});
@@ -154,8 +162,8 @@ int DemosaicInteriorLanes(const RegionView& v, const BayerGains& g) {
         const Vec ge1 = L::Half(L::Add(r[2].evenGreen, r[3].evenGreen));
         const Vec go1 = L::Half(L::Add(r[2].oddGreen, r[3].oddGreen));
         constexpr bool kExact = decltype(exact)::value;
-        uint8_t* d0 = dst[2 * j] + 3 * x;
-        uint8_t* d1 = dst[2 * j + 1] + 3 * x;
+        uint8_t* d0 = dst[2 * j] + L::kPixelBytes * x;
+        uint8_t* d1 = dst[2 * j + 1] + L::kPixelBytes * x;
         if (redAtY) {
           L::template StoreBgr<kExact>(d0, othE0, othO0, ge0, go0, ownE0, ownO0);
           L::template StoreBgr<kExact>(d1, othE1, othO1, ge1, go1, ownE1, ownO1);
@@ -167,8 +175,6 @@ int DemosaicInteriorLanes(const RegionView& v, const BayerGains& g) {
       [&]<int... kJ>(std::integer_sequence<int, kJ...>) { (pair(kJ), ...); }
       (std::make_integer_sequence<int, kPairs>{});
     };
-    // One step of kStep pixels from column x (of either parity: the terms are
-    // formed relative to x). `exact` keeps the last store inside the step.
     auto step = [&](int x, auto exact) {
       if ((p[0] ^ (x & 1)) == 0) {
         stepWith(x, exact, std::integral_constant<int, 0>{});
@@ -185,31 +191,31 @@ int DemosaicInteriorLanes(const RegionView& v, const BayerGains& g) {
     const int last = w - 3 - (kStep - 1);
     if (last >= 2) {
       for (int i = 0; i < 2 * kPairs; ++i) {
-        if (x < last) DemosaicRowVectorTail(v, g.phase, kR, kB, y + i, x, last - 1);
+        if (x < last) L::Tail(v, g, y + i, x, last - 1);
       }
       step(last, std::true_type{});
     } else {
-      for (int i = 0; i < 2 * kPairs; ++i) {
-        DemosaicRowVectorTail(v, g.phase, kR, kB, y + i, x, w - 3);
-      }
+      for (int i = 0; i < 2 * kPairs; ++i) L::Tail(v, g, y + i, x, w - 3);
     }
   };
   auto pairOfRows = [&](int y) { rowsTogether(y, std::integral_constant<int, 1>{}); };
 
   // kPairs pairs per pass while they fit, then single pairs.
-  int y = 2;
+  int y = yFirst;
   if constexpr (L::kPairs > 1) {
-    for (; y + 2 * L::kPairs - 1 <= h - 3; y += 2 * L::kPairs) {
+    for (; y + 2 * L::kPairs - 1 <= yLast; y += 2 * L::kPairs) {
       rowsTogether(y, std::integral_constant<int, L::kPairs>{});
     }
   }
-  for (; y + 1 <= h - 3; y += 2) pairOfRows(y);
-  if (y <= h - 3) {
-    // An odd number of interior rows: the last pair overlaps the previous one.
-    if (y - 1 >= 2) {
+  for (; y + 1 <= yLast; y += 2) pairOfRows(y);
+  if (y <= yLast) {
+    // One row left: the last pair overlaps the previous one when that row
+    // belongs to these rows too (a row before them may already have been
+    // worked on by the caller and must not be written again).
+    if (y - 1 >= yFirst) {
       pairOfRows(y - 1);
     } else {
-      DemosaicRowVectorTail(v, g.phase, kR, kB, y, 2, w - 3);
+      L::Tail(v, g, y, 2, w - 3);
     }
   }
   return 1;

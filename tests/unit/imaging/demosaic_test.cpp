@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <cstdlib>
 #include <string>
 #include <tuple>
@@ -424,6 +425,175 @@ TEST(DeepDemosaicTest, GainsScaleAndSaturateAtTheDepth) {
   EXPECT_EQ(DeepDemosaicFor(2), DemosaicDeep12Routine);
   EXPECT_EQ(DeepDemosaicFor(4), DemosaicDeep16Routine);
   EXPECT_EQ(DeepDemosaicFor(0), DemosaicDeep10Routine);
+}
+
+}  // namespace
+}  // namespace varnel::test
+
+// --- vector forms of the scalar formula and of the deep demosaic --------------
+
+namespace varnel::test {
+namespace {
+
+using ScalarBody = int (*)(const RegionView&, const BayerGains&, DemosaicRows);
+using DeepBody = int (*)(const RegionView&, const BayerGains&, int, DemosaicRows);
+
+bool HaveSse2() {
+  CpuFeatures cpu{};
+  DetectCpuFeatures(&cpu);
+  return HaveDemosaicSse2() && UseSse2(cpu);
+}
+
+struct ExactForm {
+  const char* name;
+  ScalarBody body;
+  DeepBody deep;
+  bool (*available)();
+};
+const ExactForm kExactForms[] = {
+    {"sse2", DemosaicInteriorScalarSse2, DemosaicDeepSse2, HaveSse2},
+    {"avx2", DemosaicInteriorScalarAvx2, DemosaicDeepAvx2, HaveDemosaicAvx2},
+};
+
+// The region [x0, x0 + w) x [y0, y0 + h) of `src` into `dst` at (dx, dy).
+RegionView ViewOf(Plane& dst, const Plane& src, int x0, int y0, int w, int h, int dx, int dy) {
+  return MakeRegionView(dst.Data(), src.Data(), PixelRect{x0, y0, x0 + w, y0 + h}, dx, dy, dst.bpp,
+                        src.bpp, dst.stride, src.stride);
+}
+
+// Fault caught: a vector form of the scalar formula that rounds like the
+// vector forms, drops the fourth byte of 32-bit pixels, mishandles a phase,
+// an odd width, a padded stride, a region offset, the columns after its last
+// full step, or a gain above 200 (up to the largest multiplier a lane holds).
+TEST(ScalarVectorDemosaicTest, IdenticalToTheScalarRoutine) {
+  const int sizes[][2] = {{5, 5},  {6, 7},   {17, 6}, {20, 9},  {35, 8},   {36, 11},
+                          {37, 5}, {51, 12}, {66, 7}, {67, 10}, {100, 13}, {131, 6}};
+  const int gains[][2] = {{100, 100}, {0, 400}, {201, 37}, {400, 400}, {150, 90}, {12799, 3}};
+  for (const ExactForm& form : kExactForms) {
+    if (!form.available()) continue;
+    for (const auto& size : sizes) {
+      const int w = size[0], h = size[1];
+      const Plane big = RandomMosaic(w + 7, h + 3, w * 13 + h, 255, 5);
+      for (int bpp : {3, 4}) {
+        for (int phase = 0; phase < 4; ++phase) {
+          for (const auto& gr : gains) {
+            const BayerGains g{phase, gr[0], 100, gr[1]};
+            Plane ref(w + 4, h + 2, bpp, 0xA7, 3), out(w + 4, h + 2, bpp, 0xA7, 3);
+            DemosaicInteriorScalar(ViewOf(ref, big, 3, 2, w, h, 1, 1), g);
+            form.body(ViewOf(out, big, 3, 2, w, h, 1, 1), g, DemosaicRows{});
+            ASSERT_EQ(out.bytes, ref.bytes)
+                << form.name << " " << w << "x" << h << " bpp " << bpp << " phase " << phase
+                << " gains " << gr[0] << "/" << gr[1];
+          }
+        }
+      }
+    }
+  }
+}
+
+// Fault caught: the deep vector forms differ from the scalar deep demosaic for
+// some depth, phase, width, destination or gain; read samples above the
+// declared depth differently (the scalar form saturates them); or write the
+// fourth sample or the outer rows and columns.
+TEST(ScalarVectorDemosaicTest, DeepFormsIdenticalToTheScalarForm) {
+  const int sizes[][2] = {{5, 5}, {12, 7}, {19, 6}, {26, 9}, {27, 5}, {40, 8}, {73, 11}};
+  const int gains[][2] = {{100, 100}, {0, 400}, {400, 1}, {130, 90}, {1599, 250}, {1601, 2000}};
+  for (const ExactForm& form : kExactForms) {
+    if (!form.available()) continue;
+    for (const auto& size : sizes) {
+      const int w = size[0], h = size[1];
+      for (int maxSample : {1023, 65535}) {
+        const Plane big = RandomMosaic(w + 5, h + 4, w * 7 + h + maxSample, maxSample, 6);
+        for (int bits : {10, 12, 14, 16}) {
+          for (int bpp : {6, 8}) {
+            for (int phase = 0; phase < 4; ++phase) {
+              const auto& gr = gains[(phase + bits + bpp) % 6];
+              const BayerGains g{phase, gr[0], 100, gr[1]};
+              Plane ref(w + 3, h + 2, bpp, 0x5C, 2), out(w + 3, h + 2, bpp, 0x5C, 2);
+              DemosaicDeep(ViewOf(ref, big, 2, 3, w, h, 2, 1), g, bits);
+              form.deep(ViewOf(out, big, 2, 3, w, h, 2, 1), g, bits, DemosaicRows{});
+              ASSERT_EQ(out.bytes, ref.bytes)
+                  << form.name << " " << w << "x" << h << " bits " << bits << " bpp " << bpp
+                  << " phase " << phase << " max sample " << maxSample << " gains " << gr[0] << "/"
+                  << gr[1];
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+// Fault caught: demosaicing a frame band by band (as the frame pipeline does)
+// writes a row outside its band, or leaves a row unwritten, for bands of odd
+// and even heights and bands that start or end inside the outer rows.
+TEST(ScalarVectorDemosaicTest, BandsTogetherGiveTheWholeFrame) {
+  const Plane raw8 = RandomMosaic(45, 23, 5);
+  const Plane raw16 = RandomMosaic(45, 23, 6, 4095);
+  const BayerGains g{1, 120, 100, 210};
+  const std::vector<std::vector<int>> splits = {
+      {0, 1, 2, 5, 8, 23}, {0, 3, 4, 11, 20, 21, 23}, {0, 7, 14, 23}};
+  struct Case {
+    const char* name;
+    std::function<void(Plane&, DemosaicRows)> run;
+    int bpp;
+  };
+  std::vector<Case> cases = {
+      {"scalar",
+       [&](Plane& o, DemosaicRows r) {
+         DemosaicInteriorScalar(ViewOf(o, raw8, 0, 0, 45, 23, 0, 0), g, r);
+       },
+       3},
+      {"border",
+       [&](Plane& o, DemosaicRows r) { DemosaicBorder(ViewOf(o, raw8, 0, 0, 45, 23, 0, 0), g, r); },
+       3},
+      {"deep scalar",
+       [&](Plane& o, DemosaicRows r) {
+         DemosaicDeep(ViewOf(o, raw16, 0, 0, 45, 23, 0, 0), g, 12, r);
+       },
+       6}};
+  for (const ExactForm& form : kExactForms) {
+    if (!form.available()) continue;
+    cases.push_back({form.name,
+                     [&, form](Plane& o, DemosaicRows r) {
+                       form.body(ViewOf(o, raw8, 0, 0, 45, 23, 0, 0), g, r);
+                     },
+                     4});
+    cases.push_back({form.name,
+                     [&, form](Plane& o, DemosaicRows r) {
+                       form.deep(ViewOf(o, raw16, 0, 0, 45, 23, 0, 0), g, 12, r);
+                     },
+                     8});
+  }
+  auto vectorRounding = [&](ScalarBody body, bool (*available)(), const char* name) {
+    if (available()) {
+      cases.push_back({name,
+                       [&, body](Plane& o, DemosaicRows r) {
+                         body(ViewOf(o, raw8, 0, 0, 45, 23, 0, 0), BayerGains{2, 150, 100, 90}, r);
+                       },
+                       3});
+    }
+  };
+  vectorRounding(DemosaicInteriorSse2, HaveSse2, "sse2 vector rounding");
+  vectorRounding(DemosaicInteriorAvx2, HaveDemosaicAvx2, "avx2 vector rounding");
+  for (const Case& c : cases) {
+    Plane whole(45, 23, c.bpp, 0x11);
+    c.run(whole, DemosaicRows{});
+    for (const auto& split : splits) {
+      Plane banded(45, 23, c.bpp, 0x11);
+      for (size_t i = 0; i + 1 < split.size(); ++i) {
+        Plane before = banded;
+        c.run(banded, DemosaicRows{split[i], split[i + 1]});
+        for (int y = 0; y < 23; ++y) {
+          if (y >= split[i] && y < split[i + 1]) continue;
+          ASSERT_TRUE(std::equal(banded.Pixel(0, y), banded.Pixel(0, y) + banded.stride,
+                                 before.Pixel(0, y)))
+              << c.name << ": band " << split[i] << ".." << split[i + 1] << " wrote row " << y;
+        }
+      }
+      ASSERT_EQ(banded.bytes, whole.bytes) << c.name << " split starting " << split[1];
+    }
+  }
 }
 
 }  // namespace
