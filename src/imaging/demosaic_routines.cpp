@@ -1,6 +1,7 @@
 // The demosaic bodies as region routines.
 #include "imaging/demosaic.h"
 #include "imaging/pixel_routines.h"
+#include "imaging/tone_kernels.h"
 
 namespace varnel {
 namespace {
@@ -59,16 +60,24 @@ int DemosaicDeep16Routine(VARNEL_REGION_ROUTINE_PARAMS) {
   return RunWithGains<DeepBody<16>>(VARNEL_REGION_VIEW, user);
 }
 
-bool HaveDemosaicAvx2() {
+bool HaveAvx2Forms() {
 #if defined(__i386__) || defined(__x86_64__)
   // The compiler's check includes the system's support for the AVX register
   // state, so a processor with AVX2 under a system that does not save it
-  // counts as without.
+  // counts as without. Every *_avx2.cpp file is built with the same flags, so
+  // the demosaic's answer holds for all of them.
   static const bool have = DemosaicAvx2Built() && __builtin_cpu_supports("avx2");
   return have;
 #else
   return false;
 #endif
+}
+
+bool HaveDemosaicAvx2() { return HaveAvx2Forms(); }
+
+SimdLevel ChooseSimdLevel(const CpuFeatures& cpu) {
+  if (!UseSse2(cpu) || !HaveDemosaicSse2()) return SimdLevel::kScalar;
+  return HaveAvx2Forms() ? SimdLevel::kAvx2 : SimdLevel::kSse2;
 }
 
 RegionRoutine DeepDemosaicFor(int bitDepthCode) {

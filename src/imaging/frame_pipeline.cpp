@@ -3,12 +3,17 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <vector>
 
 #include "imagefile/dib_image.h"
 #include "imaging/demosaic.h"
 #include "imaging/gray_gain.h"
 #include "imaging/pixel_routines.h"
 #include "imaging/region_params.h"
+#include "imaging/tone_kernels.h"
+#include "imaging/tone_map.h"
+#include "imaging/tone_tables.h"
 
 namespace varnel {
 namespace {
@@ -72,7 +77,9 @@ void RunAutoWhiteBalance(DibImage& raw, FilterSettings& settings, const FramePip
   }
 }
 
-// Step 3 for 8-bit raw data: white balance, then interior and border.
+// Step 3 for 8-bit raw data over the whole frame: white balance, then
+// interior and border (the gray-mode-2 intermediate, and frames whose images
+// differ in size).
 bool Demosaic8(DibImage& raw8, DibImage& target, FilterSettings& settings, const CpuFeatures& cpu,
                const FramePipelineHooks& hooks) {
   RunAutoWhiteBalance(raw8, settings, hooks);
@@ -83,6 +90,223 @@ bool Demosaic8(DibImage& raw8, DibImage& target, FilterSettings& settings, const
   RunWhole(target, DemosaicRoutineFor(DemosaicFormRun(form)), raw8, &gains);
   RunWhole(target, DemosaicBorderRoutine, raw8, &gains);
   return true;
+}
+
+// The whole frame seen as one region, source and destination of equal size.
+RegionView WholeView(DibImage& target, const DibImage& source) {
+  return MakeRegionView(
+      target.Pixels(), source.Pixels(), PixelRect{0, 0, target.Width(), target.Height()}, 0, 0,
+      target.BytesPerPixel(), source.BytesPerPixel(), target.Stride(), source.Stride());
+}
+
+// Demosaics rows [begin, end) of a frame: the pipeline's producer, run band by
+// band so that the filters find the rows in the cache.
+using BandDemosaic = std::function<void(int begin, int end)>;
+
+// The 8-bit demosaic of step 3 as bands. The form chosen by the routine
+// selection runs; where it asks for the scalar formula and SSE2 is usable the
+// vector form of that formula gives the same frame, faster.
+BandDemosaic Demosaic8Bands(DibImage& raw8, DibImage& target, const BayerGains& gains,
+                            const CpuFeatures& cpu, SimdLevel level) {
+  const RegionView view = WholeView(target, raw8);
+  const VectorForm form =
+      ChooseDemosaicForm(cpu, gains.red, gains.green, gains.blue, target.BytesPerPixel());
+  using Interior = int (*)(const RegionView&, const BayerGains&, DemosaicRows);
+  Interior interior = nullptr;
+  if (form == VectorForm::kSse2) {
+    interior = level == SimdLevel::kAvx2 ? DemosaicInteriorAvx2 : DemosaicInteriorSse2;
+  } else if (form == VectorForm::kScalar) {
+    interior = level == SimdLevel::kAvx2   ? DemosaicInteriorScalarAvx2
+               : level == SimdLevel::kSse2 ? DemosaicInteriorScalarSse2
+                                           : DemosaicInteriorScalar;
+  } else {
+    // The MMX form has no bands: it runs over the whole frame at once.
+    DemosaicInteriorMmx(view, gains);
+  }
+  return [view, gains, interior](int begin, int end) {
+    if (interior != nullptr) interior(view, gains, DemosaicRows{begin, end});
+    DemosaicBorder(view, gains, DemosaicRows{begin, end});
+  };
+}
+
+BandDemosaic DeepDemosaicBands(DibImage& raw16, DibImage& target, const BayerGains& gains,
+                               BitDepthCode bitDepth, SimdLevel level) {
+  const RegionView view = WholeView(target, raw16);
+  const int bits = bitDepth == 2 ? 12 : bitDepth == 3 ? 14 : bitDepth == 4 ? 16 : 10;
+  auto deep = level == SimdLevel::kAvx2   ? DemosaicDeepAvx2
+              : level == SimdLevel::kSse2 ? DemosaicDeepSse2
+                                          : DemosaicDeep;
+  return [view, gains, bits, deep](int begin, int end) {
+    deep(view, gains, bits, DemosaicRows{begin, end});
+  };
+}
+
+// Steps 5 to 9 on the frame image F: hue and saturation, then the sample maps
+// gamma and contrast, sharpness reading a copy of F in the work image, and
+// brightness. Consecutive sample maps are one lookup table; without sharpness
+// brightness joins them. Rows are worked on as the producer hands them over,
+// and every row goes through its steps while it is in the cache: hue and
+// saturation and the maps write the work image directly when sharpness
+// follows (the copy the reference takes before sharpening), and sharpness
+// writes F with brightness applied.
+class ToneStage {
+ public:
+  ToneStage(DibImage& frame, DibImage* work, const FilterSettings& settings, int colorClass,
+            SimdLevel level)
+      : f_(frame),
+        level_(level),
+        bpp_(frame.BytesPerPixel()),
+        wide_(IsDeepClass(colorClass)),
+        maxValue_(wide_ ? 1023 : 255),
+        pre_(maxValue_),
+        post_(maxValue_) {
+    hsl_ = (settings.hue != 0 || settings.saturation != 0) && IsColorClass(colorClass);
+    // The lightness offset has no setter and stays 0, which leaves lightness
+    // unchanged.
+    adjust_ = HslAdjust{settings.hue, 0, settings.saturation};
+    if (settings.gamma != 100) pre_.Then(BuildGammaTable(settings.gamma, maxValue_));
+    if (settings.contrast != 0) pre_.Then(BuildContrastTable(settings.contrast, maxValue_));
+    if (settings.sharpness != 0 && work != nullptr) {
+      if (work->Empty() || work->Width() != f_.Width() || work->Height() != f_.Height() ||
+          work->BitCount() != f_.BitCount()) {
+        work->CopyFormat(&f_);
+      }
+      if (!work->Empty()) {
+        work_ = work;
+        amount_ = settings.sharpness;
+      }
+    }
+    if (settings.brightness != 0) {
+      (work_ != nullptr ? post_ : pre_).Then(BuildBrightnessTable(settings.brightness, maxValue_));
+    }
+    if (work_ != nullptr) {
+      const int w = f_.Width();
+      if (level_ != SimdLevel::kScalar) {
+        sharpenVector_ = MakeSharpenVector(amount_, maxValue_);
+        if (settings.brightness != 0)
+          postVector_ = MakeBrightnessVector(settings.brightness, maxValue_);
+        scratch16_.resize(static_cast<size_t>(w) * bpp_ + 64);
+      }
+      if (!sharpenVector_.valid) {
+        channels_ = bpp_ == 1 || bpp_ == 2 ? 1 : 3;
+        diff_ = BuildSharpnessTable(amount_, maxValue_);
+        scratch32_.resize(static_cast<size_t>(w) * channels_);
+      }
+    }
+  }
+
+  bool Empty() const { return !hsl_ && pre_.Identity() && work_ == nullptr; }
+
+  // Rows before `ready` hold their demosaic output (or the frame as it came).
+  void RowsReady(int ready) {
+    for (; doneA_ < ready; ++doneA_) MapRow(doneA_);
+    if (work_ == nullptr) return;
+    const int limit = ready >= f_.Height() ? f_.Height() : ready - 1;
+    for (; doneB_ < limit; ++doneB_) SharpenRow(doneB_);
+  }
+
+ private:
+  // Hue and saturation and the sample maps of one row, into F itself or,
+  // when sharpness follows, into the work image.
+  void MapRow(int y) {
+    const uint8_t* in = f_.Row(y);
+    uint8_t* out = work_ != nullptr ? work_->Row(y) : f_.Row(y);
+    const int w = f_.Width();
+    if (hsl_) {
+      switch (level_) {
+        case SimdLevel::kAvx2:
+          HueSaturationRowAvx2(out, in, w, bpp_, adjust_);
+          break;
+        case SimdLevel::kSse2:
+          HueSaturationRowSse2(out, in, w, bpp_, adjust_);
+          break;
+        default:
+          // The scalar kernel writes three samples: a fourth comes along with
+          // a copy of the row first.
+          if (out != in && (bpp_ == 4 || bpp_ == 8)) {
+            std::memcpy(out, in, static_cast<size_t>(w) * bpp_);
+          }
+          HueSaturationRowScalar(out, bpp_, in, bpp_, w, wide_, adjust_);
+          break;
+      }
+      in = out;
+    }
+    if (!pre_.Identity()) {
+      pre_.ApplyRow(out, in, w, bpp_);
+      in = out;
+    }
+    if (out != in) {
+      std::memcpy(out, in, static_cast<size_t>(w) * bpp_);
+    }
+    if (work_ != nullptr) {
+      // The copy covers whole rows, padding included.
+      const size_t used = static_cast<size_t>(w) * bpp_;
+      std::memcpy(out + used, f_.Row(y) + used, static_cast<size_t>(f_.Stride()) - used);
+    }
+  }
+
+  // Row y of F from the work image: sharpened inside the two outer rows and
+  // columns, copied outside them, then brightened.
+  void SharpenRow(int y) {
+    const int w = f_.Width(), h = f_.Height();
+    uint8_t* out = f_.Row(y);
+    const bool inside = y >= 2 && y <= h - 3 && w >= 5 && h >= 5;
+    bool brightened = false;
+    if (!inside) {
+      std::memcpy(out, work_->Row(y), static_cast<size_t>(f_.Stride()));
+    } else {
+      const uint8_t* rows[4] = {work_->Row(y - 2), work_->Row(y - 1), work_->Row(y),
+                                work_->Row(y + 1)};
+      if (sharpenVector_.valid) {
+        const BrightnessVector* post = postVector_.valid ? &postVector_ : nullptr;
+        if (level_ == SimdLevel::kAvx2) {
+          SharpenRowAvx2(out, rows, w, bpp_, sharpenVector_, post, scratch16_.data());
+        } else {
+          SharpenRowSse2(out, rows, w, bpp_, sharpenVector_, post, scratch16_.data());
+        }
+        brightened = post != nullptr;
+      } else {
+        std::memcpy(out, rows[2], static_cast<size_t>(w) * bpp_);
+        SharpenRowScalar(out, bpp_, rows, bpp_, w, channels_, wide_, diff_.data(),
+                         scratch32_.data());
+      }
+    }
+    if (!brightened && !post_.Identity()) post_.ApplyRow(out, out, w, bpp_);
+  }
+
+  DibImage& f_;
+  DibImage* work_ = nullptr;
+  SimdLevel level_;
+  int bpp_;
+  bool wide_;
+  int maxValue_;
+  bool hsl_ = false;
+  HslAdjust adjust_{};
+  ToneMap pre_, post_;
+  int amount_ = 0;
+  SharpenVector sharpenVector_;
+  BrightnessVector postVector_;
+  int channels_ = 1;
+  std::vector<int> diff_, scratch32_;
+  std::vector<uint16_t> scratch16_;
+  int doneA_ = 0, doneB_ = 0;
+};
+
+// Rows per band: about 96 KB of the frame image, so that a band and its work
+// rows stay in the second-level cache between the steps.
+int BandRows(const DibImage& frame) {
+  const int rows = 98304 / std::max(1, frame.Stride());
+  return std::max(4, rows & ~1);
+}
+
+// Runs the producer band by band and the tone stage behind it.
+void RunBands(DibImage& frame, const BandDemosaic& produce, ToneStage& tones) {
+  const int h = frame.Height(), band = BandRows(frame);
+  for (int y = 0; y < h; y += band) {
+    const int end = std::min(h, y + band);
+    if (produce) produce(y, end);
+    if (!tones.Empty()) tones.RowsReady(end);
+  }
 }
 
 void GrayModeGains(DibImage& raw8, FilterSettings& settings, const CpuFeatures& cpu,
@@ -107,33 +331,6 @@ void GrayModeGains(DibImage& raw8, FilterSettings& settings, const CpuFeatures& 
     RunWhole(raw8, GrayGainRoutineFor(ChooseGrayGainForm(cpu)), raw8, &gains);
   }
 }
-
-// The four forms of a filter: mono 8, mono 16, colour 8, colour 16.
-struct FilterForms {
-  RegionRoutine mono8, mono16, bgr8, bgr16;
-  RegionRoutine For(int colorClass) const {
-    switch (colorClass) {
-      case kColorClassMono8:
-        return mono8;
-      case kColorClassMono16:
-        return mono16;
-      case kColorClassBgr24:
-      case kColorClassBgr32:
-        return bgr8;
-      default:
-        return bgr16;
-    }
-  }
-};
-
-constexpr FilterForms kGamma{GammaMono8Routine, GammaMono16Routine, GammaBgr8Routine,
-                             GammaBgr16Routine};
-constexpr FilterForms kContrast{ContrastMono8Routine, ContrastMono16Routine, ContrastBgr8Routine,
-                                ContrastBgr16Routine};
-constexpr FilterForms kSharpness{SharpnessMono8Routine, SharpnessMono16Routine,
-                                 SharpnessBgr8Routine, SharpnessBgr16Routine};
-constexpr FilterForms kBrightness{BrightnessMono8Routine, BrightnessMono16Routine,
-                                  BrightnessBgr8Routine, BrightnessBgr16Routine};
 
 }  // namespace
 
@@ -190,8 +387,11 @@ DibImage* RunFramePipeline(const FrameImages& images, FilterSettings& settings, 
   if (!Usable(raw)) return nullptr;
   if (hooks.autoExposure) hooks.autoExposure(*raw);
 
-  // 2. and 3. Gray handling of class 0; demosaic of the colour classes.
+  // 2. and 3. Gray handling of class 0; demosaic of the colour classes, run
+  // band by band below together with the filters.
+  const SimdLevel level = ChooseSimdLevel(cpu);
   DibImage* frame = nullptr;
+  BandDemosaic produce;
   switch (colorClass) {
     case kColorClassMono8:
       frame = raw;
@@ -206,55 +406,38 @@ DibImage* RunFramePipeline(const FrameImages& images, FilterSettings& settings, 
       frame = raw;
       break;
     case kColorClassBgr24:
-    case kColorClassBgr32:
+    case kColorClassBgr32: {
       frame = colorClass == kColorClassBgr24 ? images.bgr24 : images.bgr32;
       if (!Usable(frame)) return nullptr;
-      Demosaic8(*raw, *frame, settings, cpu, hooks);
+      if (frame->Width() != raw->Width() || frame->Height() != raw->Height()) {
+        Demosaic8(*raw, *frame, settings, cpu, hooks);
+        break;
+      }
+      RunAutoWhiteBalance(*raw, settings, hooks);
+      const BayerGains gains{settings.bayerPhase, settings.bayerGainRed, settings.bayerGainGreen,
+                             settings.bayerGainBlue};
+      produce = Demosaic8Bands(*raw, *frame, gains, cpu, level);
       break;
+    }
     default: {
       frame = colorClass == kColorClassBgr48 ? images.bgr48 : images.bgr64;
       if (!Usable(frame)) return nullptr;
       RunAutoWhiteBalance(*raw, settings, hooks);
       BayerGains gains{settings.bayerPhase, settings.bayerGainRed, settings.bayerGainGreen,
                        settings.bayerGainBlue};
-      RunWhole(*frame, DeepDemosaicFor(bitDepth), *raw, &gains);
+      if (frame->Width() != raw->Width() || frame->Height() != raw->Height()) {
+        RunWhole(*frame, DeepDemosaicFor(bitDepth), *raw, &gains);
+        break;
+      }
+      produce = DeepDemosaicBands(*raw, *frame, gains, bitDepth, level);
       break;
     }
   }
 
-  // 4. From here on the filters work on the frame image in place.
-  DibImage& f = *frame;
-  // 5. Hue and saturation, colour classes only. The lightness offset has no
-  // setter and stays 0, which leaves lightness unchanged.
-  if ((settings.hue != 0 || settings.saturation != 0) && IsColorClass(colorClass)) {
-    HslAdjust adjust{settings.hue, 0, settings.saturation};
-    RunWhole(f, IsDeepClass(colorClass) ? HueSaturationBgr16Routine : HueSaturationBgr8Routine, f,
-             &adjust);
-  }
-  // 6. Gamma.
-  if (int gamma = settings.gamma; gamma != 100) {
-    RunWhole(f, kGamma.For(colorClass), f, &gamma);
-  }
-  // 7. Contrast.
-  if (int contrast = settings.contrast; contrast != 0) {
-    RunWhole(f, kContrast.For(colorClass), f, &contrast);
-  }
-  // 8. Sharpness reads a copy of the frame image.
-  if (int sharpness = settings.sharpness; sharpness != 0 && images.work != nullptr) {
-    DibImage& work = *images.work;
-    if (work.Empty() || work.Width() != f.Width() || work.Height() != f.Height() ||
-        work.BitCount() != f.BitCount()) {
-      work.CopyFormat(&f);
-    }
-    if (!work.Empty()) {
-      std::memcpy(work.Pixels(), f.Pixels(), f.ImageSize());
-      RunWhole(f, kSharpness.For(colorClass), work, &sharpness);
-    }
-  }
-  // 9. Brightness.
-  if (int brightness = settings.brightness; brightness != 0) {
-    RunWhole(f, kBrightness.For(colorClass), f, &brightness);
-  }
+  // 4. to 9. From here on the filters work on the frame image F, row band by
+  // row band behind the demosaic.
+  ToneStage tones(*frame, images.work, settings, colorClass, level);
+  RunBands(*frame, produce, tones);
   return frame;
 }
 

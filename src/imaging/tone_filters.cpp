@@ -6,6 +6,7 @@
 
 #include "imaging/demosaic_kernel.h"
 #include "imaging/pixel_routines.h"
+#include "imaging/tone_kernels.h"
 #include "imaging/tone_tables.h"
 
 namespace varnel {
@@ -92,6 +93,35 @@ int Brightness(const RegionView& v, void* user, int channels) {
   return MapThroughTable<kWide>(v, channels, BuildBrightnessTable(*b, Samples<kWide>::kMax));
 }
 
+// One output row of the unsharp mask: rows[0..3] are the source rows y-2..y+1
+// (rows[2] the row itself), `columnSum` room for n x channels ints.
+template <bool kWide>
+void SharpenRow(uint8_t* dst, int dstBpp, const uint8_t* const rows[4], int srcBpp, int n,
+                int channels, const int* diff, int* columnSum) {
+  using S = Samples<kWide>;
+  std::fill(columnSum, columnSum + static_cast<ptrdiff_t>(n) * channels, 0);
+  for (int r = 0; r < 4; ++r) {
+    const uint8_t* row = rows[r];
+    for (int x = 0; x < n; ++x) {
+      for (int c = 0; c < channels; ++c) {
+        columnSum[x * channels + c] +=
+            S::Load(row + static_cast<ptrdiff_t>(x) * srcBpp + c * S::kBytes);
+      }
+    }
+  }
+  const uint8_t* srcRow = rows[2];
+  for (int x = 2; x <= n - 3; ++x) {
+    for (int c = 0; c < channels; ++c) {
+      const int blur = (columnSum[(x - 2) * channels + c] + columnSum[(x - 1) * channels + c] +
+                        columnSum[x * channels + c] + columnSum[(x + 1) * channels + c]) >>
+                       4;
+      const int s = S::Load(srcRow + static_cast<ptrdiff_t>(x) * srcBpp + c * S::kBytes);
+      const int out = std::clamp(s + diff[s - blur + S::kMax], 0, S::kMax);
+      S::Store(dst + static_cast<ptrdiff_t>(x) * dstBpp + c * S::kBytes, out);
+    }
+  }
+}
+
 // Unsharp mask: for 2 <= x <= width-3, 2 <= y <= height-3 of the rectangle,
 // out = s + D[s - blur + max], blur = mean of the 4x4 block of the source at
 // columns x-2..x+1 and rows y-2..y+1; the outer rows and columns are not
@@ -105,31 +135,12 @@ int Sharpness(const RegionView& v, void* user, int channels) {
   const int w = v.Width(), h = v.Height();
   if (w < 5 || h < 5) return 1;
   const std::vector<int> diff = BuildSharpnessTable(*a, S::kMax);
-  // Column sums over four rows, per channel, for the current output row.
   std::vector<int> columnSum(static_cast<size_t>(w) * channels);
   for (int y = 2; y <= h - 3; ++y) {
-    std::fill(columnSum.begin(), columnSum.end(), 0);
-    for (int r = y - 2; r <= y + 1; ++r) {
-      const uint8_t* row = v.SrcPixel(v.left, v.top + r);
-      for (int x = 0; x < w; ++x) {
-        for (int c = 0; c < channels; ++c) {
-          columnSum[x * channels + c] +=
-              S::Load(row + static_cast<ptrdiff_t>(x) * v.srcBpp + c * S::kBytes);
-        }
-      }
-    }
-    const uint8_t* srcRow = v.SrcPixel(v.left, v.top + y);
-    uint8_t* dstRow = v.DstPixel(v.left, v.top + y);
-    for (int x = 2; x <= w - 3; ++x) {
-      for (int c = 0; c < channels; ++c) {
-        const int blur = (columnSum[(x - 2) * channels + c] + columnSum[(x - 1) * channels + c] +
-                          columnSum[x * channels + c] + columnSum[(x + 1) * channels + c]) >>
-                         4;
-        const int s = S::Load(srcRow + static_cast<ptrdiff_t>(x) * v.srcBpp + c * S::kBytes);
-        const int out = std::clamp(s + diff[s - blur + S::kMax], 0, S::kMax);
-        S::Store(dstRow + static_cast<ptrdiff_t>(x) * v.dstBpp + c * S::kBytes, out);
-      }
-    }
+    const uint8_t* rows[4];
+    for (int r = 0; r < 4; ++r) rows[r] = v.SrcPixel(v.left, v.top + y - 2 + r);
+    SharpenRow<kWide>(v.DstPixel(v.left, v.top + y), v.dstBpp, rows, v.srcBpp, w, channels,
+                      diff.data(), columnSum.data());
   }
   return 1;
 }
@@ -187,28 +198,36 @@ void AdjustHsl(int& b, int& g, int& r, int hueShift, int lightnessOffset, int sa
   b = channel(h - 120);
 }
 
+// One row of n pixels of the hue and saturation filter.
+template <bool kWide>
+void HueSaturationRow(uint8_t* dst, int dstBpp, const uint8_t* src, int srcBpp, int n,
+                      const HslAdjust& a) {
+  using S = Samples<kWide>;
+  // Limits far outside the settable ranges keep every intermediate in an int.
+  const int hueShift = std::clamp(a.hue, -3600, 3600);
+  const int lightness = std::clamp(a.lightness, -4096, 4096);
+  const int saturation = std::clamp(a.saturation, -4096, 4096);
+  constexpr int kShift = kWide ? 2 : 0;
+  for (int x = 0; x < n; ++x) {
+    const uint8_t* s = src + static_cast<ptrdiff_t>(x) * srcBpp;
+    uint8_t* d = dst + static_cast<ptrdiff_t>(x) * dstBpp;
+    int b = S::Load(s) >> kShift, g = S::Load(s + S::kBytes) >> kShift,
+        r = S::Load(s + 2 * S::kBytes) >> kShift;
+    AdjustHsl(b, g, r, hueShift, lightness, saturation);
+    S::Store(d, b << kShift);
+    S::Store(d + S::kBytes, g << kShift);
+    S::Store(d + 2 * S::kBytes, r << kShift);
+  }
+}
+
 template <bool kWide>
 int HueSaturation(const RegionView& v, void* user) {
-  using S = Samples<kWide>;
   const HslAdjust* a = ParamRecord<const HslAdjust>(user);
   if (a == nullptr) return 0;
   if (v.Empty()) return 1;
-  // Limits far outside the settable ranges keep every intermediate in an int.
-  const int hueShift = std::clamp(a->hue, -3600, 3600);
-  const int lightness = std::clamp(a->lightness, -4096, 4096);
-  const int saturation = std::clamp(a->saturation, -4096, 4096);
-  constexpr int kShift = kWide ? 2 : 0;
   for (int y = v.top; y < v.bottom; ++y) {
-    for (int x = v.left; x < v.right; ++x) {
-      const uint8_t* s = v.SrcPixel(x, y);
-      uint8_t* d = v.DstPixel(x, y);
-      int b = S::Load(s) >> kShift, g = S::Load(s + S::kBytes) >> kShift,
-          r = S::Load(s + 2 * S::kBytes) >> kShift;
-      AdjustHsl(b, g, r, hueShift, lightness, saturation);
-      S::Store(d, b << kShift);
-      S::Store(d + S::kBytes, g << kShift);
-      S::Store(d + 2 * S::kBytes, r << kShift);
-    }
+    HueSaturationRow<kWide>(v.DstPixel(v.left, y), v.dstBpp, v.SrcPixel(v.left, y), v.srcBpp,
+                            v.Width(), *a);
   }
   return 1;
 }
@@ -247,5 +266,23 @@ VARNEL_FILTER_ROUTINE_CH(BrightnessBgr16Routine, Brightness<true>, 3)
 
 #undef VARNEL_FILTER_ROUTINE
 #undef VARNEL_FILTER_ROUTINE_CH
+
+void HueSaturationRowScalar(uint8_t* dst, int dstBpp, const uint8_t* src, int srcBpp, int n,
+                            bool wide, const HslAdjust& adjust) {
+  if (wide) {
+    HueSaturationRow<true>(dst, dstBpp, src, srcBpp, n, adjust);
+  } else {
+    HueSaturationRow<false>(dst, dstBpp, src, srcBpp, n, adjust);
+  }
+}
+
+void SharpenRowScalar(uint8_t* dst, int dstBpp, const uint8_t* const rows[4], int srcBpp, int n,
+                      int channels, bool wide, const int* diff, int* columnSum) {
+  if (wide) {
+    SharpenRow<true>(dst, dstBpp, rows, srcBpp, n, channels, diff, columnSum);
+  } else {
+    SharpenRow<false>(dst, dstBpp, rows, srcBpp, n, channels, diff, columnSum);
+  }
+}
 
 }  // namespace varnel

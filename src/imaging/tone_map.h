@@ -1,0 +1,40 @@
+// The per-sample tone maps (gamma, contrast, brightness) as one lookup table,
+// so that consecutive map steps of the frame pipeline cost one lookup per
+// sample instead of one pass each.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace varnel {
+
+class ToneMap {
+ public:
+  // The identity on samples 0..maxValue (255, or 1023 for the 16-bit forms).
+  explicit ToneMap(int maxValue);
+
+  int MaxValue() const { return maxValue_; }
+  bool Identity() const { return identity_; }
+  // Applies `table` (maxValue + 1 entries, values within 0..maxValue) after
+  // this map.
+  void Then(const std::vector<int>& table);
+  // The map's value for one sample (16-bit samples above maxValue are taken
+  // as maxValue, as the filters read them).
+  int Map(int sample) const;
+
+  // Maps n pixels of `src` into `dst` (the same row allowed): bytesPerPixel 1
+  // (mono), 3 or 4 (colour, a fourth byte copied) for 8-bit samples, 2, 6 or
+  // 8 for 16-bit samples.
+  void ApplyRow(uint8_t* dst, const uint8_t* src, int n, int bytesPerPixel) const;
+
+ private:
+  void BuildPairs() const;
+
+  int maxValue_;
+  bool identity_ = true;
+  std::vector<uint16_t> table_;
+  // 8-bit maps: two neighbouring samples at once, built on first use.
+  mutable std::vector<uint16_t> pairs_;
+};
+
+}  // namespace varnel
