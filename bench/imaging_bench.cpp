@@ -1,9 +1,10 @@
-// Pixel conversion benchmarks: the 8-bit demosaic in its three forms beside
+// Pixel conversion benchmarks: the 8-bit demosaic in its forms beside
 // OpenCV's bilinear Bayer conversion and a memcpy of the output (the memory
-// floor), and the whole frame pipeline per colour class with the filters off
-// and on. Throughput is reported in pixels per second; the pipeline also
-// reports "sata_x", how many times faster than a 550 MB/s link delivers the
-// raw frame it converts it.
+// floor), the 32-bit and deep demosaic, the tone kernels, and the whole frame
+// pipeline per colour class with the filters off and on at every model's full
+// size, and with one filter at a time. Throughput is reported in pixels per
+// second; the pipeline also reports "sata_x", how many times faster than a
+// 550 MB/s link delivers the raw frame it converts it.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -16,6 +17,10 @@
 #include "imaging/demosaic.h"
 #include "imaging/frame_pipeline.h"
 #include "imaging/pixel_routines.h"
+#include "imaging/region_view.h"
+#include "imaging/tone_kernels.h"
+#include "imaging/tone_map.h"
+#include "imaging/tone_tables.h"
 
 #if defined(VARNEL_HAVE_OPENCV)
 #include <opencv2/core.hpp>
@@ -126,8 +131,11 @@ void OpenCvBayerToBgr(benchmark::State& state) {
 }
 #endif
 
+// Which filters a pipeline benchmark turns on.
+enum class Filters { kOff, kOn, kHueSaturation, kMaps, kSharpness, kBrightness };
+
 // The whole pipeline of one colour class on a frame lying in its raw image.
-void FramePipeline(benchmark::State& state, int colorClass, bool filtersOn) {
+void FramePipeline(benchmark::State& state, int colorClass, Filters filters) {
   const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
   DibImage raw8, raw16, bgr24, bgr32, bgr48, bgr64, work;
   FrameImages images{&raw8, &raw16, &bgr24, &bgr32, &bgr48, &bgr64, &work};
@@ -152,19 +160,23 @@ void FramePipeline(benchmark::State& state, int colorClass, bool filtersOn) {
   settings.bayerGainRed = settings.bayerGainGreen = settings.bayerGainBlue = 100;
   settings.gamma = 100;
   settings.grayGainR = settings.grayGainG1 = settings.grayGainG2 = settings.grayGainB = 128;
-  if (filtersOn) {
-    settings.brightness = 20;
-    settings.contrast = 10;
-    settings.hue = 30;
-    settings.saturation = 20;
-    settings.sharpness = 10;
-    settings.gamma = 120;
+  if (filters == Filters::kOn) {
     settings.bayerGainRed = 130;
     settings.bayerGainBlue = 90;
     settings.grayMode = 1;
     settings.grayGainR = 140;
     settings.grayGainB = 120;
   }
+  if (filters == Filters::kOn || filters == Filters::kHueSaturation) {
+    settings.hue = 30;
+    settings.saturation = 20;
+  }
+  if (filters == Filters::kOn || filters == Filters::kMaps) {
+    settings.contrast = 10;
+    settings.gamma = 120;
+  }
+  if (filters == Filters::kOn || filters == Filters::kSharpness) settings.sharpness = 10;
+  if (filters == Filters::kOn || filters == Filters::kBrightness) settings.brightness = 20;
   CpuFeatures cpu{};
   DetectCpuFeatures(&cpu);
   for (auto _ : state) {
@@ -179,7 +191,7 @@ void FramePipeline(benchmark::State& state, int colorClass, bool filtersOn) {
 }
 
 // One colour filter on a 24-bit frame (sharpness from a copy, the others in
-// place), to show what each costs inside the filters-on pipeline.
+// place) with the scalar region routines, as a reference for the kernels.
 void ColorFilter(benchmark::State& state, RegionRoutine routine, int kind) {
   const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
   DibImage frame, copy;
@@ -193,6 +205,108 @@ void ColorFilter(benchmark::State& state, RegionRoutine routine, int kind) {
   for (auto _ : state) {
     frame.ConvertRegion(routine, routine == SharpnessBgr8Routine ? &copy : &frame, nullptr, 0, 0,
                         &record);
+    benchmark::ClobberMemory();
+  }
+  SetPixelCounters(state, w, h);
+}
+
+bool SimdAvailable(SimdLevel level) {
+  CpuFeatures cpu{};
+  DetectCpuFeatures(&cpu);
+  const SimdLevel best = ChooseSimdLevel(cpu);
+  return best != SimdLevel::kScalar && (level == SimdLevel::kSse2 || best == level);
+}
+
+// The tone kernels over a 24-bit frame, row by row: hue and saturation in
+// place, the joined gamma and contrast table in place, sharpness (with
+// brightness) from a copy.
+enum class Kernel { kHueSaturation, kMap, kSharpen };
+void ToneKernel(benchmark::State& state, Kernel kernel, SimdLevel level) {
+  if (kernel != Kernel::kMap && !SimdAvailable(level)) {
+    state.SkipWithError("form not available on this processor");
+    return;
+  }
+  const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
+  DibImage frame, copy;
+  frame.Create(w, h, 24);
+  FillMosaic(frame);
+  copy.CopyFormat(&frame);
+  std::memcpy(copy.Pixels(), frame.Pixels(), frame.ImageSize());
+  const HslAdjust hsl{30, 0, 20};
+  ToneMap map(255);
+  map.Then(BuildGammaTable(120, 255));
+  map.Then(BuildContrastTable(10, 255));
+  const SharpenVector sharpen = MakeSharpenVector(10, 255);
+  const BrightnessVector post = MakeBrightnessVector(20, 255);
+  std::vector<uint16_t> scratch(static_cast<size_t>(w) * 3 + 64);
+  const bool avx2 = level == SimdLevel::kAvx2;
+  for (auto _ : state) {
+    for (int y = 0; y < h; ++y) {
+      uint8_t* row = frame.Row(y);
+      switch (kernel) {
+        case Kernel::kHueSaturation:
+          (avx2 ? HueSaturationRowAvx2 : HueSaturationRowSse2)(row, row, w, 3, hsl);
+          break;
+        case Kernel::kMap:
+          map.ApplyRow(row, row, w, 3);
+          break;
+        case Kernel::kSharpen:
+          if (y >= 2 && y <= h - 3) {
+            const uint8_t* rows[4] = {copy.Row(y - 2), copy.Row(y - 1), copy.Row(y),
+                                      copy.Row(y + 1)};
+            (avx2 ? SharpenRowAvx2 : SharpenRowSse2)(row, rows, w, 3, sharpen, &post,
+                                                     scratch.data());
+          }
+          break;
+      }
+    }
+    benchmark::ClobberMemory();
+  }
+  SetPixelCounters(state, w, h);
+}
+
+// The 32-bit demosaic (the scalar formula, class 3) and the deep demosaic in
+// their scalar and vector forms, interior only.
+using ScalarBody = int (*)(const RegionView&, const BayerGains&, DemosaicRows);
+void DemosaicBgr32(benchmark::State& state, ScalarBody body, SimdLevel level) {
+  if (level != SimdLevel::kScalar && !SimdAvailable(level)) {
+    state.SkipWithError("form not available on this processor");
+    return;
+  }
+  const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
+  DibImage raw, out;
+  raw.Create(w, h, 8);
+  out.Create(w, h, 32);
+  FillMosaic(raw);
+  const BayerGains gains{0, 130, 100, 90};
+  const RegionView view = MakeRegionView(out.Pixels(), raw.Pixels(), PixelRect{0, 0, w, h}, 0, 0, 4,
+                                         1, out.Stride(), raw.Stride());
+  for (auto _ : state) {
+    body(view, gains, DemosaicRows{});
+    benchmark::ClobberMemory();
+  }
+  SetPixelCounters(state, w, h);
+}
+
+using DeepBody = int (*)(const RegionView&, const BayerGains&, int, DemosaicRows);
+void DemosaicDeep48(benchmark::State& state, DeepBody body, SimdLevel level) {
+  if (level != SimdLevel::kScalar && !SimdAvailable(level)) {
+    state.SkipWithError("form not available on this processor");
+    return;
+  }
+  const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
+  DibImage raw, out;
+  raw.Create(w, h, 16);
+  out.Create(w, h, 48);
+  FillMosaic(raw);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) raw.Row(y)[2 * x + 1] &= 3;
+  }
+  const BayerGains gains{0, 130, 100, 90};
+  const RegionView view = MakeRegionView(out.Pixels(), raw.Pixels(), PixelRect{0, 0, w, h}, 0, 0, 6,
+                                         2, out.Stride(), raw.Stride());
+  for (auto _ : state) {
+    body(view, gains, 10, DemosaicRows{});
     benchmark::ClobberMemory();
   }
   SetPixelCounters(state, w, h);
@@ -222,6 +336,24 @@ const bool kRegistered = [] {
 #endif
   ApplySizes(benchmark::RegisterBenchmark("BM_CopyBgr24", CopyBgr24), kDemosaicSizes);
   ApplySizes(benchmark::RegisterBenchmark("BM_DemosaicBorder", DemosaicBorder), kDemosaicSizes);
+  const std::vector<std::pair<int, int>> common = {{2048, 1536}};
+  for (const auto& [name, form] :
+       std::vector<std::pair<const char*, std::pair<ScalarBody, SimdLevel>>>{
+           {"BM_DemosaicBgr32/scalar", {DemosaicInteriorScalar, SimdLevel::kScalar}},
+           {"BM_DemosaicBgr32/scalar_sse2", {DemosaicInteriorScalarSse2, SimdLevel::kSse2}},
+           {"BM_DemosaicBgr32/scalar_avx2", {DemosaicInteriorScalarAvx2, SimdLevel::kAvx2}}}) {
+    ApplySizes(benchmark::RegisterBenchmark(name, DemosaicBgr32, form.first, form.second), common);
+  }
+  auto deepScalar = [](const RegionView& v, const BayerGains& g, int bits, DemosaicRows rows) {
+    return DemosaicDeep(v, g, bits, rows);
+  };
+  for (const auto& [name, form] :
+       std::vector<std::pair<const char*, std::pair<DeepBody, SimdLevel>>>{
+           {"BM_DemosaicDeep48/scalar", {deepScalar, SimdLevel::kScalar}},
+           {"BM_DemosaicDeep48/sse2", {DemosaicDeepSse2, SimdLevel::kSse2}},
+           {"BM_DemosaicDeep48/avx2", {DemosaicDeepAvx2, SimdLevel::kAvx2}}}) {
+    ApplySizes(benchmark::RegisterBenchmark(name, DemosaicDeep48, form.first, form.second), common);
+  }
   const std::pair<const char*, std::pair<RegionRoutine, int>> filters[] = {
       {"BM_ColorFilter/hue_saturation", {HueSaturationBgr8Routine, 0}},
       {"BM_ColorFilter/gamma", {GammaBgr8Routine, 120}},
@@ -229,18 +361,35 @@ const bool kRegistered = [] {
       {"BM_ColorFilter/sharpness", {SharpnessBgr8Routine, 10}},
       {"BM_ColorFilter/brightness", {BrightnessBgr8Routine, 20}}};
   for (const auto& [name, form] : filters) {
-    ApplySizes(benchmark::RegisterBenchmark(name, ColorFilter, form.first, form.second),
-               {{2048, 1536}});
+    ApplySizes(benchmark::RegisterBenchmark(name, ColorFilter, form.first, form.second), common);
+  }
+  const std::pair<const char*, std::pair<Kernel, SimdLevel>> kernels[] = {
+      {"BM_ToneKernel/hue_saturation/sse2", {Kernel::kHueSaturation, SimdLevel::kSse2}},
+      {"BM_ToneKernel/hue_saturation/avx2", {Kernel::kHueSaturation, SimdLevel::kAvx2}},
+      {"BM_ToneKernel/gamma_contrast_table", {Kernel::kMap, SimdLevel::kScalar}},
+      {"BM_ToneKernel/sharpness_brightness/sse2", {Kernel::kSharpen, SimdLevel::kSse2}},
+      {"BM_ToneKernel/sharpness_brightness/avx2", {Kernel::kSharpen, SimdLevel::kAvx2}}};
+  for (const auto& [name, form] : kernels) {
+    ApplySizes(benchmark::RegisterBenchmark(name, ToneKernel, form.first, form.second), common);
   }
   for (int colorClass = 0; colorClass <= 5; ++colorClass) {
-    for (bool on : {false, true}) {
+    for (Filters filters : {Filters::kOff, Filters::kOn}) {
       const std::string name = "BM_FramePipeline/class" + std::to_string(colorClass) +
-                               (on ? "/filters_on" : "/filters_off");
-      ApplySizes(benchmark::RegisterBenchmark(name.c_str(), FramePipeline, colorClass, on),
-                 colorClass == kColorClassBgr24 && !on
-                     ? kModelSizes
-                     : std::vector<std::pair<int, int>>{{2048, 1536}});
+                               (filters == Filters::kOn ? "/filters_on" : "/filters_off");
+      ApplySizes(benchmark::RegisterBenchmark(name.c_str(), FramePipeline, colorClass, filters),
+                 kModelSizes);
     }
+  }
+  // What each filter costs inside the class-2 pipeline (with the demosaic).
+  const std::pair<const char*, Filters> single[] = {
+      {"BM_FramePipeline/class2/hue_saturation", Filters::kHueSaturation},
+      {"BM_FramePipeline/class2/gamma_contrast", Filters::kMaps},
+      {"BM_FramePipeline/class2/sharpness", Filters::kSharpness},
+      {"BM_FramePipeline/class2/brightness", Filters::kBrightness}};
+  for (const auto& [name, filters] : single) {
+    ApplySizes(benchmark::RegisterBenchmark(name, FramePipeline, static_cast<int>(kColorClassBgr24),
+                                            filters),
+               common);
   }
   return true;
 }();

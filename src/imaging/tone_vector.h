@@ -32,8 +32,9 @@ namespace varnel {
 // hue shift within -360..360 and a saturation offset within -1024..1024 (the
 // kernels' callers check HslVectorAllowed).
 template <class L>
-inline void HueSaturationLanes(typename L::Vec& b, typename L::Vec& g, typename L::Vec& r,
-                               typename L::Vec hueShift, typename L::Vec saturationShift) {
+[[gnu::always_inline]] inline void HueSaturationLanes(typename L::Vec& b, typename L::Vec& g,
+                                                      typename L::Vec& r, typename L::Vec hueShift,
+                                                      typename L::Vec saturationShift) {
   using Vec = typename L::Vec;
   const Vec zero = L::Zero();
   const Vec mx = L::Max(L::Max(b, g), r), mn = L::Min(L::Min(b, g), r);
