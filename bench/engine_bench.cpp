@@ -1,7 +1,7 @@
 // Colour engine benchmarks: one 8-bit raw frame through ColorConverter's
 // ProcessFrame (by SubmitFrame) with the SSE2 5x5 kernels at the default
-// gains, at other gains, with the colour matrix on top, and with the scalar
-// bilinear forms; beside them OpenCV's
+// gains, at other gains, with the colour matrix on top (each also with the
+// AVX2 form), and with the scalar bilinear forms; beside them OpenCV's
 // bilinear Bayer conversion to 32-bit pixels (on one thread, like the
 // engine) and a memcpy of the 32-bit output (the memory floor). Throughput is reported in pixels
 // per second.
@@ -33,7 +33,7 @@ std::vector<uint8_t> Mosaic(int w, int h) {
   return m;
 }
 
-enum class Path { kSse2, kSse2Gains, kSse2Matrix, kScalar };
+enum class Path { kSse2, kSse2Gains, kSse2Matrix, kAvx2, kAvx2Gains, kAvx2Matrix, kScalar };
 
 void EngineProcessFrame(benchmark::State& state, Path path) {
   const int w = static_cast<int>(state.range(0));
@@ -42,16 +42,22 @@ void EngineProcessFrame(benchmark::State& state, Path path) {
   engine.SetSize(w, h);
   engine.SetFormat(kEngineFormatBgra32);
   engine.SetVectorFormsAllowed(path != Path::kScalar);
+  const bool avx2 = path == Path::kAvx2 || path == Path::kAvx2Gains || path == Path::kAvx2Matrix;
+  engine.SetAvx2Allowed(avx2);
   if (path != Path::kScalar && !engine.UsesVectorForms()) {
     state.SkipWithError("processor without SSE2");
     return;
   }
-  if (path == Path::kSse2Gains) {
+  if (avx2 && !engine.UsesAvx2()) {
+    state.SkipWithError("processor without AVX2");
+    return;
+  }
+  if (path == Path::kSse2Gains || path == Path::kAvx2Gains) {
     // Gains other than x1, one of them past the 16-bit product limit.
     engine.SetRedGain(150);
     engine.SetBlueGain(190);
   }
-  if (path == Path::kSse2Matrix) {
+  if (path == Path::kSse2Matrix || path == Path::kAvx2Matrix) {
     engine.SetContrast(3);
     engine.SetSaturation(2);
     engine.SetHue(15);
@@ -104,6 +110,14 @@ const bool kRegistered = [] {
       ->Args({2048, 1536});
   benchmark::RegisterBenchmark("BM_EngineProcessFrame/sse2_matrix", EngineProcessFrame,
                                Path::kSse2Matrix)
+      ->Args({2048, 1536});
+  benchmark::RegisterBenchmark("BM_EngineProcessFrame/avx2", EngineProcessFrame, Path::kAvx2)
+      ->Args({2048, 1536});
+  benchmark::RegisterBenchmark("BM_EngineProcessFrame/avx2_gains", EngineProcessFrame,
+                               Path::kAvx2Gains)
+      ->Args({2048, 1536});
+  benchmark::RegisterBenchmark("BM_EngineProcessFrame/avx2_matrix", EngineProcessFrame,
+                               Path::kAvx2Matrix)
       ->Args({2048, 1536});
   benchmark::RegisterBenchmark("BM_EngineProcessFrame/scalar", EngineProcessFrame, Path::kScalar)
       ->Args({2048, 1536});

@@ -34,9 +34,14 @@ class ColorConverter : public ColorEngine {
   // also lets a test or benchmark turn them off to run the scalar forms.
   void SetVectorFormsAllowed(bool allowed) { vectorAllowed_ = allowed; }
   bool UsesVectorForms() const;
+  // Where the processor has AVX2 the vector demosaic runs twice as wide with
+  // the same result; a benchmark can hold it to the SSE2 width.
+  void SetAvx2Allowed(bool allowed) { avx2Allowed_ = allowed; }
+  bool UsesAvx2() const;
 
  private:
   bool vectorAllowed_ = true;
+  bool avx2Allowed_ = true;
 };
 
 }  // namespace varnel

@@ -224,7 +224,12 @@ void ColorMatrixStage::ResizeWork(int width, int height) {
   // The new buffer is made first, so that a failed allocation leaves the old
   // size and buffer together.
   const int pitch = WorkPitch(width);
-  std::vector<uint8_t> work(static_cast<size_t>(pitch) * static_cast<size_t>(WorkRows(height)), 0);
+  // The AVX2 form's last step of a row loads 32 bytes from up to 2 columns
+  // before its first pixel; on the bottom rows that reaches past the last row
+  // by up to 25 bytes, which this slack keeps inside the buffer (the pixels
+  // those lanes give are never stored).
+  std::vector<uint8_t> work(
+      static_cast<size_t>(pitch) * static_cast<size_t>(WorkRows(height)) + kWorkSlack, 0);
   work_.swap(work);
   width_ = width;
   height_ = height;

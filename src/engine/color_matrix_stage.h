@@ -100,6 +100,8 @@ class ColorMatrixStage {
   static constexpr int kWorkLeft = 5;
   static int WorkPitch(int width) { return ((width + 16) / 16) * 16 + 11; }
   static int WorkRows(int height) { return height + 4 + (height & 1); }
+  // Zero bytes after the last row, for loads wider than the padding.
+  static constexpr int kWorkSlack = 64;
   // Makes the buffer for this size (zero-filled) when the size changed.
   void ResizeWork(int width, int height);
   // Copies a frame of width x height 8-bit samples (rows of `framePitch`

@@ -86,5 +86,9 @@ using EngineVectorRoutine = void (*)(const EngineVectorParams& params);
 // The vector routine of a family for an engine phase (0..3); phases outside
 // that range give phase 0. Only call the result when the processor has SSE2.
 EngineVectorRoutine SelectEngineVectorRoutine(EngineVectorFamily family, EnginePhase phase);
+// The same routine twice as wide with AVX2 (bit for bit the same frame). Only
+// call the result when HaveAvx2Forms() (imaging/tone_kernels.h) says so.
+EngineVectorRoutine SelectEngineVectorRoutineAvx2(EngineVectorFamily family, EnginePhase phase);
+bool EngineVectorAvx2Built();
 
 }  // namespace varnel

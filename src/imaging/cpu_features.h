@@ -97,4 +97,15 @@ constexpr VectorForm ChooseVectorForm(const CpuFeatures& features) {
                             : VectorForm::kScalar;
 }
 
+// The instruction set of the routines that exist in SSE2 and AVX2 forms
+// besides the scalar one (the AVX2 forms give the SSE2 forms' results).
+enum class SimdLevel { kScalar, kSse2, kAvx2 };
+// SSE2 when reported and usable, AVX2 on top when this build carries the AVX2
+// forms and the processor and system can run them; else scalar.
+SimdLevel ChooseSimdLevel(const CpuFeatures& cpu);
+// Whether this build carries the AVX2 forms and the processor and system can
+// run them (one check per process, outside any AVX2 code; AVX2 is not among
+// the bits the record examines).
+bool HaveAvx2Forms();
+
 }  // namespace varnel

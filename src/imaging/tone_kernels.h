@@ -18,15 +18,6 @@
 
 namespace varnel {
 
-// The instruction set the pipeline's kernels run with.
-enum class SimdLevel { kScalar, kSse2, kAvx2 };
-// SSE2 when reported and usable, AVX2 on top when this build carries the AVX2
-// forms and the processor and system can run them; else scalar.
-SimdLevel ChooseSimdLevel(const CpuFeatures& cpu);
-// Whether this build carries the AVX2 forms and the processor and system can
-// run them (one check per process, outside any AVX2 code).
-bool HaveAvx2Forms();
-
 // --- hue and saturation --------------------------------------------------------
 // n pixels of `src` into `dst` (the same row for the in-place filter). `wide`:
 // 16-bit samples (taken as 10-bit), else 8-bit. A fourth sample is not written.

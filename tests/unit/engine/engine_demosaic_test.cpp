@@ -8,6 +8,8 @@
 #include <string>
 
 #include "engine/color_matrix_stage.h"
+#include "engine/engine_demosaic.h"
+#include "imaging/cpu_features.h"
 #include "engine_test_util.h"
 
 namespace varnel {
@@ -175,6 +177,51 @@ TEST(EngineVectorDemosaic, MatchesKernelEvaluationForEveryPhaseAndFamily) {
                             << want.g << "," << want.r;
             }
           }
+        }
+      }
+    }
+  }
+}
+
+// Fault caught: the AVX2 routines differ from the SSE2 ones (which the test
+// above checks against the kernels) for some family, phase, gain mode, width
+// around the 32-pixel step (the partial last step, the loads past the row
+// into the buffer's slack) or height.
+TEST(EngineVectorDemosaic, Avx2GivesTheSse2FrameBitForBit) {
+  if (!HaveAvx2Forms()) GTEST_SKIP() << "no AVX2 on this processor or build";
+  const int sizes[][2] = {{1, 1},  {5, 3},  {31, 6}, {32, 7},  {33, 5},
+                          {47, 4}, {63, 9}, {65, 2}, {100, 11}};
+  const EngineGains gains[] = {{128, 128, 128}, {140, 100, 146}, {300, 20, 1000}};
+  ColorMatrixStage stage;
+  stage.SetContrast(-4);
+  stage.SetSaturation(6);
+  stage.SetHue(200);
+  stage.SetBrightness(35);
+  for (const auto& size : sizes) {
+    const int w = size[0], h = size[1];
+    const std::vector<uint8_t> mosaic = RandomMosaic(w, h, 77u + w * h);
+    stage.ResizeWork(w, h);
+    stage.CopyIntoWork(mosaic.data(), w);
+    for (int phase = 0; phase < 4; ++phase) {
+      for (EngineVectorFamily family : {EngineVectorFamily::kColorWithMatrix,
+                                        EngineVectorFamily::kColor, EngineVectorFamily::kGray}) {
+        for (const EngineGains& g : gains) {
+          EngineVectorParams p;
+          p.origin = stage.WorkOrigin();
+          p.pitch = stage.Pitch();
+          p.width = w;
+          p.height = h;
+          p.gains = g;
+          p.matrix = &stage.FixedProduct();
+          p.outStride = w * 4;
+          std::vector<uint8_t> sse2(static_cast<size_t>(w) * h * 4, 0x3C), avx2 = sse2;
+          p.out = sse2.data();
+          SelectEngineVectorRoutine(family, phase)(p);
+          p.out = avx2.data();
+          SelectEngineVectorRoutineAvx2(family, phase)(p);
+          ASSERT_EQ(avx2, sse2) << w << "x" << h << " phase " << phase << " family "
+                                << static_cast<int>(family) << " gains " << g.red << "/" << g.green
+                                << "/" << g.blue;
         }
       }
     }
