@@ -142,7 +142,7 @@ int DemosaicInteriorLanes(const RegionView& v, const BayerGains& g, DemosaicRows
          ...);
       }
       (std::make_integer_sequence<int, kRows>{});
-      auto pair = [&](int j) {
+      auto pair = [&](int j) __attribute__((always_inline)) {
         const DemosaicRowTerms<L>* r = t + 2 * j;
         // Row y's colour lies on mosaic rows y - 2, y, y + 2; the other
         // colour on rows y - 1 and y + 1.
