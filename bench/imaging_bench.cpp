@@ -21,6 +21,7 @@
 #include "imaging/tone_kernels.h"
 #include "imaging/tone_map.h"
 #include "imaging/tone_tables.h"
+#include "pipeline_frames.h"
 
 #if defined(VARNEL_HAVE_OPENCV)
 #include <opencv2/core.hpp>
@@ -30,31 +31,21 @@
 namespace varnel {
 namespace {
 
-constexpr double kSataBytesPerSecond = 550e6;
+using bench::FillMosaic;
+using bench::Filters;
+using bench::kModelSizes;
+using bench::kSataBytesPerSecond;
+using bench::PipelineFrame;
+using bench::SettingsFor;
 
 // Sizes: the common 2048 x 1536 and the largest capture windows of the models.
 const std::vector<std::pair<int, int>> kDemosaicSizes = {{2048, 1536}, {5000, 8192}};
-const std::vector<std::pair<int, int>> kModelSizes = {{752, 480},   {1280, 1024}, {1360, 1024},
-                                                      {1600, 1200}, {2048, 1536}, {2456, 2038},
-                                                      {2560, 1920}, {5000, 5000}, {5000, 8192}};
 
 std::vector<uint8_t> RandomBytes(size_t n) {
   std::vector<uint8_t> v(n);
   std::mt19937 rng(1);
   for (auto& b : v) b = static_cast<uint8_t>(rng());
   return v;
-}
-
-// A natural-looking mosaic: smooth gradients with some noise, so that the
-// saturation paths are not the common case.
-void FillMosaic(DibImage& image) {
-  std::mt19937 rng(7);
-  for (int y = 0; y < image.Height(); ++y) {
-    uint8_t* row = image.Row(y);
-    for (int x = 0; x < image.Width() * image.BytesPerPixel(); ++x) {
-      row[x] = static_cast<uint8_t>(((x + y) >> 3) + (rng() & 15));
-    }
-  }
 }
 
 void SetPixelCounters(benchmark::State& state, int w, int h) {
@@ -131,63 +122,21 @@ void OpenCvBayerToBgr(benchmark::State& state) {
 }
 #endif
 
-// Which filters a pipeline benchmark turns on.
-enum class Filters { kOff, kOn, kHueSaturation, kMaps, kSharpness, kBrightness };
-
 // The whole pipeline of one colour class on a frame lying in its raw image.
 void FramePipeline(benchmark::State& state, int colorClass, Filters filters) {
   const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
-  DibImage raw8, raw16, bgr24, bgr32, bgr48, bgr64, work;
-  FrameImages images{&raw8, &raw16, &bgr24, &bgr32, &bgr48, &bgr64, &work};
-  const bool deep = IsDeepClass(colorClass);
-  DibImage& raw = deep ? raw16 : raw8;
-  raw.Create(w, h, deep ? 16 : 8);
-  FillMosaic(raw);
-  if (deep) {
-    // Keep the deep samples within 10 bits.
-    for (int y = 0; y < h; ++y) {
-      uint8_t* row = raw.Row(y);
-      for (int x = 0; x < w; ++x) row[2 * x + 1] &= 3;
-    }
-  }
-  const uint16_t bits[] = {8, 16, 24, 32, 48, 64};
-  DibImage* frames[] = {&raw8, &raw16, &bgr24, &bgr32, &bgr48, &bgr64};
-  if (colorClass >= kColorClassBgr24) frames[colorClass]->Create(w, h, bits[colorClass]);
-  if (colorClass == kColorClassMono8) bgr24.Create(w, h, 24);
-  work.CopyFormat(frames[colorClass]);
-
-  FilterSettings settings{};
-  settings.bayerGainRed = settings.bayerGainGreen = settings.bayerGainBlue = 100;
-  settings.gamma = 100;
-  settings.grayGainR = settings.grayGainG1 = settings.grayGainG2 = settings.grayGainB = 128;
-  if (filters == Filters::kOn) {
-    settings.bayerGainRed = 130;
-    settings.bayerGainBlue = 90;
-    settings.grayMode = 1;
-    settings.grayGainR = 140;
-    settings.grayGainB = 120;
-  }
-  if (filters == Filters::kOn || filters == Filters::kHueSaturation) {
-    settings.hue = 30;
-    settings.saturation = 20;
-  }
-  if (filters == Filters::kOn || filters == Filters::kMaps) {
-    settings.contrast = 10;
-    settings.gamma = 120;
-  }
-  if (filters == Filters::kOn || filters == Filters::kSharpness) settings.sharpness = 10;
-  if (filters == Filters::kOn || filters == Filters::kBrightness) settings.brightness = 20;
+  PipelineFrame frame(colorClass, w, h);
+  FilterSettings settings = SettingsFor(filters);
   CpuFeatures cpu{};
   DetectCpuFeatures(&cpu);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(RunFramePipeline(images, settings, colorClass, 1, cpu));
+    benchmark::DoNotOptimize(frame.Run(settings, cpu));
     benchmark::ClobberMemory();
   }
   SetPixelCounters(state, w, h);
-  const double rawBytes = static_cast<double>(raw.Stride()) * h;
-  state.counters["sata_x"] =
-      benchmark::Counter(static_cast<double>(state.iterations()) * rawBytes / kSataBytesPerSecond,
-                         benchmark::Counter::kIsRate);
+  state.counters["sata_x"] = benchmark::Counter(
+      static_cast<double>(state.iterations()) * frame.RawBytes() / kSataBytesPerSecond,
+      benchmark::Counter::kIsRate);
 }
 
 // One colour filter on a 24-bit frame (sharpness from a copy, the others in
