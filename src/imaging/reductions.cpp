@@ -3,11 +3,35 @@
 #include <algorithm>
 #include <cstring>
 
+#include "imaging/cpu_features.h"
 #include "imaging/demosaic_kernel.h"
 #include "imaging/pixel_routines.h"
+#include "imaging/reduction_kernels.h"
 
 namespace varnel {
 namespace {
+
+// The vector kernels this processor runs, found once per process.
+SimdLevel ReductionLevel() {
+  static const SimdLevel level = [] {
+    CpuFeatures cpu{};
+    DetectCpuFeatures(&cpu);
+    return ChooseSimdLevel(cpu);
+  }();
+  return level;
+}
+
+// Visits the rectangle row by row and calls op(source row, destination row,
+// pixels). With `reversed`, destination row i takes source row bottom - 1 - i.
+template <typename Op>
+int ForEachRow(const RegionView& v, bool reversed, Op&& op) {
+  if (v.Empty()) return 1;
+  for (int i = 0; i < v.Height(); ++i) {
+    const int srcRow = reversed ? v.bottom - 1 - i : v.top + i;
+    op(v.SrcPixel(v.left, srcRow), v.DstPixel(v.left, v.top + i), v.Width());
+  }
+  return 1;
+}
 
 // Visits the rectangle and calls op(source pixel, destination pixel). With
 // `reversed`, destination row i takes source row bottom - 1 - i.
@@ -26,8 +50,22 @@ int ForEachPixel(const RegionView& v, bool reversed, Op&& op) {
   return 1;
 }
 
+// The rows of 16-bit samples whose samples all go to 8-bit samples in a
+// row of their own: the vector kernel over the run of samples.
+void NarrowRun(uint8_t* d, const uint8_t* s, int count, int shift) {
+  if (ReductionLevel() == SimdLevel::kAvx2) {
+    NarrowSamplesAvx2(d, s, count, shift);
+  } else {
+    NarrowSamplesSse2(d, s, count, shift);
+  }
+}
+
 template <int kShift>
 int ReduceMono(const RegionView& v, bool reversed) {
+  if (ReductionLevel() != SimdLevel::kScalar && v.srcBpp == 2 && v.dstBpp == 1) {
+    return ForEachRow(v, reversed,
+                      [](const uint8_t* s, uint8_t* d, int n) { NarrowRun(d, s, n, kShift); });
+  }
   return ForEachPixel(v, reversed, [](const uint8_t* s, uint8_t* d) {
     *d = static_cast<uint8_t>(LoadSample16(s) >> kShift);
   });
@@ -35,6 +73,17 @@ int ReduceMono(const RegionView& v, bool reversed) {
 
 template <int kShift>
 int ReduceWide(const RegionView& v, bool reversed) {
+  if (ReductionLevel() != SimdLevel::kScalar && v.dstBpp == 3) {
+    if (v.srcBpp == 6) {
+      return ForEachRow(
+          v, reversed, [](const uint8_t* s, uint8_t* d, int n) { NarrowRun(d, s, 3 * n, kShift); });
+    }
+    if (v.srcBpp == 8 && ReductionLevel() == SimdLevel::kAvx2) {
+      return ForEachRow(v, reversed, [](const uint8_t* s, uint8_t* d, int n) {
+        NarrowPixels64To24Avx2(d, s, n, kShift);
+      });
+    }
+  }
   return ForEachPixel(v, reversed, [](const uint8_t* s, uint8_t* d) {
     for (int c = 0; c < 3; ++c) d[c] = static_cast<uint8_t>(LoadSample16(s + 2 * c) >> kShift);
   });
@@ -84,8 +133,17 @@ int ReduceMono10To8ReversedRoutine(VARNEL_REGION_ROUTINE_PARAMS) {
 
 int Copy32To24Routine(VARNEL_REGION_ROUTINE_PARAMS) {
   (void)user, (void)extra;
-  return ForEachPixel(VARNEL_REGION_VIEW, false,
-                      [](const uint8_t* s, uint8_t* d) { std::memcpy(d, s, 3); });
+  const RegionView v = VARNEL_REGION_VIEW;
+  if (v.dstBpp == 3 && v.srcBpp == 3 && v.src != v.dst) {
+    return ForEachRow(v, false, [](const uint8_t* s, uint8_t* d, int n) {
+      std::memcpy(d, s, static_cast<size_t>(n) * 3);
+    });
+  }
+  if (v.dstBpp == 3 && v.srcBpp == 4 && v.src != v.dst && ReductionLevel() == SimdLevel::kAvx2) {
+    return ForEachRow(v, false,
+                      [](const uint8_t* s, uint8_t* d, int n) { DropFourthByteAvx2(d, s, n); });
+  }
+  return ForEachPixel(v, false, [](const uint8_t* s, uint8_t* d) { std::memcpy(d, s, 3); });
 }
 
 int ReduceWideTo24Routine(VARNEL_REGION_ROUTINE_PARAMS) {

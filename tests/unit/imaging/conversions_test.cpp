@@ -2,6 +2,7 @@
 // the nearest-neighbour scalers.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 #include "image_buffers.h"
@@ -163,6 +164,60 @@ TEST(ReductionTest, PerPixelRoutines) {
     EXPECT_EQ(std::vector<uint8_t>(out.Pixel(0, 0), out.Pixel(0, 0) + c.expected.size()),
               c.expected)
         << c.name;
+  }
+}
+
+// Fault caught: a reduction that, on rows long enough for its vector kernel,
+// saturates instead of keeping the low byte of the shifted sample, picks the
+// wrong samples of 48- or 64-bit pixels, mishandles the samples after the
+// last whole step, a region that does not start at column 0, or the rows of
+// a reversed form.
+TEST(ReductionTest, LongRowsGiveThePerPixelResult) {
+  struct Case {
+    const char* name;
+    RegionRoutine routine;
+    int srcBpp, dstBpp, shift;
+    bool reversed;
+  };
+  const Case cases[] = {
+      {"mono10", ReduceMono10To8Routine, 2, 1, 2, false},
+      {"mono12", ReduceMono12To8Routine, 2, 1, 4, false},
+      {"mono14", ReduceMono14To8Routine, 2, 1, 6, false},
+      {"mono16", ReduceMono16To8Routine, 2, 1, 8, false},
+      {"mono10 reversed", ReduceMono10To8ReversedRoutine, 2, 1, 2, true},
+      {"48 to 24", ReduceWideTo24Routine, 6, 3, 2, false},
+      {"48 to 24, 12 bits", ReduceWide12To24Routine, 6, 3, 4, false},
+      {"64 to 24, 14 bits", ReduceWide14To24Routine, 8, 3, 6, false},
+      {"64 to 24, 16 bits", ReduceWide16To24Routine, 8, 3, 8, false},
+      {"64 to 24 reversed", ReduceWideTo24ReversedRoutine, 8, 3, 2, true},
+      {"48 to 24 reversed", ReduceWideTo24ReversedRoutine, 6, 3, 2, true},
+      {"32 to 24", Copy32To24Routine, 4, 3, 0, false},
+      {"24 to 24", Copy32To24Routine, 3, 3, 0, false},
+  };
+  for (const Case& c : cases) {
+    for (int width : {1, 7, 8, 15, 16, 17, 31, 32, 33, 63, 70, 257}) {
+      const int h = 3;
+      Plane src(width + 5, h, c.srcBpp, 0, 3);
+      std::mt19937 rng(width * 7 + c.srcBpp);
+      for (uint8_t& b : src.bytes) b = static_cast<uint8_t>(rng());
+      Plane out(width + 2, h, c.dstBpp, 0xEE, 1);
+      const PixelRect rect{5, 0, 5 + width, h};
+      ASSERT_EQ(Apply(c.routine, out, src, rect, 1, 0, static_cast<int*>(nullptr)), 1) << c.name;
+      for (int y = 0; y < h; ++y) {
+        const int sy = c.reversed ? h - 1 - y : y;
+        for (int x = 0; x < width + 2; ++x) {
+          for (int k = 0; k < c.dstBpp; ++k) {
+            int expected = 0xEE;
+            if (x >= 1 && x <= width) {
+              expected = c.shift == 0 ? src.At(x + 4, sy, k)
+                                      : (src.Sample16(x + 4, sy, k) >> c.shift) & 0xFF;
+            }
+            ASSERT_EQ(out.At(x, y, k), expected)
+                << c.name << " width " << width << " at " << x << "," << y << " sample " << k;
+          }
+        }
+      }
+    }
   }
 }
 
