@@ -10,6 +10,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "imagefile/dib_image.h"
@@ -261,6 +262,22 @@ void DemosaicDeep48(benchmark::State& state, DeepBody body, SimdLevel level) {
   SetPixelCounters(state, w, h);
 }
 
+// A reduction for display and files over a whole frame (the routine picks
+// its vector kernel), beside BM_CopyBgr24 as the memory floor of a 24-bit
+// output.
+void Reduction(benchmark::State& state, RegionRoutine routine, int sourceBits, int targetBits) {
+  const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
+  DibImage source, target;
+  source.Create(w, h, static_cast<uint16_t>(sourceBits));
+  target.Create(w, h, static_cast<uint16_t>(targetBits));
+  FillMosaic(source);
+  for (auto _ : state) {
+    target.ConvertRegion(routine, &source, nullptr, 0, 0);
+    benchmark::ClobberMemory();
+  }
+  SetPixelCounters(state, w, h);
+}
+
 void ApplySizes(benchmark::internal::Benchmark* b, const std::vector<std::pair<int, int>>& sizes) {
   for (const auto& [w, h] : sizes) b->Args({w, h});
   b->Unit(benchmark::kMillisecond);
@@ -328,6 +345,16 @@ const bool kRegistered = [] {
       ApplySizes(benchmark::RegisterBenchmark(name.c_str(), FramePipeline, colorClass, filters),
                  kModelSizes);
     }
+  }
+  const std::pair<const char*, std::tuple<RegionRoutine, int, int>> reductions[] = {
+      {"BM_Reduce/mono10_to_8", {ReduceMono10To8Routine, 16, 8}},
+      {"BM_Reduce/wide48_to_24", {ReduceWideTo24Routine, 48, 24}},
+      {"BM_Reduce/wide64_to_24", {ReduceWideTo24Routine, 64, 24}},
+      {"BM_Reduce/copy32_to_24", {Copy32To24Routine, 32, 24}}};
+  for (const auto& [name, form] : reductions) {
+    ApplySizes(benchmark::RegisterBenchmark(name, Reduction, std::get<0>(form), std::get<1>(form),
+                                            std::get<2>(form)),
+               common);
   }
   // What each filter costs inside the class-2 pipeline (with the demosaic).
   const std::pair<const char*, Filters> single[] = {
