@@ -232,7 +232,7 @@ class ToneStage {
       in = out;
     }
     if (!pre_.Identity()) {
-      pre_.ApplyRow(out, in, w, bpp_);
+      pre_.ApplyRow(out, in, w, bpp_, level_);
       in = out;
     }
     if (out != in) {
@@ -271,7 +271,7 @@ class ToneStage {
                          scratch32_.data());
       }
     }
-    if (!brightened && !post_.Identity()) post_.ApplyRow(out, out, w, bpp_);
+    if (!brightened && !post_.Identity()) post_.ApplyRow(out, out, w, bpp_, level_);
   }
 
   DibImage& f_;

@@ -3,6 +3,8 @@
 // giving the scalar kernels' results bit for bit (tone_vector.h).
 #include "imaging/tone_kernels.h"
 
+#include <algorithm>
+
 #if defined(__AVX2__)
 #include <immintrin.h>
 
@@ -253,7 +255,47 @@ struct Sm16 {
   }
 };
 
+// Sixteen 16-bit samples through a 10-bit table.
+inline __m256i Map16(__m256i v, const int32_t* table) {
+  const __m256i z = _mm256_setzero_si256();
+  v = _mm256_min_epu16(v, _mm256_set1_epi16(1023));
+  const __m256i lo = _mm256_i32gather_epi32(table, _mm256_unpacklo_epi16(v, z), 4);
+  const __m256i hi = _mm256_i32gather_epi32(table, _mm256_unpackhi_epi16(v, z), 4);
+  return _mm256_packus_epi32(lo, hi);
+}
+
 }  // namespace
+
+void MapSamples16Avx2(uint8_t* dst, const uint8_t* src, int count, const int32_t* table) {
+  int i = 0;
+  for (; i + 16 <= count; i += 16) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 2 * i));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 2 * i), Map16(v, table));
+  }
+  for (; i < count; ++i) {
+    const int v = std::min(src[2 * i] | src[2 * i + 1] << 8, 1023);
+    dst[2 * i] = static_cast<uint8_t>(table[v]);
+    dst[2 * i + 1] = static_cast<uint8_t>(table[v] >> 8);
+  }
+}
+
+void MapPixels64Avx2(uint8_t* dst, const uint8_t* src, int n, const int32_t* table) {
+  const __m256i fourth = _mm256_setr_epi16(0, 0, 0, -1, 0, 0, 0, -1, 0, 0, 0, -1, 0, 0, 0, -1);
+  int x = 0;
+  for (; x + 4 <= n; x += 4) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 8 * x));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 8 * x),
+                        _mm256_blendv_epi8(Map16(v, table), v, fourth));
+  }
+  for (; x < n; ++x) {
+    for (int c = 0; c < 4; ++c) {
+      const uint8_t* s = src + 8 * x + 2 * c;
+      const int v = c == 3 ? (s[0] | s[1] << 8) : table[std::min(s[0] | s[1] << 8, 1023)];
+      dst[8 * x + 2 * c] = static_cast<uint8_t>(v);
+      dst[8 * x + 2 * c + 1] = static_cast<uint8_t>(v >> 8);
+    }
+  }
+}
 
 void HueSaturationRowAvx2(uint8_t* dst, const uint8_t* src, int n, int bytesPerPixel,
                           const HslAdjust& adjust) {
@@ -292,6 +334,21 @@ void SharpenRowAvx2(uint8_t* dst, const uint8_t* const rows[4], int n, int bytes
 }
 
 #else
+
+void MapSamples16Avx2(uint8_t* dst, const uint8_t* src, int count, const int32_t* table) {
+  for (int i = 0; i < count; ++i) {
+    const int v = std::min(src[2 * i] | src[2 * i + 1] << 8, 1023);
+    dst[2 * i] = static_cast<uint8_t>(table[v]);
+    dst[2 * i + 1] = static_cast<uint8_t>(table[v] >> 8);
+  }
+}
+void MapPixels64Avx2(uint8_t* dst, const uint8_t* src, int n, const int32_t* table) {
+  for (int x = 0; x < n; ++x) {
+    MapSamples16Avx2(dst + 8 * x, src + 8 * x, 3, table);
+    dst[8 * x + 6] = src[8 * x + 6];
+    dst[8 * x + 7] = src[8 * x + 7];
+  }
+}
 
 void HueSaturationRowAvx2(uint8_t* dst, const uint8_t* src, int n, int bytesPerPixel,
                           const HslAdjust& adjust) {

@@ -75,6 +75,12 @@ void SharpenRowSse2(uint8_t* dst, const uint8_t* const rows[4], int n, int bytes
                     const SharpenVector& sharpen, const BrightnessVector* post, uint16_t* scratch);
 void SharpenRowAvx2(uint8_t* dst, const uint8_t* const rows[4], int n, int bytesPerPixel,
                     const SharpenVector& sharpen, const BrightnessVector* post, uint16_t* scratch);
+// A 10-bit tone map (1024 entries as 32-bit values) over 16-bit samples with
+// AVX2 gathers: `count` samples in a run, or n pixels of four samples whose
+// fourth is copied. Samples above 1023 are read as 1023.
+void MapSamples16Avx2(uint8_t* dst, const uint8_t* src, int count, const int32_t* table);
+void MapPixels64Avx2(uint8_t* dst, const uint8_t* src, int n, const int32_t* table);
+
 // The same row with the scalar kernel (for builds without the vector kernels).
 void SharpenRowPortable(uint8_t* dst, const uint8_t* const rows[4], int n, int bytesPerPixel,
                         const SharpenVector& sharpen, const BrightnessVector* post);

@@ -10,12 +10,13 @@
 
 namespace varnel {
 
-ToneMap::ToneMap(int maxValue) : maxValue_(maxValue), table_(maxValue + 1) {
-  for (int i = 0; i <= maxValue; ++i) table_[i] = static_cast<uint16_t>(i);
+ToneMap::ToneMap(int maxValue) : maxValue_(maxValue), table_(maxValue + 1), table32_(maxValue + 1) {
+  for (int i = 0; i <= maxValue; ++i) table_[i] = table32_[i] = static_cast<uint16_t>(i);
 }
 
 void ToneMap::Then(const std::vector<int>& table) {
   for (uint16_t& v : table_) v = static_cast<uint16_t>(std::clamp(table[v], 0, maxValue_));
+  for (int i = 0; i <= maxValue_; ++i) table32_[i] = table_[i];
   identity_ = false;
   for (int i = 0; i <= maxValue_ && identity_; ++i) identity_ = table_[i] == i;
   pairs_.clear();
@@ -33,7 +34,8 @@ void ToneMap::BuildPairs() const {
   }
 }
 
-void ToneMap::ApplyRow(uint8_t* dst, const uint8_t* src, int n, int bytesPerPixel) const {
+void ToneMap::ApplyRow(uint8_t* dst, const uint8_t* src, int n, int bytesPerPixel,
+                       SimdLevel level) const {
   if (maxValue_ == 255) {
     if (pairs_.empty()) BuildPairs();
     const uint16_t* pairs = pairs_.data();
@@ -65,6 +67,14 @@ void ToneMap::ApplyRow(uint8_t* dst, const uint8_t* src, int n, int bytesPerPixe
       std::memcpy(dst + i, &out, 8);
     }
     for (; i < count; ++i) dst[i] = static_cast<uint8_t>(table_[src[i]]);
+    return;
+  }
+  if (level == SimdLevel::kAvx2 && maxValue_ == 1023) {
+    if (bytesPerPixel == 8) {
+      MapPixels64Avx2(dst, src, n, table32_.data());
+    } else {
+      MapSamples16Avx2(dst, src, n * bytesPerPixel / 2, table32_.data());
+    }
     return;
   }
   const uint16_t* table = table_.data();

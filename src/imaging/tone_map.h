@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "imaging/cpu_features.h"
+
 namespace varnel {
 
 class ToneMap {
@@ -24,8 +26,9 @@ class ToneMap {
 
   // Maps n pixels of `src` into `dst` (the same row allowed): bytesPerPixel 1
   // (mono), 3 or 4 (colour, a fourth byte copied) for 8-bit samples, 2, 6 or
-  // 8 for 16-bit samples.
-  void ApplyRow(uint8_t* dst, const uint8_t* src, int n, int bytesPerPixel) const;
+  // 8 for 16-bit samples. With AVX2 the 16-bit samples go through gathers.
+  void ApplyRow(uint8_t* dst, const uint8_t* src, int n, int bytesPerPixel,
+                SimdLevel level = SimdLevel::kScalar) const;
 
  private:
   void BuildPairs() const;
@@ -33,6 +36,8 @@ class ToneMap {
   int maxValue_;
   bool identity_ = true;
   std::vector<uint16_t> table_;
+  // 16-bit maps: the table as 32-bit values for the gathers.
+  std::vector<int32_t> table32_;
   // 8-bit maps: two neighbouring samples at once, built on first use.
   mutable std::vector<uint16_t> pairs_;
 };

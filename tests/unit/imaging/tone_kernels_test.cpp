@@ -172,6 +172,40 @@ TEST(ToneKernelTest, SharpenWithBrightnessEqualsScalarKernelAndTable) {
   }
 }
 
+// Fault caught: a tone map row that differs from the table lookup of each
+// sample: a 16-bit sample above 1023 not read as 1023, a fourth sample
+// mapped, the pair lookups of 8-bit rows misaligned, or the samples after the
+// last whole (gather) step.
+TEST(ToneKernelTest, MapRowsLookEverySampleUp) {
+  for (int bpp : {1, 2, 3, 4, 6, 8}) {
+    const int maxValue = Wide(bpp) ? 1023 : 255;
+    ToneMap map(maxValue);
+    map.Then(BuildGammaTable(70, maxValue));
+    map.Then(BuildContrastTable(-30, maxValue));
+    for (int n : {1, 3, 4, 5, 8, 15, 16, 17, 33, 100}) {
+      const std::vector<uint8_t> src = RandomRow(n, bpp, n + 11 * bpp);
+      std::vector<uint8_t> expected = src;
+      const int sample = Wide(bpp) ? 2 : 1, samples = bpp / sample;
+      for (int x = 0; x < n; ++x) {
+        for (int c = 0; c < samples; ++c) {
+          if (samples == 4 && c == 3) continue;
+          uint8_t* p = expected.data() + x * bpp + c * sample;
+          const int v = map.Map(sample == 2 ? p[0] | p[1] << 8 : p[0]);
+          p[0] = static_cast<uint8_t>(v);
+          if (sample == 2) p[1] = static_cast<uint8_t>(v >> 8);
+        }
+      }
+      for (SimdLevel level : {SimdLevel::kScalar, SimdLevel::kSse2, SimdLevel::kAvx2}) {
+        if (level == SimdLevel::kAvx2 && !HaveAvx2Forms()) continue;
+        std::vector<uint8_t> out(src.size(), 0x77);
+        map.ApplyRow(out.data(), src.data(), n, bpp, level);
+        ASSERT_EQ(out, expected) << "bpp " << bpp << " n " << n << " level "
+                                 << static_cast<int>(level);
+      }
+    }
+  }
+}
+
 // Fault caught: brightness constants accepted for a value where the fixed
 // point formula misses the table somewhere (the formula is what the kernels
 // compute), or no constants for the common case of a table that is the exact
