@@ -34,6 +34,7 @@ for ((r = 1; r <= rounds; ++r)); do
 done
 
 # Median per build and case, then one line per case.
+printf "%-50s %12s %12s %8s %10s %10s\n" case "native ms" "wine ms" ratio "native x" "wine x"
 awk '
   { key = $1 " " $2; n[key]++; t[key, n[key]] = $4; s[key, n[key]] = $5; cases[$2] = 1 }
   function median(key, arr,    i, j, m, v, tmp) {
@@ -43,7 +44,6 @@ awk '
     return m % 2 ? v[(m + 1) / 2] : (v[m / 2] + v[m / 2 + 1]) / 2
   }
   END {
-    printf "%-50s %12s %12s %8s %10s %10s\n", "case", "native ms", "wine ms", "ratio", "native x", "wine x"
     for (c in cases) {
       nk = "native " c; wk = "wine " c
       if (!(nk in n) || !(wk in n)) continue
