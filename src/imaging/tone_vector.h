@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "imaging/region_params.h"
 #include "imaging/tone_kernels.h"
@@ -104,7 +105,7 @@ void HueSaturationRowLanes(uint8_t* dst, const uint8_t* src, int n, const HslAdj
   using Vec = typename L::Vec;
   constexpr int kLanes = L::kLanes;
   const Vec hueShift = L::Set1(a.hue), saturationShift = L::Set1(a.saturation);
-  auto step = [&](uint8_t* d, const uint8_t* s) {
+  auto step = [&](uint8_t * d, const uint8_t* s) __attribute__((always_inline)) {
     Vec b, g, r;
     typename Px::Extra extra;
     Px::Load(s, b, g, r, extra);
@@ -174,10 +175,12 @@ void SharpenRowLanes(uint8_t* dst, const uint8_t* const rows[4], int n,
   const int count = n * kSamples;
   // Sums of the four rows per sample (at most 4 x 1023).
   {
+    const uint8_t *r0 = rows[0], *r1 = rows[1], *r2 = rows[2], *r3 = rows[3];
     int i = 0;
     for (; i + kLanes <= count; i += kLanes) {
-      Vec sum = Sm::LoadClamped(rows[0] + i * kSampleBytes);
-      for (int r = 1; r < 4; ++r) sum = L::Add(sum, Sm::LoadClamped(rows[r] + i * kSampleBytes));
+      const int at = i * kSampleBytes;
+      const Vec sum = L::Add(L::Add(Sm::LoadClamped(r0 + at), Sm::LoadClamped(r1 + at)),
+                             L::Add(Sm::LoadClamped(r2 + at), Sm::LoadClamped(r3 + at)));
       L::StoreU16(columnSum + i, sum);
     }
     for (; i < count; ++i) {
@@ -192,14 +195,15 @@ void SharpenRowLanes(uint8_t* dst, const uint8_t* const rows[4], int n,
   const Vec kLo = L::Set1(post != nullptr ? static_cast<int16_t>(post->kLo) : 0);
   const int postShift = post != nullptr ? post->extraShift : 0;
   const Vec top = L::Set1(Sm::kMax);
-  auto brighten = [&](Vec v) {
-    if (post == nullptr) return v;
-    const Vec sum = L::Add(L::MulLo(v, kHi), L::MulHiU(v, kLo));
-    return L::Min(L::Srl(sum, postShift), top);
-  };
   // Samples i .. i + kLanes - 1, all of interior pixels: the 4x4 box of the
   // sample's channel is the column sums 2, 1 and 0 pixels before and 1 after.
-  auto interior = [&](int i) {
+  // With kPost the brightness follows.
+  auto interior = [&](int i, auto withPost) __attribute__((always_inline)) {
+    auto brighten = [&](Vec v) {
+      if constexpr (!decltype(withPost)::value) return v;
+      const Vec sum = L::Add(L::MulLo(v, kHi), L::MulHiU(v, kLo));
+      return L::Min(L::Srl(sum, postShift), top);
+    };
     const Vec near = L::Add(L::LoadU16(columnSum + i - kSamples), L::LoadU16(columnSum + i));
     const Vec far =
         L::Add(L::LoadU16(columnSum + i - 2 * kSamples), L::LoadU16(columnSum + i + kSamples));
@@ -225,12 +229,19 @@ void SharpenRowLanes(uint8_t* dst, const uint8_t* const rows[4], int n,
     A::Put(dst, i, post != nullptr ? A::Brighten(v, *post) : v);
   };
   const int first = 2 * kSamples, end = (n - 2) * kSamples;
-  if (end - first >= kLanes) {
+  auto interiorRun = [&](auto withPost) {
     int i = first;
-    for (; i + kLanes <= end; i += kLanes) interior(i);
+    for (; i + kLanes <= end; i += kLanes) interior(i, withPost);
     // The last step ends at the last interior sample; it overlaps the one
     // before, which computed the same values from the same source.
-    if (i < end) interior(end - kLanes);
+    if (i < end) interior(end - kLanes, withPost);
+  };
+  if (end - first >= kLanes) {
+    if (post != nullptr) {
+      interiorRun(std::true_type{});
+    } else {
+      interiorRun(std::false_type{});
+    }
   } else {
     for (int i = first; i < end; ++i) {
       if (kSamples == 4 && i % 4 == 3) {
