@@ -41,6 +41,7 @@ std::vector<uint8_t> RandomRow(int n, int bpp, unsigned seed) {
   std::vector<uint8_t> row(static_cast<size_t>(n) * bpp);
   for (auto& b : row) b = static_cast<uint8_t>(rng());
   const int sample = Wide(bpp) ? 2 : 1;
+  if (bpp / sample < 3) return row;  // mono: no channels to tie
   for (int x = 0; x < n; ++x) {
     uint8_t* p = row.data() + x * bpp;
     switch (rng() % 6) {
