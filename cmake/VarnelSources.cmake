@@ -31,6 +31,11 @@ function(varnel_apply_simd_flags sources_var)
       set(flags -mavx2)
     endif()
     if(flags)
+      # The vector forms are templates over one-line wrappers of the
+      # instruction-set builtins, which only become straight vector code when
+      # they are inlined: -O2 makes sure of that in the sanitizer trees too
+      # (built at -O1), where every wrapper would otherwise be a call.
+      list(APPEND flags -O2)
       if(VARNEL_X86_32)
         # 32-bit Windows callers keep only 4-byte stack alignment; vector code
         # that spills 16-byte registers must realign its own frame.

@@ -113,15 +113,22 @@ BandDemosaic Demosaic8Bands(DibImage& raw8, DibImage& target, const BayerGains& 
       ChooseDemosaicForm(cpu, gains.red, gains.green, gains.blue, target.BytesPerPixel());
   using Interior = int (*)(const RegionView&, const BayerGains&, DemosaicRows);
   Interior interior = nullptr;
-  if (form == VectorForm::kSse2) {
-    interior = level == SimdLevel::kAvx2 ? DemosaicInteriorAvx2 : DemosaicInteriorSse2;
-  } else if (form == VectorForm::kScalar) {
-    interior = level == SimdLevel::kAvx2   ? DemosaicInteriorScalarAvx2
-               : level == SimdLevel::kSse2 ? DemosaicInteriorScalarSse2
-                                           : DemosaicInteriorScalar;
-  } else {
-    // The MMX form has no bands: it runs over the whole frame at once.
-    DemosaicInteriorMmx(view, gains);
+  switch (DemosaicFormRun(form)) {
+    case DemosaicForm::kAvx2:
+      interior = DemosaicInteriorAvx2;
+      break;
+    case DemosaicForm::kSse2:
+      interior = DemosaicInteriorSse2;
+      break;
+    case DemosaicForm::kMmx:
+      // The MMX form has no bands: it runs over the whole frame at once.
+      DemosaicInteriorMmx(view, gains);
+      break;
+    default:
+      interior = level == SimdLevel::kAvx2   ? DemosaicInteriorScalarAvx2
+                 : level == SimdLevel::kSse2 ? DemosaicInteriorScalarSse2
+                                             : DemosaicInteriorScalar;
+      break;
   }
   return [view, gains, interior](int begin, int end) {
     if (interior != nullptr) interior(view, gains, DemosaicRows{begin, end});

@@ -55,8 +55,11 @@ void PrintProcessor() {
   const varnel::DemosaicForm pipeline = varnel::DemosaicFormRun(
       varnel::ChooseDemosaicForm(features, kUnitGain, kUnitGain, kUnitGain, kBgr24Bytes));
   const varnel::ColorConverter engine;
+  const char* engineForm = engine.UsesAvx2()          ? "AVX2"
+                           : engine.UsesVectorForms() ? "SSE2"
+                                                      : "scalar";
   std::printf("demosaic: %s (frame pipeline), %s (colour engine)\n",
-              varnel::DemosaicFormName(pipeline), engine.UsesVectorForms() ? "SSE2" : "scalar");
+              varnel::DemosaicFormName(pipeline), engineForm);
 }
 
 }  // namespace varnelcam

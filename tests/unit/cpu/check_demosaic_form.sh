@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fault caught: `varnelcam info` naming a demosaic form other than the one the
 # library runs, such as "SSE2" on a processor and system whose AVX2 form the
-# frame pipeline uses.
+# frame pipeline or the colour engine uses.
 #
 # The kernel lists avx2 among a processor's flags only when it also saves the
 # AVX register state, which is the condition the library checks as well.
@@ -15,7 +15,8 @@ case "$(uname -m)" in
 esac
 
 if has avx2; then pipeline=AVX2; elif has sse2; then pipeline=SSE2; else pipeline=scalar; fi
-if has sse2; then engine=SSE2; else engine=scalar; fi
+# The colour engine likewise runs its AVX2 form, the same frame bit for bit.
+if has avx2; then engine=AVX2; elif has sse2; then engine=SSE2; else engine=scalar; fi
 want="demosaic: $pipeline (frame pipeline), $engine (colour engine)"
 
 got=$("$tool" info | grep '^demosaic:' || true)
