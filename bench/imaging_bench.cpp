@@ -218,6 +218,36 @@ void ToneKernel(benchmark::State& state, Kernel kernel, SimdLevel level) {
 // The 32-bit demosaic (the scalar formula, class 3) and the deep demosaic in
 // their scalar and vector forms, interior only.
 using ScalarBody = int (*)(const RegionView&, const BayerGains&, DemosaicRows);
+
+// The same as the frame pipeline runs it: interior and border band by band,
+// so that the border's pixels of a band are written while the band's rows are
+// in the cache.
+void DemosaicBgr24Bands(benchmark::State& state, ScalarBody interior, SimdLevel level) {
+  if (level != SimdLevel::kScalar && !SimdAvailable(level)) {
+    state.SkipWithError("form not available on this processor");
+    return;
+  }
+  const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
+  DibImage raw, out;
+  raw.Create(w, h, 8);
+  out.Create(w, h, 24);
+  FillMosaic(raw);
+  const BayerGains gains{0, 100, 100, 100};
+  const RegionView view = MakeRegionView(out.Pixels(), raw.Pixels(), PixelRect{0, 0, w, h}, 0, 0, 3,
+                                         1, out.Stride(), raw.Stride());
+  const int band = FramePipelineBandRows(out.Stride());
+  for (auto _ : state) {
+    for (int y = 0; y < h; y += band) {
+      const DemosaicRows rows{y, std::min(h, y + band)};
+      interior(view, gains, rows);
+      DemosaicBorder(view, gains, rows);
+    }
+    benchmark::DoNotOptimize(out.Pixels());
+    benchmark::ClobberMemory();
+  }
+  SetPixelCounters(state, w, h);
+}
+
 void DemosaicBgr32(benchmark::State& state, ScalarBody body, SimdLevel level) {
   if (level != SimdLevel::kScalar && !SimdAvailable(level)) {
     state.SkipWithError("form not available on this processor");
@@ -293,6 +323,12 @@ const bool kRegistered = [] {
              kDemosaicSizes);
   ApplySizes(benchmark::RegisterBenchmark("BM_DemosaicBgr24/sse2", DemosaicBgr24,
                                           DemosaicInteriorSse2Routine, HaveDemosaicSse2, kCpuSse2),
+             kDemosaicSizes);
+  ApplySizes(benchmark::RegisterBenchmark("BM_DemosaicBgr24/sse2_bands", DemosaicBgr24Bands,
+                                          DemosaicInteriorSse2, SimdLevel::kSse2),
+             kDemosaicSizes);
+  ApplySizes(benchmark::RegisterBenchmark("BM_DemosaicBgr24/avx2_bands", DemosaicBgr24Bands,
+                                          DemosaicInteriorAvx2, SimdLevel::kAvx2),
              kDemosaicSizes);
   ApplySizes(benchmark::RegisterBenchmark("BM_DemosaicBgr24/avx2", DemosaicBgr24,
                                           DemosaicInteriorAvx2Routine, HaveDemosaicAvx2, kCpuSse2),

@@ -299,16 +299,9 @@ class ToneStage {
   int doneA_ = 0, doneB_ = 0;
 };
 
-// Rows per band: about 96 KB of the frame image, so that a band and its work
-// rows stay in the second-level cache between the steps.
-int BandRows(const DibImage& frame) {
-  const int rows = 98304 / std::max(1, frame.Stride());
-  return std::max(4, rows & ~1);
-}
-
 // Runs the producer band by band and the tone stage behind it.
 void RunBands(DibImage& frame, const BandDemosaic& produce, ToneStage& tones) {
-  const int h = frame.Height(), band = BandRows(frame);
+  const int h = frame.Height(), band = FramePipelineBandRows(frame.Stride());
   for (int y = 0; y < h; y += band) {
     const int end = std::min(h, y + band);
     if (produce) produce(y, end);
@@ -350,6 +343,11 @@ VectorForm ChooseDemosaicForm(const CpuFeatures& cpu, int redGain, int greenGain
   if (form == VectorForm::kSse2 && HaveDemosaicSse2()) return VectorForm::kSse2;
   if (form != VectorForm::kScalar && UseMmx(cpu) && HaveDemosaicMmx()) return VectorForm::kMmx;
   return VectorForm::kScalar;
+}
+
+int FramePipelineBandRows(int stride) {
+  const int rows = 98304 / std::max(1, stride);
+  return std::max(4, rows & ~1);
 }
 
 DemosaicForm DemosaicFormRun(VectorForm chosen) {

@@ -51,6 +51,11 @@ VectorForm ChooseDemosaicForm(const CpuFeatures& cpu, int redGain, int greenGain
 // The form of the gray gains: SSE2 when usable, else MMX when usable, else scalar.
 VectorForm ChooseGrayGainForm(const CpuFeatures& cpu);
 
+// Rows per band of a frame image with this stride: about 96 KB, so that a
+// band and its work rows stay in the second-level cache between the steps
+// that run on it (an even number, at least 4).
+int FramePipelineBandRows(int stride);
+
 // The demosaic interior the pipeline runs for a form ChooseDemosaicForm chose:
 // the SSE2 form gives way to the AVX2 form (the same result bit for bit) where
 // this build carries it and the processor and system offer AVX2.
