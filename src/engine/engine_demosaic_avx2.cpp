@@ -66,20 +66,23 @@ struct Avx2EngineLanes {
   // px[i] holds pixels 4i..4i+3 of each half: the low halves are the step's
   // first sixteen pixels, the high halves the next sixteen.
   static void StorePixels(uint8_t* dst, const Vec px[4], int count) {
-    const __m256i out[4] = {_mm256_permute2x128_si256(px[0], px[1], 0x20),
-                            _mm256_permute2x128_si256(px[2], px[3], 0x20),
-                            _mm256_permute2x128_si256(px[0], px[1], 0x31),
-                            _mm256_permute2x128_si256(px[2], px[3], 0x31)};
-    if (count >= 32) {
-      for (int i = 0; i < 4; ++i) {
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 32 * i), out[i]);
-      }
+    if (count < 32) {
+      StoreSome(dst, px, count);
       return;
     }
+    auto store = [dst](int i, __m256i v) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 32 * i), v);
+    };
+    store(0, _mm256_permute2x128_si256(px[0], px[1], 0x20));
+    store(1, _mm256_permute2x128_si256(px[2], px[3], 0x20));
+    store(2, _mm256_permute2x128_si256(px[0], px[1], 0x31));
+    store(3, _mm256_permute2x128_si256(px[2], px[3], 0x31));
+  }
+  // The last step of a row with fewer than 32 pixels left, through a buffer
+  // (out of line, so that the full steps keep their registers).
+  [[gnu::noinline]] static void StoreSome(uint8_t* dst, const Vec px[4], int count) {
     alignas(32) uint8_t tail[128];
-    for (int i = 0; i < 4; ++i) {
-      _mm256_store_si256(reinterpret_cast<__m256i*>(tail + 32 * i), out[i]);
-    }
+    StorePixels(tail, px, 32);
     std::memcpy(dst, tail, static_cast<size_t>(count) * 4);
   }
 };

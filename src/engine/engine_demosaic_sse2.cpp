@@ -58,12 +58,17 @@ struct Sse2EngineLanes {
   // Sixteen B, G, R, 255 pixels (64 bytes); with fewer than sixteen pixels
   // left in the row, only those are written.
   static void StorePixels(uint8_t* dst, const Vec px[4], int count) {
-    if (count >= 16) {
-      for (int i = 0; i < 4; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16 * i), px[i]);
+    if (count < 16) {
+      StoreSome(dst, px, count);
       return;
     }
+    for (int i = 0; i < 4; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16 * i), px[i]);
+  }
+  // The last step of a row with fewer pixels left, through a buffer (out of
+  // line, so that the full steps keep their registers).
+  [[gnu::noinline]] static void StoreSome(uint8_t* dst, const Vec px[4], int count) {
     alignas(16) uint8_t tail[64];
-    for (int i = 0; i < 4; ++i) _mm_store_si128(reinterpret_cast<__m128i*>(tail + 16 * i), px[i]);
+    StorePixels(tail, px, 16);
     std::memcpy(dst, tail, static_cast<size_t>(count) * 4);
   }
 };
