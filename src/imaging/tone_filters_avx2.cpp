@@ -47,27 +47,22 @@ struct Avx2Tone {
   static Vec FourthOfFour() {
     return _mm256_setr_epi16(0, 0, 0, -1, 0, 0, 0, -1, 0, 0, 0, -1, 0, 0, 0, -1);
   }
+  // Floating-point division is exact here: the dividends (at most 255 x 255)
+  // and divisors are whole numbers far inside the single-precision mantissa,
+  // the quotient is correctly rounded, and a quotient that is not a whole
+  // number lies at least 1/255 from the next one, far more than the rounding.
   static void Quotients(Vec dPos, Vec den, Vec absNum, Vec& s, Vec& q) {
     const __m256i z = _mm256_setzero_si256();
     auto lo = [&](Vec v) { return _mm256_cvtepi32_ps(_mm256_unpacklo_epi16(v, z)); };
     auto hi = [&](Vec v) { return _mm256_cvtepi32_ps(_mm256_unpackhi_epi16(v, z)); };
-    // n / d as n times the reciprocal of d: the approximation (relative error
-    // at most 1.5 x 2^-12) and one Newton step leave an error below 1e-4 for
-    // quotients up to 255, and a quotient that is not a whole number lies at
-    // least 1/255 from the next one, so adding 1/1024 before truncating gives
-    // the integer quotient exactly, whole quotients included.
-    const __m256 two = _mm256_set1_ps(2.0f), nudge = _mm256_set1_ps(1.0f / 1024);
-    auto divide = [&](__m256 n, __m256 d) {
-      __m256 r = _mm256_rcp_ps(d);
-      r = _mm256_mul_ps(r, _mm256_sub_ps(two, _mm256_mul_ps(d, r)));
-      return _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(n, r), nudge));
-    };
     const __m256 dLo = lo(dPos), dHi = hi(dPos);
     const __m256 c255 = _mm256_set1_ps(255.0f), c64 = _mm256_set1_ps(64.0f);
-    s = _mm256_packs_epi32(divide(_mm256_mul_ps(dLo, c255), lo(den)),
-                           divide(_mm256_mul_ps(dHi, c255), hi(den)));
-    q = _mm256_packs_epi32(divide(_mm256_mul_ps(lo(absNum), c64), dLo),
-                           divide(_mm256_mul_ps(hi(absNum), c64), dHi));
+    const __m256i sLo = _mm256_cvttps_epi32(_mm256_div_ps(_mm256_mul_ps(dLo, c255), lo(den)));
+    const __m256i sHi = _mm256_cvttps_epi32(_mm256_div_ps(_mm256_mul_ps(dHi, c255), hi(den)));
+    const __m256i qLo = _mm256_cvttps_epi32(_mm256_div_ps(_mm256_mul_ps(lo(absNum), c64), dLo));
+    const __m256i qHi = _mm256_cvttps_epi32(_mm256_div_ps(_mm256_mul_ps(hi(absNum), c64), dHi));
+    s = _mm256_packs_epi32(sLo, sHi);
+    q = _mm256_packs_epi32(qLo, qHi);
   }
 };
 

@@ -49,27 +49,19 @@ struct Sse2Tone {
   }
   static void StoreU16(uint16_t* p, Vec v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
   static Vec FourthOfFour() { return _mm_setr_epi16(0, 0, 0, -1, 0, 0, 0, -1); }
+  // Exact, as in the AVX2 form.
   static void Quotients(Vec dPos, Vec den, Vec absNum, Vec& s, Vec& q) {
     const __m128i z = _mm_setzero_si128();
     auto lo = [&](Vec v) { return _mm_cvtepi32_ps(_mm_unpacklo_epi16(v, z)); };
     auto hi = [&](Vec v) { return _mm_cvtepi32_ps(_mm_unpackhi_epi16(v, z)); };
-    // n / d as n times the reciprocal of d: the approximation (relative error
-    // at most 1.5 x 2^-12) and one Newton step leave an error below 1e-4 for
-    // quotients up to 255, and a quotient that is not a whole number lies at
-    // least 1/255 from the next one, so adding 1/1024 before truncating gives
-    // the integer quotient exactly, whole quotients included.
-    const __m128 two = _mm_set1_ps(2.0f), nudge = _mm_set1_ps(1.0f / 1024);
-    auto divide = [&](__m128 n, __m128 d) {
-      __m128 r = _mm_rcp_ps(d);
-      r = _mm_mul_ps(r, _mm_sub_ps(two, _mm_mul_ps(d, r)));
-      return _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(n, r), nudge));
-    };
     const __m128 dLo = lo(dPos), dHi = hi(dPos);
     const __m128 c255 = _mm_set1_ps(255.0f), c64 = _mm_set1_ps(64.0f);
-    s = _mm_packs_epi32(divide(_mm_mul_ps(dLo, c255), lo(den)),
-                        divide(_mm_mul_ps(dHi, c255), hi(den)));
-    q = _mm_packs_epi32(divide(_mm_mul_ps(lo(absNum), c64), dLo),
-                        divide(_mm_mul_ps(hi(absNum), c64), dHi));
+    const __m128i sLo = _mm_cvttps_epi32(_mm_div_ps(_mm_mul_ps(dLo, c255), lo(den)));
+    const __m128i sHi = _mm_cvttps_epi32(_mm_div_ps(_mm_mul_ps(dHi, c255), hi(den)));
+    const __m128i qLo = _mm_cvttps_epi32(_mm_div_ps(_mm_mul_ps(lo(absNum), c64), dLo));
+    const __m128i qHi = _mm_cvttps_epi32(_mm_div_ps(_mm_mul_ps(hi(absNum), c64), dHi));
+    s = _mm_packs_epi32(sLo, sHi);
+    q = _mm_packs_epi32(qLo, qHi);
   }
 };
 
