@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Times the frame pipeline in the native build and in the 32-bit Windows build
 # under Wine, in turns (so that both see the same load), and prints per case
-# the median milliseconds per frame of each, their ratio and the sata_x of
-# each.
+# the median processor milliseconds per frame of each, their ratio and the
+# sata_x of each (varnel_pipeline_timing counts processor time, not wall
+# time; see its header).
 #
 # Usage: bench/run-pipeline-timing.sh [ROUNDS] [-- program options]
 # Needs build/native/bin/varnel_pipeline_timing and
