@@ -169,10 +169,18 @@ bool SimdAvailable(SimdLevel level) {
 
 // The tone kernels over a 24-bit frame, row by row: hue and saturation in
 // place, the joined gamma and contrast table in place, sharpness (with
-// brightness) from a copy.
+// brightness) from a copy. The AVX-512 forms are those the AVX2 level runs
+// where the processor has them; the table's row at the AVX2 level is its
+// byte-permute form (AVX-512 VBMI).
 enum class Kernel { kHueSaturation, kMap, kSharpen };
-void ToneKernel(benchmark::State& state, Kernel kernel, SimdLevel level) {
-  if (kernel != Kernel::kMap && !SimdAvailable(level)) {
+enum class KernelForm { kScalar, kSse2, kAvx2, kAvx512 };
+void ToneKernel(benchmark::State& state, Kernel kernel, KernelForm form) {
+  const bool available = form == KernelForm::kScalar || form == KernelForm::kSse2
+                             ? SimdAvailable(SimdLevel::kSse2)
+                         : form == KernelForm::kAvx2 ? SimdAvailable(SimdLevel::kAvx2)
+                         : kernel == Kernel::kMap    ? HaveAvx512VbmiForms()
+                                                     : HaveAvx512Forms();
+  if (!available) {
     state.SkipWithError("form not available on this processor");
     return;
   }
@@ -189,23 +197,28 @@ void ToneKernel(benchmark::State& state, Kernel kernel, SimdLevel level) {
   const SharpenVector sharpen = MakeSharpenVector(10, 255);
   const BrightnessVector post = MakeBrightnessVector(20, 255);
   std::vector<uint16_t> scratch(static_cast<size_t>(w) * 3 + 64);
-  const bool avx2 = level == SimdLevel::kAvx2;
+  auto hueSaturation = form == KernelForm::kAvx512 ? HueSaturationRowAvx512
+                       : form == KernelForm::kAvx2 ? HueSaturationRowAvx2
+                                                   : HueSaturationRowSse2;
+  auto sharpenRow = form == KernelForm::kAvx512 ? SharpenRowAvx512
+                    : form == KernelForm::kAvx2 ? SharpenRowAvx2
+                                                : SharpenRowSse2;
+  const SimdLevel mapLevel = form == KernelForm::kAvx512 ? SimdLevel::kAvx2 : SimdLevel::kScalar;
   for (auto _ : state) {
     for (int y = 0; y < h; ++y) {
       uint8_t* row = frame.Row(y);
       switch (kernel) {
         case Kernel::kHueSaturation:
-          (avx2 ? HueSaturationRowAvx2 : HueSaturationRowSse2)(row, row, w, 3, hsl);
+          hueSaturation(row, row, w, 3, hsl);
           break;
         case Kernel::kMap:
-          map.ApplyRow(row, row, w, 3);
+          map.ApplyRow(row, row, w, 3, mapLevel);
           break;
         case Kernel::kSharpen:
           if (y >= 2 && y <= h - 3) {
             const uint8_t* rows[4] = {copy.Row(y - 2), copy.Row(y - 1), copy.Row(y),
                                       copy.Row(y + 1)};
-            (avx2 ? SharpenRowAvx2 : SharpenRowSse2)(row, rows, w, 3, sharpen, &post,
-                                                     scratch.data());
+            sharpenRow(row, rows, w, 3, sharpen, &post, scratch.data());
           }
           break;
       }
@@ -365,12 +378,15 @@ const bool kRegistered = [] {
   for (const auto& [name, form] : filters) {
     ApplySizes(benchmark::RegisterBenchmark(name, ColorFilter, form.first, form.second), common);
   }
-  const std::pair<const char*, std::pair<Kernel, SimdLevel>> kernels[] = {
-      {"BM_ToneKernel/hue_saturation/sse2", {Kernel::kHueSaturation, SimdLevel::kSse2}},
-      {"BM_ToneKernel/hue_saturation/avx2", {Kernel::kHueSaturation, SimdLevel::kAvx2}},
-      {"BM_ToneKernel/gamma_contrast_table", {Kernel::kMap, SimdLevel::kScalar}},
-      {"BM_ToneKernel/sharpness_brightness/sse2", {Kernel::kSharpen, SimdLevel::kSse2}},
-      {"BM_ToneKernel/sharpness_brightness/avx2", {Kernel::kSharpen, SimdLevel::kAvx2}}};
+  const std::pair<const char*, std::pair<Kernel, KernelForm>> kernels[] = {
+      {"BM_ToneKernel/hue_saturation/sse2", {Kernel::kHueSaturation, KernelForm::kSse2}},
+      {"BM_ToneKernel/hue_saturation/avx2", {Kernel::kHueSaturation, KernelForm::kAvx2}},
+      {"BM_ToneKernel/hue_saturation/avx512", {Kernel::kHueSaturation, KernelForm::kAvx512}},
+      {"BM_ToneKernel/gamma_contrast_table", {Kernel::kMap, KernelForm::kScalar}},
+      {"BM_ToneKernel/gamma_contrast_table/avx512vbmi", {Kernel::kMap, KernelForm::kAvx512}},
+      {"BM_ToneKernel/sharpness_brightness/sse2", {Kernel::kSharpen, KernelForm::kSse2}},
+      {"BM_ToneKernel/sharpness_brightness/avx2", {Kernel::kSharpen, KernelForm::kAvx2}},
+      {"BM_ToneKernel/sharpness_brightness/avx512", {Kernel::kSharpen, KernelForm::kAvx512}}};
   for (const auto& [name, form] : kernels) {
     ApplySizes(benchmark::RegisterBenchmark(name, ToneKernel, form.first, form.second), common);
   }

@@ -107,5 +107,11 @@ SimdLevel ChooseSimdLevel(const CpuFeatures& cpu);
 // run them (one check per process, outside any AVX2 code; AVX2 is not among
 // the bits the record examines).
 bool HaveAvx2Forms();
+// Whether this build carries the AVX-512 forms of the tone filters (16-bit
+// lanes: F, BW and VL) and the processor and system can run them; the same
+// with VBMI for the 8-bit tone map. They stand in for the AVX2 forms where
+// the level is AVX2, with the same results.
+bool HaveAvx512Forms();
+bool HaveAvx512VbmiForms();
 
 }  // namespace varnel

@@ -73,6 +73,29 @@ bool HaveAvx2Forms() {
 #endif
 }
 
+bool HaveAvx512Forms() {
+#if defined(__i386__) || defined(__x86_64__)
+  // As for AVX2, the compiler's check includes the system's support for the
+  // AVX-512 register state.
+  static const bool have = HaveAvx2Forms() && Avx512TonesBuilt() &&
+                           __builtin_cpu_supports("avx512f") &&
+                           __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
+  return have;
+#else
+  return false;
+#endif
+}
+
+bool HaveAvx512VbmiForms() {
+#if defined(__i386__) || defined(__x86_64__)
+  static const bool have =
+      HaveAvx512Forms() && Avx512VbmiMapBuilt() && __builtin_cpu_supports("avx512vbmi");
+  return have;
+#else
+  return false;
+#endif
+}
+
 bool HaveDemosaicAvx2() { return HaveAvx2Forms(); }
 
 SimdLevel ChooseSimdLevel(const CpuFeatures& cpu) {

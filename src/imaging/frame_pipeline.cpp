@@ -222,7 +222,7 @@ class ToneStage {
     if (hsl_) {
       switch (level_) {
         case SimdLevel::kAvx2:
-          HueSaturationRowAvx2(out, in, w, bpp_, adjust_);
+          (avx512_ ? HueSaturationRowAvx512 : HueSaturationRowAvx2)(out, in, w, bpp_, adjust_);
           break;
         case SimdLevel::kSse2:
           HueSaturationRowSse2(out, in, w, bpp_, adjust_);
@@ -267,7 +267,8 @@ class ToneStage {
       if (sharpenVector_.valid) {
         const BrightnessVector* post = postVector_.valid ? &postVector_ : nullptr;
         if (level_ == SimdLevel::kAvx2) {
-          SharpenRowAvx2(out, rows, w, bpp_, sharpenVector_, post, scratch16_.data());
+          (avx512_ ? SharpenRowAvx512 : SharpenRowAvx2)(out, rows, w, bpp_, sharpenVector_, post,
+                                                        scratch16_.data());
         } else {
           SharpenRowSse2(out, rows, w, bpp_, sharpenVector_, post, scratch16_.data());
         }
@@ -284,6 +285,8 @@ class ToneStage {
   DibImage& f_;
   DibImage* work_ = nullptr;
   SimdLevel level_;
+  // At the AVX2 level the AVX-512 forms run where the processor has them.
+  bool avx512_ = level_ == SimdLevel::kAvx2 && HaveAvx512Forms();
   int bpp_;
   bool wide_;
   int maxValue_;

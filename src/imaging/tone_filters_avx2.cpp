@@ -16,8 +16,9 @@ namespace varnel {
 #if defined(__AVX2__)
 namespace {
 
-struct Avx2Tone {
+struct Avx2Tone : RegisterMasks<Avx2Tone> {
   using Vec = __m256i;
+  using Mask = __m256i;
   static constexpr int kLanes = 16;
   static Vec Set1(int v) { return _mm256_set1_epi16(static_cast<short>(v)); }
   static Vec Zero() { return _mm256_setzero_si256(); }

@@ -16,8 +16,9 @@ namespace varnel {
 #if defined(__SSE2__)
 namespace {
 
-struct Sse2Tone {
+struct Sse2Tone : RegisterMasks<Sse2Tone> {
   using Vec = __m128i;
+  using Mask = __m128i;
   static constexpr int kLanes = 8;
   static Vec Set1(int v) { return _mm_set1_epi16(static_cast<short>(v)); }
   static Vec Zero() { return _mm_setzero_si128(); }

@@ -36,6 +36,9 @@ void HueSaturationRowSse2(uint8_t* dst, const uint8_t* src, int n, int bytesPerP
                           const HslAdjust& adjust);
 void HueSaturationRowAvx2(uint8_t* dst, const uint8_t* src, int n, int bytesPerPixel,
                           const HslAdjust& adjust);
+// Thirty-two pixels a step; only where HaveAvx512Forms() (cpu_features.h).
+void HueSaturationRowAvx512(uint8_t* dst, const uint8_t* src, int n, int bytesPerPixel,
+                            const HslAdjust& adjust);
 
 // --- sharpness -----------------------------------------------------------------
 // One output row of n pixels: rows[0..3] are the source rows y-2..y+1 (rows[2]
@@ -75,11 +78,23 @@ void SharpenRowSse2(uint8_t* dst, const uint8_t* const rows[4], int n, int bytes
                     const SharpenVector& sharpen, const BrightnessVector* post, uint16_t* scratch);
 void SharpenRowAvx2(uint8_t* dst, const uint8_t* const rows[4], int n, int bytesPerPixel,
                     const SharpenVector& sharpen, const BrightnessVector* post, uint16_t* scratch);
+void SharpenRowAvx512(uint8_t* dst, const uint8_t* const rows[4], int n, int bytesPerPixel,
+                      const SharpenVector& sharpen, const BrightnessVector* post,
+                      uint16_t* scratch);
 // A 10-bit tone map (1024 entries as 32-bit values) over 16-bit samples with
 // AVX2 gathers: `count` samples in a run, or n pixels of four samples whose
 // fourth is copied. Samples above 1023 are read as 1023.
 void MapSamples16Avx2(uint8_t* dst, const uint8_t* src, int count, const int32_t* table);
 void MapPixels64Avx2(uint8_t* dst, const uint8_t* src, int n, const int32_t* table);
+// An 8-bit tone map (256 entries) over `count` samples with AVX-512 VBMI;
+// with `keepFourth` every fourth sample (from the first's index 3) is copied.
+// Only where HaveAvx512VbmiForms().
+void MapBytesAvx512Vbmi(uint8_t* dst, const uint8_t* src, int count, bool keepFourth,
+                        const uint8_t* table);
+
+// Whether this build carries the AVX-512 forms (the compiler could make them).
+bool Avx512TonesBuilt();
+bool Avx512VbmiMapBuilt();
 
 // The same row with the scalar kernel (for builds without the vector kernels).
 void SharpenRowPortable(uint8_t* dst, const uint8_t* const rows[4], int n, int bytesPerPixel,

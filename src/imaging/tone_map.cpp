@@ -20,6 +20,7 @@ void ToneMap::Then(const std::vector<int>& table) {
   identity_ = false;
   for (int i = 0; i <= maxValue_ && identity_; ++i) identity_ = table_[i] == i;
   pairs_.clear();
+  bytes_.clear();
 }
 
 int ToneMap::Map(int sample) const { return table_[std::clamp(sample, 0, maxValue_)]; }
@@ -37,6 +38,15 @@ void ToneMap::BuildPairs() const {
 void ToneMap::ApplyRow(uint8_t* dst, const uint8_t* src, int n, int bytesPerPixel,
                        SimdLevel level) const {
   if (maxValue_ == 255) {
+    if (level == SimdLevel::kAvx2 && HaveAvx512VbmiForms() &&
+        (bytesPerPixel == 1 || bytesPerPixel == 3 || bytesPerPixel == 4)) {
+      if (bytes_.empty()) {
+        bytes_.resize(256);
+        for (int i = 0; i < 256; ++i) bytes_[i] = static_cast<uint8_t>(table_[i]);
+      }
+      MapBytesAvx512Vbmi(dst, src, n * bytesPerPixel, bytesPerPixel == 4, bytes_.data());
+      return;
+    }
     if (pairs_.empty()) BuildPairs();
     const uint16_t* pairs = pairs_.data();
     auto mapPair = [pairs](uint8_t* d, const uint8_t* s) {

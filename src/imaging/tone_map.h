@@ -26,7 +26,9 @@ class ToneMap {
 
   // Maps n pixels of `src` into `dst` (the same row allowed): bytesPerPixel 1
   // (mono), 3 or 4 (colour, a fourth byte copied) for 8-bit samples, 2, 6 or
-  // 8 for 16-bit samples. With AVX2 the 16-bit samples go through gathers.
+  // 8 for 16-bit samples. With AVX2 the 16-bit samples go through gathers,
+  // and the 8-bit ones through byte permutes where the processor has AVX-512
+  // VBMI.
   void ApplyRow(uint8_t* dst, const uint8_t* src, int n, int bytesPerPixel,
                 SimdLevel level = SimdLevel::kScalar) const;
 
@@ -40,6 +42,8 @@ class ToneMap {
   std::vector<int32_t> table32_;
   // 8-bit maps: two neighbouring samples at once, built on first use.
   mutable std::vector<uint16_t> pairs_;
+  // 8-bit maps with AVX-512 VBMI: the table as bytes, built on first use.
+  mutable std::vector<uint8_t> bytes_;
 };
 
 }  // namespace varnel

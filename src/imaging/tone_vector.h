@@ -8,8 +8,13 @@
 //   L::Vec, L::kLanes           the register and its number of 16-bit lanes;
 //   Set1, Zero, Add, Sub, Max, Min (signed), CmpEq, CmpGt (signed), And,
 //   AndNot (~a & b), Or, Srli, Slli, MulLo, MulHiU (unsigned high half), Abs,
-//   Sign (v negated where ref < 0, 0 where ref is 0), Blend (mask ? a : b),
+//   Sign (v negated where ref < 0; the callers' v is 0 wherever ref is),
 //   MinU (unsigned minimum);
+//   L::Mask                     what the comparisons give: a register of
+//                               all-ones lanes, or a mask register;
+//   CmpEq, CmpGt (signed) -> Mask, MaskAnd, MaskAndNot (~a & b),
+//   Blend (mask ? a : b), Drop (mask ? 0 : v), AddWhere / SubWhere
+//   (mask ? v + a : v, v - a);
 //   L::Quotients(dPos, den, absNum, s, q)
 //                               s = floor(255 dPos / den) and
 //                               q = floor(64 absNum / dPos) for 1 <= den,
@@ -27,6 +32,33 @@
 
 namespace varnel {
 
+// The mask operations for register widths without mask registers, where a
+// comparison gives a register of all-ones lanes: a lanes struct derives from
+// RegisterMasks<itself> and provides And, AndNot, Add, Sub and Blend.
+template <class L>
+struct RegisterMasks {
+  template <class V>
+  static V MaskAnd(V a, V b) {
+    return L::And(a, b);
+  }
+  template <class V>
+  static V MaskAndNot(V a, V b) {
+    return L::AndNot(a, b);
+  }
+  template <class V>
+  static V Drop(V mask, V v) {
+    return L::AndNot(mask, v);
+  }
+  template <class V>
+  static V AddWhere(V mask, V v, V a) {
+    return L::Add(v, L::And(mask, a));
+  }
+  template <class V>
+  static V SubWhere(V mask, V v, V a) {
+    return L::Sub(v, L::And(mask, a));
+  }
+};
+
 // One register of pixels through the hue and saturation filter: b, g, r hold
 // 8-bit values (0..255) in 16-bit lanes and receive the results. Follows
 // AdjustHsl of tone_filters.cpp step by step for a lightness offset of 0, a
@@ -42,28 +74,28 @@ template <class L>
   const Vec sum = L::Add(mx, mn);
   const Vec l = L::Srli(sum, 1);
   const Vec d = L::Sub(mx, mn);
-  const Vec grayIn = L::CmpEq(d, zero);
+  const auto grayIn = L::CmpEq(d, zero);
   // Saturation d * 255 / (max + min) below 256, else / (510 - max - min);
   // both divisors are at least d, so at least 1 where d is.
   const Vec den = L::Max(L::Min(sum, L::Sub(L::Set1(510), sum)), L::Set1(1));
   const Vec dPos = L::Max(d, L::Set1(1));
   // Hue: the sector of the largest channel (red first, then green) and the
   // difference of the other two, in [-d, d].
-  const Vec isR = L::CmpEq(mx, r);
-  const Vec isG = L::AndNot(isR, L::CmpEq(mx, g));
+  const auto isR = L::CmpEq(mx, r);
+  const auto isG = L::MaskAndNot(isR, L::CmpEq(mx, g));
   const Vec num = L::Blend(isR, L::Sub(g, b), L::Blend(isG, L::Sub(b, r), L::Sub(r, g)));
-  const Vec base = L::AndNot(isR, L::Blend(isG, L::Set1(120), L::Set1(240)));
+  const Vec base = L::Drop(isR, L::Blend(isG, L::Set1(120), L::Set1(240)));
   Vec s, q;
   L::Quotients(dPos, den, L::Abs(num), s, q);
   // Division truncates toward zero: the quotient of |num| takes num's sign.
-  Vec h = L::AndNot(grayIn, L::Add(base, L::Sign(q, num)));
-  s = L::AndNot(grayIn, s);
+  Vec h = L::Drop(grayIn, L::Add(base, L::Sign(q, num)));
+  s = L::Drop(grayIn, s);
   // Shift the hue, once back into 0..359 from either side.
   h = L::Add(h, hueShift);
-  h = L::Add(h, L::And(L::CmpGt(zero, h), L::Set1(360)));
-  h = L::Sub(h, L::And(L::CmpGt(h, L::Set1(359)), L::Set1(360)));
+  h = L::AddWhere(L::CmpGt(zero, h), h, L::Set1(360));
+  h = L::SubWhere(L::CmpGt(h, L::Set1(359)), h, L::Set1(360));
   Vec sat = L::Add(s, saturationShift);
-  const Vec grayOut = L::CmpGt(L::Set1(1), sat);
+  const auto grayOut = L::CmpGt(L::Set1(1), sat);
   sat = L::Min(sat, L::Set1(255));
   // q = l + s - (l s >> 8) from lightness 128 up, else l (s + 255) >> 8; the
   // latter is the high half of (l << 8) (s + 255), which stays in 16 bits.
@@ -76,7 +108,7 @@ template <class L>
   // q) below 180, 240 - t below 240, and 0 (p) from 240 on or below 0.
   auto channel = [&](Vec t) {
     const Vec ramp = L::Max(L::Min(t, L::Sub(L::Set1(240), t)), zero);
-    const Vec top = L::And(L::CmpGt(t, L::Set1(59)), L::CmpGt(L::Set1(180), t));
+    const auto top = L::MaskAnd(L::CmpGt(t, L::Set1(59)), L::CmpGt(L::Set1(180), t));
     const Vec w = L::Blend(top, L::Set1(64), ramp);
     // At most 256 (lightness 128 at full saturation gives q = 256): limited
     // to 255 as the scalar filter clamps.
@@ -84,7 +116,7 @@ template <class L>
     return L::Blend(grayOut, l, v);
   };
   Vec tRed = L::Add(h, L::Set1(120));
-  tRed = L::Sub(tRed, L::And(L::CmpGt(tRed, L::Set1(359)), L::Set1(360)));
+  tRed = L::SubWhere(L::CmpGt(tRed, L::Set1(359)), tRed, L::Set1(360));
   r = channel(tRed);
   g = channel(h);
   b = channel(L::Sub(h, L::Set1(120)));
