@@ -124,16 +124,18 @@ void OpenCvBayerToBgr(benchmark::State& state) {
 #endif
 
 // The whole pipeline of one colour class on a frame lying in its raw image.
-void FramePipeline(benchmark::State& state, int colorClass, Filters filters) {
+void FramePipeline(benchmark::State& state, int colorClass, Filters filters, int threads = 1) {
   const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
   PipelineFrame frame(colorClass, w, h);
   FilterSettings settings = SettingsFor(filters);
   CpuFeatures cpu{};
   DetectCpuFeatures(&cpu);
+  SetFramePipelineThreads(threads);
   for (auto _ : state) {
     benchmark::DoNotOptimize(frame.Run(settings, cpu));
     benchmark::ClobberMemory();
   }
+  SetFramePipelineThreads(1);
   SetPixelCounters(state, w, h);
   state.counters["sata_x"] = benchmark::Counter(
       static_cast<double>(state.iterations()) * frame.RawBytes() / kSataBytesPerSecond,
@@ -394,7 +396,7 @@ const bool kRegistered = [] {
     for (Filters filters : {Filters::kOff, Filters::kOn}) {
       const std::string name = "BM_FramePipeline/class" + std::to_string(colorClass) +
                                (filters == Filters::kOn ? "/filters_on" : "/filters_off");
-      ApplySizes(benchmark::RegisterBenchmark(name.c_str(), FramePipeline, colorClass, filters),
+      ApplySizes(benchmark::RegisterBenchmark(name.c_str(), FramePipeline, colorClass, filters, 1),
                  kModelSizes);
     }
   }
@@ -408,6 +410,19 @@ const bool kRegistered = [] {
                                             std::get<2>(form)),
                common);
   }
+  // The pipeline split into slabs on several threads (the optional setting):
+  // wall time, since the other threads' processor time is not the caller's;
+  // each beside the same case on one thread, also in wall time.
+  for (int colorClass : {static_cast<int>(kColorClassBgr24), static_cast<int>(kColorClassBgr48)}) {
+    for (int threads : {1, 2, 4}) {
+      const std::string name = "BM_FramePipelineThreads/class" + std::to_string(colorClass) +
+                               "/filters_on/threads" + std::to_string(threads);
+      ApplySizes(benchmark::RegisterBenchmark(name.c_str(), FramePipeline, colorClass, Filters::kOn,
+                                              threads)
+                     ->UseRealTime(),
+                 common);
+    }
+  }
   // What each filter costs inside the class-2 pipeline (with the demosaic).
   const std::pair<const char*, Filters> single[] = {
       {"BM_FramePipeline/class2/hue_saturation", Filters::kHueSaturation},
@@ -416,7 +431,7 @@ const bool kRegistered = [] {
       {"BM_FramePipeline/class2/brightness", Filters::kBrightness}};
   for (const auto& [name, filters] : single) {
     ApplySizes(benchmark::RegisterBenchmark(name, FramePipeline, static_cast<int>(kColorClassBgr24),
-                                            filters),
+                                            filters, 1),
                common);
   }
   return true;

@@ -2,8 +2,11 @@
 #include "imaging/frame_pipeline.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <thread>
 #include <vector>
 
 #include "imagefile/dib_image.h"
@@ -203,13 +206,35 @@ class ToneStage {
   }
 
   bool Empty() const { return !hsl_ && pre_.Identity() && work_ == nullptr; }
+  bool Sharpens() const { return work_ != nullptr; }
+
+  // Builds what the maps build on first use, so that copies of the stage
+  // share nothing that is written while rows are worked on.
+  void Prepare() {
+    pre_.Prepare(level_);
+    post_.Prepare(level_);
+  }
+
+  // Restricts the stage to the rows [begin, end) of a slab of the frame. Rows
+  // whose sharpening reads work rows of the neighbouring slab (the first two
+  // below a slab above, the last above a slab below) are left for
+  // SharpenRows once both slabs are through.
+  void LimitToSlab(int begin, int end) {
+    doneA_ = begin;
+    doneB_ = begin > 0 ? begin + 2 : begin;
+    sharpenEnd_ = end < f_.Height() ? end - 1 : end;
+  }
 
   // Rows before `ready` hold their demosaic output (or the frame as it came).
   void RowsReady(int ready) {
     for (; doneA_ < ready; ++doneA_) MapRow(doneA_);
     if (work_ == nullptr) return;
-    const int limit = ready >= f_.Height() ? f_.Height() : ready - 1;
+    const int limit = std::min(ready >= f_.Height() ? f_.Height() : ready - 1, sharpenEnd_);
     for (; doneB_ < limit; ++doneB_) SharpenRow(doneB_);
+  }
+
+  void SharpenRows(int begin, int end) {
+    for (int y = begin; y < end; ++y) SharpenRow(y);
   }
 
  private:
@@ -300,15 +325,60 @@ class ToneStage {
   std::vector<int> diff_, scratch32_;
   std::vector<uint16_t> scratch16_;
   int doneA_ = 0, doneB_ = 0;
+  int sharpenEnd_ = f_.Height();
 };
 
-// Runs the producer band by band and the tone stage behind it.
+// Runs the producer band by band over rows [begin, end) and the tone stage
+// behind it.
+void RunSlab(const BandDemosaic& produce, ToneStage& tones, int begin, int end, int band) {
+  for (int y = begin; y < end; y += band) {
+    const int last = std::min(end, y + band);
+    if (produce) produce(y, last);
+    if (!tones.Empty()) tones.RowsReady(last);
+  }
+}
+
+std::atomic<int> g_pipelineThreads{0};
+
+int ThreadsFromEnvironment() {
+  const char* text = std::getenv("VARNEL_PIPELINE_THREADS");
+  const int n = text != nullptr ? std::atoi(text) : 1;
+  return std::clamp(n, 1, kFramePipelineMaxThreads);
+}
+
+// Runs the producer and the tone stage over the frame: on this thread alone,
+// or in horizontal slabs on as many threads as the setting asks for. Every
+// row goes through the same steps either way; the slabs only decide which
+// thread takes it, so the frame is the same bit for bit.
 void RunBands(DibImage& frame, const BandDemosaic& produce, ToneStage& tones) {
   const int h = frame.Height(), band = FramePipelineBandRows(frame.Stride());
-  for (int y = 0; y < h; y += band) {
-    const int end = std::min(h, y + band);
-    if (produce) produce(y, end);
-    if (!tones.Empty()) tones.RowsReady(end);
+  // Slabs of whole bands (even rows, which keeps the mosaic's phase) and at
+  // least two bands each (some 200 KB of frame image), so that a thread is
+  // worth its start.
+  const int slabs = std::min(FramePipelineThreads(), h / (2 * band));
+  if (slabs <= 1 || (!produce && tones.Empty())) {
+    RunSlab(produce, tones, 0, h, band);
+    return;
+  }
+  const int bandsPerSlab = (h + band - 1) / band / slabs;
+  std::vector<int> bounds{0};
+  for (int i = 1; i < slabs; ++i) bounds.push_back(i * bandsPerSlab * band);
+  bounds.push_back(h);
+  tones.Prepare();
+  std::vector<ToneStage> stages(static_cast<size_t>(slabs - 1), tones);
+  std::vector<std::thread> threads;
+  threads.reserve(stages.size());
+  for (int i = 1; i < slabs; ++i) {
+    ToneStage& stage = stages[static_cast<size_t>(i - 1)];
+    stage.LimitToSlab(bounds[i], bounds[i + 1]);
+    threads.emplace_back(RunSlab, std::cref(produce), std::ref(stage), bounds[i], bounds[i + 1],
+                         band);
+  }
+  tones.LimitToSlab(0, bounds[1]);
+  RunSlab(produce, tones, 0, bounds[1], band);
+  for (std::thread& t : threads) t.join();
+  if (tones.Sharpens()) {
+    for (int i = 1; i < slabs; ++i) tones.SharpenRows(bounds[i] - 1, bounds[i] + 2);
   }
 }
 
@@ -346,6 +416,21 @@ VectorForm ChooseDemosaicForm(const CpuFeatures& cpu, int redGain, int greenGain
   if (form == VectorForm::kSse2 && HaveDemosaicSse2()) return VectorForm::kSse2;
   if (form != VectorForm::kScalar && UseMmx(cpu) && HaveDemosaicMmx()) return VectorForm::kMmx;
   return VectorForm::kScalar;
+}
+
+int FramePipelineThreads() {
+  int n = g_pipelineThreads.load(std::memory_order_relaxed);
+  if (n == 0) {
+    n = ThreadsFromEnvironment();
+    g_pipelineThreads.store(n, std::memory_order_relaxed);
+  }
+  return n;
+}
+
+void SetFramePipelineThreads(int threads) {
+  g_pipelineThreads.store(
+      threads <= 0 ? ThreadsFromEnvironment() : std::min(threads, kFramePipelineMaxThreads),
+      std::memory_order_relaxed);
 }
 
 int FramePipelineBandRows(int stride) {

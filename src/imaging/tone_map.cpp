@@ -35,15 +35,23 @@ void ToneMap::BuildPairs() const {
   }
 }
 
+void ToneMap::Prepare(SimdLevel level) const {
+  if (maxValue_ != 255 || identity_) return;
+  if (pairs_.empty()) BuildPairs();
+  if (level == SimdLevel::kAvx2 && HaveAvx512VbmiForms() && bytes_.empty()) BuildBytes();
+}
+
+void ToneMap::BuildBytes() const {
+  bytes_.resize(256);
+  for (int i = 0; i < 256; ++i) bytes_[i] = static_cast<uint8_t>(table_[i]);
+}
+
 void ToneMap::ApplyRow(uint8_t* dst, const uint8_t* src, int n, int bytesPerPixel,
                        SimdLevel level) const {
   if (maxValue_ == 255) {
     if (level == SimdLevel::kAvx2 && HaveAvx512VbmiForms() &&
         (bytesPerPixel == 1 || bytesPerPixel == 3 || bytesPerPixel == 4)) {
-      if (bytes_.empty()) {
-        bytes_.resize(256);
-        for (int i = 0; i < 256; ++i) bytes_[i] = static_cast<uint8_t>(table_[i]);
-      }
+      if (bytes_.empty()) BuildBytes();
       MapBytesAvx512Vbmi(dst, src, n * bytesPerPixel, bytesPerPixel == 4, bytes_.data());
       return;
     }

@@ -31,9 +31,13 @@ class ToneMap {
   // VBMI.
   void ApplyRow(uint8_t* dst, const uint8_t* src, int n, int bytesPerPixel,
                 SimdLevel level = SimdLevel::kScalar) const;
+  // Builds the tables ApplyRow at this level would build on first use, so
+  // that rows can then be mapped from several threads at once.
+  void Prepare(SimdLevel level) const;
 
  private:
   void BuildPairs() const;
+  void BuildBytes() const;
 
   int maxValue_;
   bool identity_ = true;
