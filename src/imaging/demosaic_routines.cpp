@@ -1,4 +1,6 @@
 // The demosaic bodies as region routines.
+#include <cstdlib>
+
 #include "imaging/demosaic.h"
 #include "imaging/pixel_routines.h"
 #include "imaging/tone_kernels.h"
@@ -76,9 +78,11 @@ bool HaveAvx2Forms() {
 bool HaveAvx512Forms() {
 #if defined(__i386__) || defined(__x86_64__)
   // As for AVX2, the compiler's check includes the system's support for the
-  // AVX-512 register state.
-  static const bool have = HaveAvx2Forms() && Avx512TonesBuilt() &&
-                           __builtin_cpu_supports("avx512f") &&
+  // AVX-512 register state. VARNEL_NO_AVX512 (any value) keeps the AVX2
+  // forms: for comparing the two, and for processors that slow their clock
+  // for 512-bit work.
+  static const bool have = std::getenv("VARNEL_NO_AVX512") == nullptr && HaveAvx2Forms() &&
+                           Avx512TonesBuilt() && __builtin_cpu_supports("avx512f") &&
                            __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
   return have;
 #else
