@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -368,14 +369,23 @@ void RunBands(DibImage& frame, const BandDemosaic& produce, ToneStage& tones) {
   std::vector<ToneStage> stages(static_cast<size_t>(slabs - 1), tones);
   std::vector<std::thread> threads;
   threads.reserve(stages.size());
+  std::vector<int> onThisThread;  // slabs no thread could be started for
   for (int i = 1; i < slabs; ++i) {
     ToneStage& stage = stages[static_cast<size_t>(i - 1)];
     stage.LimitToSlab(bounds[i], bounds[i + 1]);
-    threads.emplace_back(RunSlab, std::cref(produce), std::ref(stage), bounds[i], bounds[i + 1],
-                         band);
+    try {
+      threads.emplace_back(RunSlab, std::cref(produce), std::ref(stage), bounds[i], bounds[i + 1],
+                           band);
+    } catch (const std::system_error&) {
+      // Out of threads: this thread takes the slab, the frame is the same.
+      onThisThread.push_back(i);
+    }
   }
   tones.LimitToSlab(0, bounds[1]);
   RunSlab(produce, tones, 0, bounds[1], band);
+  for (int i : onThisThread) {
+    RunSlab(produce, stages[static_cast<size_t>(i - 1)], bounds[i], bounds[i + 1], band);
+  }
   for (std::thread& t : threads) t.join();
   if (tones.Sharpens()) {
     for (int i = 1; i < slabs; ++i) tones.SharpenRows(bounds[i] - 1, bounds[i] + 2);
