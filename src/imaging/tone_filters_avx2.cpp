@@ -300,38 +300,12 @@ void MapPixels64Avx2(uint8_t* dst, const uint8_t* src, int n, const int32_t* tab
 
 void HueSaturationRowAvx2(uint8_t* dst, const uint8_t* src, int n, int bytesPerPixel,
                           const HslAdjust& adjust) {
-  if (!HslVectorAllowed(adjust)) {
-    HueSaturationRowScalar(dst, bytesPerPixel, src, bytesPerPixel, n, bytesPerPixel >= 6, adjust);
-    return;
-  }
-  switch (bytesPerPixel) {
-    case 3:
-      return HueSaturationRowLanes<Avx2Tone, Px24>(dst, src, n, adjust);
-    case 4:
-      return HueSaturationRowLanes<Avx2Tone, Px32>(dst, src, n, adjust);
-    case 6:
-      return HueSaturationRowLanes<Avx2Tone, Px48>(dst, src, n, adjust);
-    case 8:
-      return HueSaturationRowLanes<Avx2Tone, Px64>(dst, src, n, adjust);
-  }
+  HueSaturationRowByFormat<Avx2Tone, Px24, Px32, Px48, Px64>(dst, src, n, bytesPerPixel, adjust);
 }
 
 void SharpenRowAvx2(uint8_t* dst, const uint8_t* const rows[4], int n, int bytesPerPixel,
                     const SharpenVector& sharpen, const BrightnessVector* post, uint16_t* scratch) {
-  switch (bytesPerPixel) {
-    case 1:
-      return SharpenRowLanes<Avx2Tone, Sm8, 1>(dst, rows, n, sharpen, post, scratch);
-    case 3:
-      return SharpenRowLanes<Avx2Tone, Sm8, 3>(dst, rows, n, sharpen, post, scratch);
-    case 4:
-      return SharpenRowLanes<Avx2Tone, Sm8, 4>(dst, rows, n, sharpen, post, scratch);
-    case 2:
-      return SharpenRowLanes<Avx2Tone, Sm16, 1>(dst, rows, n, sharpen, post, scratch);
-    case 6:
-      return SharpenRowLanes<Avx2Tone, Sm16, 3>(dst, rows, n, sharpen, post, scratch);
-    case 8:
-      return SharpenRowLanes<Avx2Tone, Sm16, 4>(dst, rows, n, sharpen, post, scratch);
-  }
+  SharpenRowByFormat<Avx2Tone, Sm8, Sm16>(dst, rows, n, bytesPerPixel, sharpen, post, scratch);
 }
 
 #else

@@ -36,9 +36,8 @@ constexpr ByteIndex PackIndex(int first) {
   }
   return index;
 }
-alignas(64) constexpr ByteIndex kBlue = PlaneIndex(0), kGreen = PlaneIndex(1),
-                                kRed = PlaneIndex(2), kPackLow = PackIndex(0),
-                                kPackHigh = PackIndex(64);
+alignas(64) constexpr ByteIndex kBlue = PlaneIndex(0), kGreen = PlaneIndex(1), kRed = PlaneIndex(2),
+                                kPackLow = PackIndex(0), kPackHigh = PackIndex(64);
 
 __m512i Index(const ByteIndex& index) { return _mm512_load_si512(index.data()); }
 

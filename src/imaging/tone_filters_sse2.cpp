@@ -152,38 +152,13 @@ struct Sm16 {
 
 void HueSaturationRowSse2(uint8_t* dst, const uint8_t* src, int n, int bytesPerPixel,
                           const HslAdjust& adjust) {
-  if (!HslVectorAllowed(adjust)) {
-    HueSaturationRowScalar(dst, bytesPerPixel, src, bytesPerPixel, n, bytesPerPixel >= 6, adjust);
-    return;
-  }
-  switch (bytesPerPixel) {
-    case 3:
-      return HueSaturationRowLanes<Sse2Tone, PlanePx<3>>(dst, src, n, adjust);
-    case 4:
-      return HueSaturationRowLanes<Sse2Tone, PlanePx<4>>(dst, src, n, adjust);
-    case 6:
-      return HueSaturationRowLanes<Sse2Tone, PlanePx<6>>(dst, src, n, adjust);
-    case 8:
-      return HueSaturationRowLanes<Sse2Tone, PlanePx<8>>(dst, src, n, adjust);
-  }
+  HueSaturationRowByFormat<Sse2Tone, PlanePx<3>, PlanePx<4>, PlanePx<6>, PlanePx<8>>(
+      dst, src, n, bytesPerPixel, adjust);
 }
 
 void SharpenRowSse2(uint8_t* dst, const uint8_t* const rows[4], int n, int bytesPerPixel,
                     const SharpenVector& sharpen, const BrightnessVector* post, uint16_t* scratch) {
-  switch (bytesPerPixel) {
-    case 1:
-      return SharpenRowLanes<Sse2Tone, Sm8, 1>(dst, rows, n, sharpen, post, scratch);
-    case 3:
-      return SharpenRowLanes<Sse2Tone, Sm8, 3>(dst, rows, n, sharpen, post, scratch);
-    case 4:
-      return SharpenRowLanes<Sse2Tone, Sm8, 4>(dst, rows, n, sharpen, post, scratch);
-    case 2:
-      return SharpenRowLanes<Sse2Tone, Sm16, 1>(dst, rows, n, sharpen, post, scratch);
-    case 6:
-      return SharpenRowLanes<Sse2Tone, Sm16, 3>(dst, rows, n, sharpen, post, scratch);
-    case 8:
-      return SharpenRowLanes<Sse2Tone, Sm16, 4>(dst, rows, n, sharpen, post, scratch);
-  }
+  SharpenRowByFormat<Sse2Tone, Sm8, Sm16>(dst, rows, n, bytesPerPixel, sharpen, post, scratch);
 }
 
 #else

@@ -41,8 +41,7 @@ void HueSaturationRowAvx512(uint8_t* dst, const uint8_t* src, int n, int bytesPe
                             const HslAdjust& adjust);
 // 24-bit pixels with AVX-512 VBMI's byte permutes for the loads and stores;
 // HueSaturationRowAvx512 takes it where HaveAvx512VbmiForms().
-void HueSaturationRow24Avx512Vbmi(uint8_t* dst, const uint8_t* src, int n,
-                                  const HslAdjust& adjust);
+void HueSaturationRow24Avx512Vbmi(uint8_t* dst, const uint8_t* src, int n, const HslAdjust& adjust);
 
 // --- sharpness -----------------------------------------------------------------
 // One output row of n pixels: rows[0..3] are the source rows y-2..y+1 (rows[2]

@@ -161,6 +161,27 @@ void HueSaturationRowLanes(uint8_t* dst, const uint8_t* src, int n, const HslAdj
   }
 }
 
+// The hue and saturation row for every pixel format a kernel file provides:
+// the scalar kernel outside the range the vector arithmetic is exact for.
+template <class L, class P24, class P32, class P48, class P64>
+void HueSaturationRowByFormat(uint8_t* dst, const uint8_t* src, int n, int bytesPerPixel,
+                              const HslAdjust& adjust) {
+  if (!HslVectorAllowed(adjust)) {
+    HueSaturationRowScalar(dst, bytesPerPixel, src, bytesPerPixel, n, bytesPerPixel >= 6, adjust);
+    return;
+  }
+  switch (bytesPerPixel) {
+    case 3:
+      return HueSaturationRowLanes<L, P24>(dst, src, n, adjust);
+    case 4:
+      return HueSaturationRowLanes<L, P32>(dst, src, n, adjust);
+    case 6:
+      return HueSaturationRowLanes<L, P48>(dst, src, n, adjust);
+    case 8:
+      return HueSaturationRowLanes<L, P64>(dst, src, n, adjust);
+  }
+}
+
 // Scalar access to one sample of a row for the sharpen kernel's outer columns
 // and short rows (a template on the kernel's own sample struct, so that every
 // object keeps its own copy).
@@ -293,6 +314,28 @@ void SharpenRowLanes(uint8_t* dst, const uint8_t* const rows[4], int n,
         A::Put(dst, i, A::Brighten(A::Clamped(center, i), *post));
       }
     }
+  }
+}
+
+// The sharpen row for every sample layout: 8-bit samples through Sm8, 16-bit
+// through Sm16, one, three or four a pixel.
+template <class L, class Sm8, class Sm16>
+void SharpenRowByFormat(uint8_t* dst, const uint8_t* const rows[4], int n, int bytesPerPixel,
+                        const SharpenVector& sharpen, const BrightnessVector* post,
+                        uint16_t* scratch) {
+  switch (bytesPerPixel) {
+    case 1:
+      return SharpenRowLanes<L, Sm8, 1>(dst, rows, n, sharpen, post, scratch);
+    case 3:
+      return SharpenRowLanes<L, Sm8, 3>(dst, rows, n, sharpen, post, scratch);
+    case 4:
+      return SharpenRowLanes<L, Sm8, 4>(dst, rows, n, sharpen, post, scratch);
+    case 2:
+      return SharpenRowLanes<L, Sm16, 1>(dst, rows, n, sharpen, post, scratch);
+    case 6:
+      return SharpenRowLanes<L, Sm16, 3>(dst, rows, n, sharpen, post, scratch);
+    case 8:
+      return SharpenRowLanes<L, Sm16, 4>(dst, rows, n, sharpen, post, scratch);
   }
 }
 
