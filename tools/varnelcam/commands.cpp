@@ -100,6 +100,18 @@ int UnknownOption(const char* command, const char* arg) {
   return kExitUsage;
 }
 
+// Reads argv[first..] as camera options only, for the commands that take no
+// others. Returns kExitOk, or the exit status after reporting the problem.
+int TakeCameraOptionsOnly(const char* command, int argc, char** argv, int first,
+                          CameraOptions& options) {
+  for (int i = first; i < argc; ++i) {
+    const int taken = options.Take(argc, argv, &i);
+    if (taken < 0) return kExitUsage;
+    if (taken == 0) return UnknownOption(command, argv[i]);
+  }
+  return kExitOk;
+}
+
 void DrainErrors(CameraHandle handle) {
   while (Varnel_GetLastError(handle) != 0) {
   }
@@ -120,11 +132,8 @@ int CommandList(int argc, char** argv) {
     return kExitOk;
   }
   CameraOptions options;
-  for (int i = 0; i < argc; ++i) {
-    const int taken = options.Take(argc, argv, &i);
-    if (taken < 0) return kExitUsage;
-    if (taken == 0) return UnknownOption("list", argv[i]);
-  }
+  if (const int status = TakeCameraOptionsOnly("list", argc, argv, 0, options); status != kExitOk)
+    return status;
   Session session;
   if (const int status = session.Open(options, false); status != kExitOk) return status;
   const std::vector<std::string> drives = session.Drives();
@@ -159,11 +168,8 @@ int CommandInfo(int argc, char** argv) {
     return kExitOk;
   }
   CameraOptions options;
-  for (int i = 0; i < argc; ++i) {
-    const int taken = options.Take(argc, argv, &i);
-    if (taken < 0) return kExitUsage;
-    if (taken == 0) return UnknownOption("info", argv[i]);
-  }
+  if (const int status = TakeCameraOptionsOnly("info", argc, argv, 0, options); status != kExitOk)
+    return status;
   const uint32_t version = Varnel_GetDllVersion();
   std::printf("library version: 0x%08X\n", version);
   PrintProcessor();
@@ -504,11 +510,9 @@ int CommandReg(int argc, char** argv) {
   if (!ParseInt("ADDRESS", argv[1], 0, 0xFF, &address)) return kExitUsage;
   if (values == 2 && !ParseInt("VALUE", argv[2], 0, 0xFFFF, &value)) return kExitUsage;
   CameraOptions options;
-  for (int i = 1 + values; i < argc; ++i) {
-    const int taken = options.Take(argc, argv, &i);
-    if (taken < 0) return kExitUsage;
-    if (taken == 0) return UnknownOption("reg", argv[i]);
-  }
+  if (const int status = TakeCameraOptionsOnly("reg", argc, argv, 1 + values, options);
+      status != kExitOk)
+    return status;
   Session session;
   if (const int status = session.Open(options); status != kExitOk) return status;
   const CameraHandle h = session.handle();
