@@ -15,7 +15,7 @@ packages=(
   wine wine32:i386 xvfb x11-apps imagemagick locales fonts-noto-cjk
   libopencv-imgproc-dev clang-format git ca-certificates dpkg-dev
   clang libclang-rt-14-dev
-  pngcheck libtiff-tools
+  pngcheck libtiff-tools ccache
 )
 # varnelcam's live viewer, and the Python package with its tests.
 packages+=(libsdl2-dev dbus-bin python3-numpy python3-pytest python3-pip python3-setuptools)
