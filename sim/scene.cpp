@@ -1,0 +1,192 @@
+#include "sim/scene.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "sim/head_impl.h"
+
+namespace varnel {
+
+using namespace sim;
+
+uint32_t VirtualHead::Impl::SceneLevel(const SceneOptions& opts, uint32_t x, uint32_t y,
+                                       int color) const {
+  uint32_t rgb[3];
+  switch (opts.kind) {
+    case SceneKind::kFlatColor:
+      rgb[0] = opts.flatColor[0], rgb[1] = opts.flatColor[1], rgb[2] = opts.flatColor[2];
+      break;
+    case SceneKind::kFlatGray:
+      rgb[0] = rgb[1] = rgb[2] = opts.flatLevel;
+      break;
+    case SceneKind::kBarsAndGradient:
+    default:
+      if (y < traits.height / 2) {
+        // White, yellow, cyan, green, magenta, red, blue, black.
+        static constexpr uint8_t kBars[8] = {7, 3, 6, 2, 5, 1, 4, 0};  // bit0 R, bit1 G, bit2 B
+        const uint8_t bar = kBars[uint64_t{x} * 8 / traits.width];
+        for (int c = 0; c < 3; ++c) rgb[c] = (bar >> c & 1) ? kSceneOn : 0;
+      } else {
+        rgb[0] = rgb[1] = rgb[2] =
+            static_cast<uint32_t>(uint64_t{x} * kSceneOn / std::max<uint32_t>(traits.width - 1, 1));
+      }
+      break;
+  }
+  return color < 0 ? (rgb[0] * 77 + rgb[1] * 150 + rgb[2] * 29) >> 8 : rgb[color];
+}
+
+std::shared_ptr<const Rendering> VirtualHead::Impl::RenderBase(const Layout& layout,
+                                                               const SceneOptions& opts) const {
+  auto rendering = std::make_shared<Rendering>();
+  rendering->rowBytes = layout.rowBytes;
+  rendering->frameBytes = layout.frameBytes;
+  if (layout.frameBytes == 0) return rendering;
+  rendering->rowOf.assign(layout.frameBytes / layout.rowBytes, -1);
+  int8_t slotOf[4] = {-1, -1, -1, -1};  // distinct row (by key) -> index into rows
+  for (uint32_t pr = 0; pr < layout.pictureHeight; ++pr) {
+    const int32_t sy = layout.rowMap[pr];
+    if (sy < 0) continue;
+    if (layout.transport == Transport::kBottomUp && pr >= layout.rowsSent) continue;
+    const uint32_t key = (static_cast<uint32_t>(sy) < traits.height / 2 ? 0 : 2) | (sy & 1);
+    if (slotOf[key] < 0) {
+      slotOf[key] = static_cast<int8_t>(rendering->rows.size() / layout.rowBytes);
+      rendering->rows.resize(rendering->rows.size() + layout.rowBytes, 0);
+      uint8_t* cached = rendering->rows.data() + size_t{uint32_t(slotOf[key])} * layout.rowBytes;
+      for (uint32_t pc = 0; pc < layout.pictureWidth; ++pc) {
+        const int32_t sx = layout.columnMap[pc];
+        if (sx < 0) continue;
+        const int color = layout.monochrome ? -1 : FilterColor(sx, sy, layout.phase);
+        const uint64_t level = uint64_t{SceneLevel(opts, sx, sy, color)} * layout.permille / 1000;
+        // Position inside the row, as FrameOffset would place it in row 0.
+        uint64_t byte;
+        if (layout.transport == Transport::kTwoEnded) {
+          const uint32_t half = layout.pictureWidth / 2;
+          byte = pc < half ? 2 * uint64_t{pc} + 1 : 2 * uint64_t{layout.pictureWidth - 1 - pc};
+        } else {
+          byte = uint64_t{pc} * layout.bytesPerSample;
+        }
+        layout.Encode(static_cast<uint32_t>(std::min<uint64_t>(level, 0xFFFF)), cached + byte);
+      }
+    }
+    const uint64_t frameRow =
+        layout.transport == Transport::kBottomUp ? layout.rowsSent - 1 - pr : pr;
+    rendering->rowOf[frameRow] = slotOf[key];
+  }
+  return rendering;
+}
+
+std::vector<Patch> VirtualHead::Impl::Overlay(const Layout& layout, const SceneOptions& opts,
+                                              uint32_t number) const {
+  std::vector<Patch> patches;
+  auto put = [&](uint32_t column, uint32_t row, uint16_t level) {
+    const int64_t offset = layout.FrameOffset(column, row);
+    if (offset < 0) return;
+    uint8_t bytes[2];
+    layout.Encode(level, bytes);
+    for (uint32_t i = 0; i < layout.bytesPerSample; ++i) {
+      if (offset + i < layout.frameBytes) {
+        patches.push_back({static_cast<uint32_t>(offset + i), bytes[i]});
+      }
+    }
+  };
+  if (opts.stampFrameNumber && layout.pictureWidth >= 128 && layout.pictureHeight >= 8) {
+    // 32 cells of 4 × 8 pixels, bit 0 first: the upper half of a cell shows
+    // the bit, the lower half its complement, so a reader can tell a stamp
+    // from a picture.
+    for (uint32_t bit = 0; bit < 32; ++bit) {
+      const bool on = (number >> bit & 1) != 0;
+      for (uint32_t dy = 0; dy < 8; ++dy) {
+        const uint16_t level = (dy < 4) == on ? kOverlayOn : 0;
+        for (uint32_t dx = 0; dx < 4; ++dx) put(bit * 4 + dx, dy, level);
+      }
+    }
+  }
+  if (opts.movingMark && layout.pictureWidth >= 64 && layout.pictureHeight >= 48) {
+    const uint32_t travel = layout.pictureWidth - 48;
+    const uint32_t left = 16 + (number * 4) % travel;
+    const uint32_t top = layout.pictureHeight / 2 - 8;
+    for (uint32_t dy = 0; dy < 16; ++dy) {
+      for (uint32_t dx = 0; dx < 16; ++dx) put(left + dx, top + dy, kOverlayOn);
+    }
+  }
+  std::sort(patches.begin(), patches.end());
+  return patches;
+}
+
+std::shared_ptr<const Frame> VirtualHead::Impl::MakeFrame(uint32_t number) {
+  Layout layout = ComputeLayout();
+  const SceneOptions opts = scene;
+  const bool sameScene = cachedScene.kind == opts.kind &&
+                         std::equal(std::begin(opts.flatColor), std::end(opts.flatColor),
+                                    std::begin(cachedScene.flatColor)) &&
+                         cachedScene.flatLevel == opts.flatLevel;
+  if (!cachedBase || !sameScene || !layout.SameRendering(cachedLayout)) {
+    cachedBase = RenderBase(layout, opts);
+    cachedScene = opts;
+    cachedLayout = std::move(layout);
+  }
+  auto frame = std::make_shared<Frame>();
+  frame->base = cachedBase;
+  frame->patches = Overlay(cachedLayout, opts, number);
+  frame->number = number;
+  ++counters.framesRendered;
+  return frame;
+}
+
+void VirtualHead::SetScene(const SceneOptions& scene) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->scene = scene;
+}
+
+SceneOptions VirtualHead::Scene() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->scene;
+}
+
+std::optional<uint32_t> VirtualHead::ReadStamp(const uint8_t* picture, uint32_t width,
+                                               uint32_t height, size_t rowPitch,
+                                               uint32_t bytesPerSample) {
+  if (picture == nullptr || width < 128 || height < 8 || bytesPerSample < 1 || bytesPerSample > 2) {
+    return std::nullopt;
+  }
+  auto bright = [&](uint32_t column, uint32_t row) {
+    const uint8_t* sample = picture + row * rowPitch + size_t{column} * bytesPerSample;
+    uint8_t top = sample[0];
+    if (bytesPerSample == 2) top = std::max(top, sample[1]);
+    return top >= 0x80;
+  };
+  uint32_t number = 0;
+  for (uint32_t bit = 0; bit < 32; ++bit) {
+    const bool upper = bright(bit * 4 + 1, 1);
+    if (upper == bright(bit * 4 + 1, 5)) return std::nullopt;
+    if (upper) number |= 1u << bit;
+  }
+  return number;
+}
+
+std::optional<uint32_t> VirtualHead::ReadFrameNumber(const void* frame, size_t size) const {
+  Layout layout;
+  {
+    std::lock_guard lock(impl_->mutex);
+    layout = impl_->ComputeLayout();
+  }
+  const auto* bytes = static_cast<const uint8_t*>(frame);
+  auto bright = [&](uint32_t column, uint32_t row) -> std::optional<bool> {
+    const int64_t offset = layout.FrameOffset(column, row);
+    if (offset < 0 || static_cast<uint64_t>(offset) >= size) return std::nullopt;
+    return bytes[offset] >= 0x80;
+  };
+  if (frame == nullptr || layout.pictureWidth < 128 || layout.pictureHeight < 8) {
+    return std::nullopt;
+  }
+  uint32_t number = 0;
+  for (uint32_t bit = 0; bit < 32; ++bit) {
+    const std::optional<bool> upper = bright(bit * 4 + 1, 1);
+    const std::optional<bool> lower = bright(bit * 4 + 1, 5);
+    if (!upper || !lower || *upper == *lower) return std::nullopt;
+    if (*upper) number |= 1u << bit;
+  }
+  return number;
+}
+
+}  // namespace varnel
