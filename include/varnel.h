@@ -123,10 +123,18 @@ int VARNEL_API Varnel_GetLastError(CameraHandle handle);
 
 /* ---- Device and camera type --------------------------------------------- */
 
+/* The room Varnel_EnumDevice needs: a camera drive is a drive letter, so
+ * there are at most 26 of them, each named in a slot of 256 bytes. */
+#define VARNEL_MAX_DEVICES 26
+#define VARNEL_DEVICE_NAME_SIZE 256
+
 /* Lists the camera drives into `names`, one "X:" string per 256-byte slot,
- * padding with empty strings up to slot 9. `names` must hold
- * max(10, count) slots of 256 bytes. Returns the number of camera drives.
- * Errors: 1, 9 (null `names`). */
+ * padding with empty strings up to slot 9. The library writes max(10, count)
+ * slots, so give it VARNEL_MAX_DEVICES slots:
+ *     char names[VARNEL_MAX_DEVICES][VARNEL_DEVICE_NAME_SIZE];
+ *     int count = Varnel_EnumDevice(handle, &names[0][0]);
+ * A smaller buffer is overrun when more drives are attached than it holds.
+ * Returns the number of camera drives. Errors: 1, 9 (null `names`). */
 int VARNEL_API Varnel_EnumDevice(CameraHandle handle, char* names);
 
 /* Selects the enumerated drive `index` for the current driver. Returns 1 for
@@ -303,8 +311,10 @@ int VARNEL_API Varnel_GetImage(CameraHandle handle, void* buffer, int size, int 
 
 /* Saves the last processed image of the current colour mode to `fileName`
  * (used as given) in `format` (VARNEL_FILE_*). Returns 1 when the whole file
- * was written; 0 for an unknown format or a failed write (no code). Errors:
- * 1, 5 (no image yet), 9 (null name). */
+ * was written, else 0. Errors: 1, 9 (null or empty name, unknown format),
+ * 5 (no image yet, or no memory for the copy). A file the system does not let
+ * the library create or write completely (no such directory, no permission,
+ * disk full) returns 0 without a code. */
 int VARNEL_API Varnel_SaveImage(CameraHandle handle, char* fileName, int format);
 
 /* ---- Settings dialogs (Windows only; on Linux they record error 11) ----- */

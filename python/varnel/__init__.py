@@ -22,11 +22,7 @@ def devices():
     lib = _lib.library()
     handle = lib.Varnel_Initialize(None)
     try:
-        import ctypes
-
-        names = ctypes.create_string_buffer(26 * 256)
-        count = lib.Varnel_EnumDevice(handle, names)
-        return [names.raw[i * 256:(i + 1) * 256].split(b"\0", 1)[0].decode() for i in range(count)]
+        return _lib.device_names(lib, handle)
     finally:
         lib.Varnel_Release(handle)
 

@@ -9,6 +9,22 @@ _LIBRARY_NAME = "libVarnelSdk_Rade.so"
 CameraHandle = ctypes.c_size_t  # uintptr_t
 HWND = ctypes.c_void_p
 
+# VARNEL_MAX_DEVICES and VARNEL_DEVICE_NAME_SIZE of varnel.h: the room
+# Varnel_EnumDevice writes into (one slot per drive letter).
+MAX_DEVICES = 26
+DEVICE_NAME_SIZE = 256
+
+
+def device_names(lib, handle):
+    """The camera drives Varnel_EnumDevice lists, in a buffer of the safe size."""
+    names = ctypes.create_string_buffer(MAX_DEVICES * DEVICE_NAME_SIZE)
+    count = lib.Varnel_EnumDevice(handle, names)
+    slots = range(min(count, MAX_DEVICES))
+    return [
+        names.raw[i * DEVICE_NAME_SIZE:(i + 1) * DEVICE_NAME_SIZE].split(b"\0", 1)[0].decode()
+        for i in slots
+    ]
+
 
 class FrameInfo(ctypes.Structure):
     _fields_ = [

@@ -163,10 +163,9 @@ class Camera:
 
     def devices(self):
         """The camera drives the library lists ("V:" each)."""
-        names = ctypes.create_string_buffer(26 * 256)
-        count = self._lib.Varnel_EnumDevice(self._live(), names)
+        drives = _lib.device_names(self._lib, self._live())
         self._pop()
-        return [names.raw[i * 256:(i + 1) * 256].split(b"\0", 1)[0].decode() for i in range(count)]
+        return drives
 
     @property
     def info(self):

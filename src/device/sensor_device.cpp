@@ -34,10 +34,25 @@ SensorDevice::~SensorDevice() {
 }
 
 void SensorDevice::CloseDevice() {
+  // Writes accepted while the stream ran and not yet sent go out before the
+  // volume closes: the application was told they would be made.
+  bool writesQueued = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    writesQueued = !deferredWrites_.empty();
+  }
+  if (writesQueued) {
+    // Without a volume each of them fails, and is reported so.
+    if (volume_ != nullptr) SendStop();
+    while (PerformDeferredWrites()) {
+    }
+  }
   CloseVolume();
   engine_.store(nullptr);
   std::lock_guard<std::mutex> lock(mutex_);
   pendingChanges_ = 0;
+  deferredWrites_.clear();
+  deferredReadAnswered_ = false;
 }
 
 bool SensorDevice::SetDriveLetter(char16_t letter) {
@@ -397,7 +412,8 @@ bool SensorDevice::RequestReadRegister(int address, uint8_t* high, uint8_t* low)
   SensorOwner* owner = owner_.load();
   if (owner != nullptr && owner->IsRunning()) {
     std::lock_guard<std::mutex> lock(mutex_);
-    deferredAddress_ = address;
+    deferredReadAddress_ = address;
+    deferredReadAnswered_ = false;
     pendingChanges_ |= kPendingDeferredRead;
     return true;
   }
@@ -415,17 +431,41 @@ bool SensorDevice::RequestReadRegister(int address, uint8_t* high, uint8_t* low)
   });
 }
 
+bool SensorDevice::TakeDeferredRead(RegisterResultRecord* record) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if ((pendingChanges_ & kPendingDeferredRead) != 0) {
+    // Not performed yet: withdrawn, so that an answer nobody waits for any
+    // more is never read from the camera.
+    pendingChanges_ &= ~kPendingDeferredRead;
+    return false;
+  }
+  if (!deferredReadAnswered_) return false;
+  deferredReadAnswered_ = false;
+  if (record != nullptr) *record = deferredReadOutcome_;
+  return true;
+}
+
+bool SensorDevice::QueueDeferredWrite(const DeferredWrite& write) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  // A register written again before the camera took the first value ends
+  // with the second either way; the first is dropped, so an application
+  // that writes one register faster than frames come never fills the queue.
+  // The new value goes to the end: the registers still receive their last
+  // values in the order they were asked for.
+  std::erase_if(deferredWrites_, [&](const DeferredWrite& queued) {
+    return queued.address == write.address && queued.wide == write.wide;
+  });
+  if (deferredWrites_.size() >= kMaxDeferredWrites) return false;
+  deferredWrites_.push_back(write);
+  pendingChanges_ |= kPendingDeferredWrite;
+  return true;
+}
+
 bool SensorDevice::RequestWriteRegister(int address, uint8_t high, uint8_t low) {
   if (address < 0 || address > registerAddressLimit_) return false;
   SensorOwner* owner = owner_.load();
   if (owner != nullptr && owner->IsRunning()) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    deferredAddress_ = address;
-    deferredHigh_ = high;
-    deferredLow_ = low;
-    deferredWide_ = false;
-    pendingChanges_ |= kPendingDeferredWrite;
-    return true;
+    return QueueDeferredWrite(DeferredWrite{address, high, low, false, 0});
   }
   return RunRequestNow([&] { return WriteRegister(address, high, low); });
 }
@@ -435,14 +475,8 @@ bool SensorDevice::RequestWriteRegisterWide(int address, int value) {
   if (value < 0 || value > wideValueLimit_) return false;
   SensorOwner* owner = owner_.load();
   if (owner != nullptr && owner->IsRunning()) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    deferredAddress_ = address;
-    deferredWideValue_ = value;
-    deferredHigh_ = static_cast<uint8_t>(value >> 8);
-    deferredLow_ = static_cast<uint8_t>(value);
-    deferredWide_ = true;
-    pendingChanges_ |= kPendingDeferredWrite;
-    return true;
+    return QueueDeferredWrite(DeferredWrite{address, static_cast<uint8_t>(value >> 8),
+                                            static_cast<uint8_t>(value), true, value});
   }
   return RunRequestNow([&] { return WriteRegisterWide(address, value); });
 }
@@ -657,17 +691,17 @@ int32_t SensorDevice::ApplyDeferredRead() {
   RegisterResultRecord record;
   {
     // Held across the transfer so that a new request cannot change the
-    // deferred fields while the camera answers this one.
+    // deferred fields while the camera answers this one, and so that the
+    // read's caller either withdraws it first or finds its answer.
     std::lock_guard<std::mutex> lock(mutex_);
+    if ((pendingChanges_ & kPendingDeferredRead) == 0) return 0;  // withdrawn meanwhile
     pendingChanges_ &= ~kPendingDeferredRead;
     uint8_t high = 0;
     uint8_t low = 0;
-    const bool ok = ReadRegister(deferredAddress_, &high, &low);
-    // The bytes read are kept apart from the data of a deferred write: a
-    // write waiting behind this read must still send what its caller gave.
-    deferredReadHigh_ = high;
-    deferredReadLow_ = low;
-    record = RegisterResultRecord{ok ? 1 : 0, deferredAddress_, high, low};
+    const bool ok = ReadRegister(deferredReadAddress_, &high, &low);
+    record = RegisterResultRecord{ok ? 1 : 0, deferredReadAddress_, high, low};
+    deferredReadOutcome_ = record;
+    deferredReadAnswered_ = true;
   }
   if (SensorOwner* owner = owner_.load()) {
     owner->ReportRegisterResult(kEventRegisterReadDone, record);
@@ -675,18 +709,39 @@ int32_t SensorDevice::ApplyDeferredRead() {
   return 0;
 }
 
-int32_t SensorDevice::ApplyDeferredWrite() {
-  RegisterResultRecord record;
+bool SensorDevice::PerformDeferredWrites() {
+  size_t count = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    count = deferredWrites_.size();
+  }
+  // Only the writes queued at entry: a listener that answers each report with
+  // a new request cannot keep this pass going for ever.
+  for (size_t i = 0; i < count; ++i) {
+    RegisterResultRecord record;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (deferredWrites_.empty()) break;
+      const DeferredWrite write = deferredWrites_.front();
+      deferredWrites_.pop_front();
+      const bool ok = write.wide ? WriteRegisterWide(write.address, write.wideValue)
+                                 : WriteRegister(write.address, write.high, write.low);
+      record = RegisterResultRecord{ok ? 1 : 0, write.address, write.high, write.low};
+    }
+    if (SensorOwner* owner = owner_.load()) {
+      owner->ReportRegisterResult(kEventRegisterWriteDone, record);
+    }
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (deferredWrites_.empty()) {
     pendingChanges_ &= ~kPendingDeferredWrite;
-    const bool ok = deferredWide_ ? WriteRegisterWide(deferredAddress_, deferredWideValue_)
-                                  : WriteRegister(deferredAddress_, deferredHigh_, deferredLow_);
-    record = RegisterResultRecord{ok ? 1 : 0, deferredAddress_, deferredHigh_, deferredLow_};
+    return false;
   }
-  if (SensorOwner* owner = owner_.load()) {
-    owner->ReportRegisterResult(kEventRegisterWriteDone, record);
-  }
+  return true;
+}
+
+int32_t SensorDevice::ApplyDeferredWrite() {
+  PerformDeferredWrites();
   return 0;
 }
 

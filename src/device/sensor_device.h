@@ -16,8 +16,10 @@
 #include <memory>
 #include <mutex>
 #include <atomic>
+#include <deque>
 
 #include "device/sector_protocol.h"
+#include "device/sensor_owner.h"
 #include "platform/raw_volume.h"
 
 namespace varnel {
@@ -126,7 +128,8 @@ class SensorDevice {
   virtual bool ReservedTwoArgumentsA(int a, int b);
   // Register access on behalf of the application. While the owner streams the
   // request is deferred to the reader thread and reported to the owner's
-  // listeners (events 2 and 3); the call then returns true at once.
+  // listeners (events 2 and 3); the call then returns true at once (a write
+  // only while the queue of deferred writes has room).
   virtual bool RequestReadRegister(int address, uint8_t* high, uint8_t* low);
   virtual bool RequestWriteRegister(int address, uint8_t high, uint8_t low);
   virtual bool ReservedTwoArgumentsB(int a, int b);
@@ -172,6 +175,11 @@ class SensorDevice {
   SensorOwner* GetOwner() const { return owner_.load(); }
   SensorEngine* GetEngine() const { return engine_.load(); }
   uint32_t GetPendingChanges();
+  // For the caller of a deferred read, once it has waited for the answer:
+  // true with the read's record (result 1 only when the camera confirmed it)
+  // when the reader performed it; false when it has not been performed, in
+  // which case it is withdrawn and never will be. Either way it is taken.
+  bool TakeDeferredRead(RegisterResultRecord* record);
   const SectorMap& GetSectorMap() const { return protocol_.map(); }
   int GetFrameSectors() const { return frameSectors_; }
   int GetFramePad() const { return framePad_; }
@@ -307,13 +315,31 @@ class SensorDevice {
   int frameTimeout_ = 6000;
 
   uint32_t pendingChanges_ = 0;
-  int deferredAddress_ = 0;
-  uint8_t deferredHigh_ = 0;
-  uint8_t deferredLow_ = 0;
-  uint8_t deferredReadHigh_ = 0;
-  uint8_t deferredReadLow_ = 0;
-  int deferredWideValue_ = 0;
-  bool deferredWide_ = false;
+
+  // Register requests made while the owner streams. A read has one caller
+  // waiting for its answer (TakeDeferredRead), so one read is kept: a new one
+  // replaces a read whose caller gave up. Writes keep their own addresses
+  // and data and are queued in order, so that neither a read nor a later
+  // write can redirect or drop one that was accepted.
+  struct DeferredWrite {
+    int address = 0;
+    uint8_t high = 0;
+    uint8_t low = 0;
+    bool wide = false;
+    int wideValue = 0;
+  };
+  // Registers with a write waiting for the next gap between frames, at most.
+  static constexpr size_t kMaxDeferredWrites = 64;
+  // Queues a write (replacing one waiting for the same register); false when
+  // the queue is full.
+  bool QueueDeferredWrite(const DeferredWrite& write);
+  // Performs up to the writes queued at entry, under the lock, and reports
+  // each; true when writes are left for the next pass.
+  bool PerformDeferredWrites();
+  int deferredReadAddress_ = 0;
+  bool deferredReadAnswered_ = false;
+  RegisterResultRecord deferredReadOutcome_;
+  std::deque<DeferredWrite> deferredWrites_;
 };
 
 }  // namespace varnel

@@ -8,18 +8,9 @@
 
 namespace varnel {
 
-namespace {
+bool ColorConverter::VectorFormsUsable(const CpuFeatures& features) { return UseSse2(features); }
 
-// The engine's process-wide copy of the processor's feature bits, set the
-// first time a colour converter is made.
-int32_t EngineFeatureBits() {
-  static const int32_t bits = ProcessCpuFeatureBits();
-  return bits;
-}
-
-}  // namespace
-
-ColorConverter::ColorConverter() { EngineFeatureBits(); }
+ColorConverter::ColorConverter() { ProcessCpuFeatures(); }
 
 int ColorConverter::Save(const std::filesystem::path& fileName) { return SaveImage(fileName); }
 
@@ -35,11 +26,20 @@ bool ColorConverter::Allocate() {
 }
 
 bool ColorConverter::UsesVectorForms() const {
-  return vectorAllowed_ && (EngineFeatureBits() & kCpuSse2) != 0;
+  return vectorAllowed_ && VectorFormsUsable(ProcessCpuFeatures());
 }
 
 bool ColorConverter::UsesAvx2() const {
   return UsesVectorForms() && avx2Allowed_ && HaveAvx2Forms();
+}
+
+EngineVectorRoutine ColorConverter::VectorRoutine(EngineVectorFamily family,
+                                                  EnginePhase phase) const {
+  // The AVX2 form gives the SSE2 form's frame bit for bit, faster; it runs
+  // only where it is allowed, so that the SSE2 form can be timed and compared
+  // on a processor that has both.
+  return UsesAvx2() ? SelectEngineVectorRoutineAvx2(family, phase)
+                    : SelectEngineVectorRoutine(family, phase);
 }
 
 void ColorConverter::ProcessFrame(uint8_t* frame) {
@@ -92,9 +92,7 @@ void ColorConverter::ProcessFrame(uint8_t* frame) {
     p.matrix = &s.matrix;
     p.out = out;
     p.outStride = stride;
-    // The AVX2 form gives the SSE2 form's frame bit for bit, faster.
-    (HaveAvx2Forms() ? SelectEngineVectorRoutineAvx2 : SelectEngineVectorRoutine)(family,
-                                                                                  s.phase)(p);
+    VectorRoutine(family, s.phase)(p);
     return;
   }
   if (s.colorFlag) {

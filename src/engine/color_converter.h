@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "engine/color_engine.h"
+#include "imaging/cpu_features.h"
 
 namespace varnel {
 
@@ -30,14 +31,19 @@ class ColorConverter : public ColorEngine {
   // or the scalar one.
   void ProcessFrame(uint8_t* frame) override;
 
-  // The vector forms are used only when the processor reports SSE2; this
-  // also lets a test or benchmark turn them off to run the scalar forms.
+  // The vector forms are used only when the processor reports SSE2 and the
+  // system runs it (VectorFormsUsable); this also lets a test or benchmark
+  // turn them off to run the scalar forms.
   void SetVectorFormsAllowed(bool allowed) { vectorAllowed_ = allowed; }
   bool UsesVectorForms() const;
+  static bool VectorFormsUsable(const CpuFeatures& features);
   // Where the processor has AVX2 the vector demosaic runs twice as wide with
   // the same result; a benchmark can hold it to the SSE2 width.
   void SetAvx2Allowed(bool allowed) { avx2Allowed_ = allowed; }
   bool UsesAvx2() const;
+  // The vector routine ProcessFrame runs for a family and phase while
+  // UsesVectorForms(): the AVX2 form when UsesAvx2(), else the SSE2 form.
+  EngineVectorRoutine VectorRoutine(EngineVectorFamily family, EnginePhase phase) const;
 
  private:
   bool vectorAllowed_ = true;

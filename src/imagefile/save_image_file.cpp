@@ -24,7 +24,7 @@ int JpegQuality(uint32_t format) {
 
 SaveRefusal CheckSaveRequest(const char* fileName, const DibImage* image, int colorClass,
                              int significantBits, int format) {
-  if (fileName == nullptr) return SaveRefusal::kNoFileName;
+  if (fileName == nullptr || fileName[0] == '\0') return SaveRefusal::kNoFileName;
   if (image == nullptr || image->Empty()) return SaveRefusal::kEmptyImage;
   // The number is compared as unsigned, so negative numbers are unknown too.
   if (static_cast<uint32_t>(format) > kSaveFormatTiff) return SaveRefusal::kUnknownFormat;

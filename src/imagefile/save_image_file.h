@@ -26,7 +26,7 @@ enum SaveFormat : uint32_t {
 // touched, so none of them creates a file.
 enum class SaveRefusal {
   kNone,           // the request is sound; the writer will try
-  kNoFileName,     // the name is null
+  kNoFileName,     // the name is null or empty
   kEmptyImage,     // no image, or one that holds no pixels
   kUnknownFormat,  // a format number above 6 (negative numbers included)
   kImageMismatch,  // the image's bit count is not its colour class's, or the

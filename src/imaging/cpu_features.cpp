@@ -151,4 +151,13 @@ int32_t ProcessCpuFeatureBits() {
   return bits;
 }
 
+const CpuFeatures& ProcessCpuFeatures() {
+  static const CpuFeatures features = [] {
+    CpuFeatures record{};
+    DetectCpuFeatures(&record);
+    return record;
+  }();
+  return features;
+}
+
 }  // namespace varnel

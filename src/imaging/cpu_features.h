@@ -77,8 +77,12 @@ int ProbeInstruction(int32_t bit);
 void NameProcessor(int32_t family, int32_t model, const char* vendor, char* name);
 
 // The feature bits of this process's processor, detected on first use (safely
-// from any thread) and never refreshed.
+// from any thread) and never refreshed. These are the bits the processor
+// reports; a routine selection asks ProcessCpuFeatures() instead, whose
+// usable bits say what this system really runs.
 int32_t ProcessCpuFeatureBits();
+// The whole record of this process's processor, detected once like the bits.
+const CpuFeatures& ProcessCpuFeatures();
 
 // Routine selection: an extension is used only when the processor reports it
 // and the probe ran it.

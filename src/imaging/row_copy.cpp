@@ -10,10 +10,14 @@ namespace {
 constexpr size_t kStreamingThreshold = size_t{1} << 20;
 
 bool StreamingUsable() {
-  static const bool usable = HaveStreamingCopySse2() && (ProcessCpuFeatureBits() & kCpuSse2) != 0;
+  static const bool usable = ChooseStreamingCopy(ProcessCpuFeatures());
   return usable;
 }
 }  // namespace
+
+bool ChooseStreamingCopy(const CpuFeatures& features) {
+  return HaveStreamingCopySse2() && UseSse2(features);
+}
 
 void CopyRows(uint8_t* destination, ptrdiff_t destinationStride, const uint8_t* source,
               ptrdiff_t sourceStride, size_t rowBytes, int rows, bool reverse) {

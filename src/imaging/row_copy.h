@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "imaging/cpu_features.h"
+
 namespace varnel {
 
 // Copies `rows` rows of `rowBytes` bytes, row r of the source to row r of
@@ -14,6 +16,11 @@ namespace varnel {
 // next step reads. Smaller copies use memcpy.
 void CopyRows(uint8_t* destination, ptrdiff_t destinationStride, const uint8_t* source,
               ptrdiff_t sourceStride, size_t rowBytes, int rows, bool reverse = false);
+
+// Whether CopyRows writes a large copy with the non-temporal SSE2 stores on a
+// processor with `features`: only where the form is built and SSE2 is both
+// reported and usable.
+bool ChooseStreamingCopy(const CpuFeatures& features);
 
 // The non-temporal form of one row (SSE2 file); false when it is not built.
 bool HaveStreamingCopySse2();

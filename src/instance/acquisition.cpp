@@ -434,7 +434,12 @@ int CameraInstance::SaveImage(const char* fileName, int format) {
     RecordError(kErrorNoDriver);
     return 0;
   }
-  if (fileName == nullptr) {
+  // What is wrong with the call itself is recorded first (9): no name, an
+  // empty one, or a format number the library does not know. A file the
+  // system will not let the library create or fill returns 0 without a code
+  // (none of the codes names the file system's reasons); see docs/api.md.
+  if (fileName == nullptr || fileName[0] == '\0' ||
+      static_cast<uint32_t>(format) > kSaveFormatTiff) {
     RecordError(kErrorRange);
     return 0;
   }

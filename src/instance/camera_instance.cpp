@@ -456,13 +456,21 @@ int CameraInstance::ReadRegister(int address, int* valid) {
   // snapshot left running): the answer then comes through the record.
   const bool deferred = currentDriver_->IsRunning();
   if (Sensor().RequestReadRegister(address & 0xFF, &high, &low)) {
-    // A read deferred to a streaming driver's reader is answered through the
-    // register-result record within this pause.
+    // A read deferred to a streaming driver's reader is answered within this
+    // pause. Its outcome is taken from the sensor, which withdraws a read not
+    // made by then: an answer counts only when the camera confirmed it (a
+    // failed exchange delivers bytes too, or none), and a late one can never
+    // land on the next read.
     CurrentClock().Sleep(kRegisterReadWaitMs);
     if (deferred) {
-      const RegisterResultRecord answer = GetRegisterResult();
-      high = static_cast<uint8_t>(answer.high);
-      low = static_cast<uint8_t>(answer.low);
+      RegisterResultRecord answer;
+      if (Sensor().TakeDeferredRead(&answer) && answer.result == 1) {
+        high = static_cast<uint8_t>(answer.high);
+        low = static_cast<uint8_t>(answer.low);
+      } else {
+        high = kNoAnswerHigh;
+        low = kNoAnswerLow;
+      }
     }
     answered = !(high == kNoAnswerHigh && low == kNoAnswerLow);
   }

@@ -32,6 +32,12 @@ void Publish(int32_t& field, int32_t value) {
 }  // namespace
 
 void CameraInstance::Notify(int eventCode, ColorEngine* engine) {
+  // A write made while the stream ran was accepted at once; when the camera
+  // refuses it later, between frames, the application learns of it here.
+  if (eventCode == kEventRegisterWriteDone && GetRegisterResult().result == 0) {
+    RecordError(kErrorRegister);
+    return;
+  }
   if (eventCode != kEventFrameReady || engine == nullptr) return;
   // A single-shot fetch announces its frame too, on the thread that fetched
   // it; that thread processes the frame itself, once.

@@ -3,6 +3,7 @@
 // letter exactly as a real camera drive is found.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <functional>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "device/model_code.h"
+#include "platform/raw_volume.h"
 #include "sim/virtual_head.h"
 #include "varnel.h"
 
@@ -92,6 +94,31 @@ TEST_F(DeviceApiTest, EnumDeviceListsTheHeadAndClearsTenSlots) {
 
   EXPECT_EQ(Varnel_EnumDevice(handle_, nullptr), 0);
   EXPECT_EQ(DrainErrors(), std::vector<int>{kRange});
+}
+
+// Fault caught: the room the header tells applications to give the drive
+// names (VARNEL_MAX_DEVICES slots) smaller than what the library writes when
+// every drive letter is a camera.
+TEST_F(DeviceApiTest, EnumDeviceStaysInsideTheDocumentedRoom) {
+  struct Silent final : varnel::BlockDevice {
+    bool ReadAt(uint64_t, void*, uint32_t, uint32_t*) override { return false; }
+    bool WriteAt(uint64_t, const void*, uint32_t, uint32_t*) override { return false; }
+  };
+  auto device = std::make_shared<Silent>();
+  std::vector<char16_t> attached;
+  for (char16_t letter = u'A'; letter <= u'Z'; ++letter) {
+    if (varnel::AttachDevice(letter, device)) attached.push_back(letter);
+  }
+  constexpr size_t kRoom = size_t{VARNEL_MAX_DEVICES} * VARNEL_DEVICE_NAME_SIZE;
+  std::vector<char> names(kRoom + 1024, 'x');
+  const int count = Varnel_EnumDevice(handle_, names.data());
+  for (char16_t letter : attached) varnel::DetachDevice(letter);
+  EXPECT_EQ(count, VARNEL_MAX_DEVICES);
+  EXPECT_EQ(std::count(names.begin() + kRoom, names.end(), 'x'), 1024) << "wrote past the room";
+  for (int i = 0; i < count; ++i) {
+    EXPECT_EQ(std::string(&names[static_cast<size_t>(i) * VARNEL_DEVICE_NAME_SIZE]),
+              std::string(1, static_cast<char>('A' + i)) + ":");
+  }
 }
 
 // Fault caught: the size limit off by one, an index outside the list

@@ -29,10 +29,10 @@ constexpr int kHzf6Type = 7;
 // Selects the drive the head is attached to and the camera type; false when
 // the head is not listed.
 bool SelectHead(CameraHandle handle) {
-  std::vector<char> names(32 * 256);
+  std::vector<char> names(VARNEL_MAX_DEVICES * VARNEL_DEVICE_NAME_SIZE);
   const int count = Varnel_EnumDevice(handle, names.data());
   for (int i = 0; i < count; ++i) {
-    if (std::strcmp(&names[static_cast<size_t>(i) * 256], "V:") == 0) {
+    if (std::strcmp(&names[static_cast<size_t>(i) * VARNEL_DEVICE_NAME_SIZE], "V:") == 0) {
       return Varnel_SetDeviceNumber(handle, i) == 1 && Varnel_SetCameraType(handle, kHzf6Type) == 1;
     }
   }

@@ -282,11 +282,11 @@ Session::~Session() {
 
 std::vector<std::string> Session::Drives() {
   // The library fills max(10, count) slots: room for every drive letter.
-  std::vector<char> names(26 * 256, 0);
+  std::vector<char> names(VARNEL_MAX_DEVICES * VARNEL_DEVICE_NAME_SIZE, 0);
   const int count = Varnel_EnumDevice(handle_, names.data());
   std::vector<std::string> drives;
-  for (int i = 0; i < count && i < 26; ++i)
-    drives.emplace_back(&names[static_cast<size_t>(i) * 256]);
+  for (int i = 0; i < count && i < VARNEL_MAX_DEVICES; ++i)
+    drives.emplace_back(&names[static_cast<size_t>(i) * VARNEL_DEVICE_NAME_SIZE]);
   return drives;
 }
 

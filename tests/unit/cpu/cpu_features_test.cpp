@@ -11,7 +11,11 @@
 #include <thread>
 #include <vector>
 
+#include "engine/color_converter.h"
 #include "imaging/cpu_features.h"
+#include "imaging/frame_pipeline.h"
+#include "imaging/row_copy.h"
+#include "instance/two_ended_intake.h"
 
 namespace varnel {
 namespace {
@@ -155,6 +159,24 @@ TEST(DetectCpuFeaturesTest, DecodesVendorSignatureAndName) {
   }
 }
 
+// Every routine selection of the library, asked whether it runs an SSE2 (or
+// wider) form for a record.
+std::vector<std::pair<const char*, bool>> VectorChoices(const CpuFeatures& f) {
+  constexpr int kUnitGain = 100;
+  return {
+      {"pixel routines", ChooseVectorForm(f) == VectorForm::kSse2},
+      {"frame pipeline demosaic",
+       ChooseDemosaicForm(f, kUnitGain, kUnitGain, kUnitGain, 3) == VectorForm::kSse2},
+      {"gray gains", ChooseGrayGainForm(f) == VectorForm::kSse2},
+      {"tone filters and reductions", ChooseSimdLevel(f) != SimdLevel::kScalar},
+      {"frame-sized row copies", ChooseStreamingCopy(f)},
+      {"two-ended unfolding", ChooseUnfoldTwoEndedSse2(f)},
+      {"colour engine", ColorConverter::VectorFormsUsable(f)},
+  };
+}
+
+// Fault caught: a routine selection that runs SSE2 because the processor
+// reports it, on a system whose probe faulted it (or the reverse).
 TEST(DetectCpuFeaturesTest, ReportedAndUsableBitsFollowTheProbes) {
   struct Case {
     const char* what;
@@ -196,6 +218,8 @@ TEST(DetectCpuFeaturesTest, ReportedAndUsableBitsFollowTheProbes) {
     EXPECT_EQ(cpu.probed, c.probed) << c.what;
     EXPECT_EQ(ChooseVectorForm(record), c.form) << c.what;
     EXPECT_EQ(UseSse2(record), c.form == VectorForm::kSse2) << c.what;
+    for (const auto& [selection, vector] : VectorChoices(record))
+      EXPECT_EQ(vector, c.form == VectorForm::kSse2) << c.what << ": " << selection;
   }
 }
 

@@ -448,17 +448,22 @@ TEST(SensorDeviceTest, DeferredRequestsReachTheListenersWithTheirRecord) {
   }
 }
 
-// Both kinds share one address: a later request moves the earlier one.
-TEST(SensorDeviceTest, LaterRequestOverwritesTheDeferredAddress) {
+// Fault caught: deferred requests sharing one address and one pair of data
+// bytes, so that a read made after a write (or a second write) sends the
+// first write's data to another register, or drops it although it was
+// accepted.
+TEST(SensorDeviceTest, DeferredRequestsKeepTheirOwnAddressAndData) {
   SensorOnHead rig(kModelHXA1);
   SensorDevice& sensor = *rig.sensor;
   ASSERT_TRUE(rig.Attach());
   rig.owner.running = true;
+  rig.head->ClearLogs();
+  EXPECT_TRUE(sensor.RequestWriteRegister(20, 0, 8));
   EXPECT_TRUE(sensor.RequestReadRegister(21, nullptr, nullptr));
   EXPECT_TRUE(sensor.RequestWriteRegister(22, 0, 9));
   ASSERT_TRUE(sensor.ApplyPendingChanges());
-  EXPECT_EQ(Traffic(*rig.head), (std::vector<std::string>{"r 22", "w 22=9"}));
-  EXPECT_EQ(rig.owner.events, (std::vector<int>{2, 3}));
+  EXPECT_EQ(Traffic(*rig.head), (std::vector<std::string>{"r 21", "w 20=8", "w 22=9"}));
+  EXPECT_EQ(rig.owner.events, (std::vector<int>{2, 3, 3}));
 }
 
 TEST(SensorDeviceTest, DeferredWideWriteIsSentWide) {

@@ -258,6 +258,28 @@ Bgra ReferenceBilinear(const std::vector<uint8_t>& m, int w, int phase, int x, i
           limited(static_cast<long long>(sums[0]) * g.red), 255};
 }
 
+// Fault caught: the engine running its AVX2 routines while they are switched
+// off, so that what is timed or compared as the SSE2 form is the AVX2 form.
+TEST(EngineVectorDemosaic, Avx2SwitchPicksTheRoutine) {
+  ColorConverter engine;
+  if (!engine.UsesVectorForms()) GTEST_SKIP() << "processor without SSE2";
+  for (const bool allowed : {false, true}) {
+    engine.SetAvx2Allowed(allowed);
+    const bool avx2 = allowed && HaveAvx2Forms();
+    EXPECT_EQ(engine.UsesAvx2(), avx2);
+    for (EngineVectorFamily family : {EngineVectorFamily::kColorWithMatrix,
+                                      EngineVectorFamily::kColor, EngineVectorFamily::kGray}) {
+      for (EnginePhase phase = 0; phase < 4; ++phase) {
+        EXPECT_EQ(engine.VectorRoutine(family, phase),
+                  avx2 ? SelectEngineVectorRoutineAvx2(family, phase)
+                       : SelectEngineVectorRoutine(family, phase))
+            << "AVX2 allowed " << allowed << ", family " << static_cast<int>(family) << ", phase "
+            << phase;
+      }
+    }
+  }
+}
+
 TEST(EngineScalarDemosaic, MatchesTentFilterAndLeavesTheBorder) {
   const struct {
     int w, h;

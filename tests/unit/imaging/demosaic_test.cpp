@@ -287,6 +287,42 @@ TEST_P(VectorDemosaicTest, RoundsAsTheVectorFormula) {
   }
 }
 
+// The vector rounding takes a colour sum in sixteenths, (sum >> 4), times the
+// gain's multiplier, >> 7. At unit gain the scalar routine gives exactly those
+// sixteenths (sum x 128 >> 11), so its unit-gain picture is the reference of
+// every gain the vector forms take; above 200 they run the scalar routine.
+// Fault caught: a vector form that rounds differently in some phase, at some
+// gain (0, 1, up to 200, or just above it) or in the columns of an odd width
+// that its last full step leaves to the scalar tail.
+TEST_P(VectorDemosaicTest, ExactForEveryPhaseGainAndOddWidth) {
+  for (const int width : {5, 21, 35, 37, 67, 131}) {
+    const Plane raw = RandomMosaic(width, 9, width * 3 + 1);
+    for (int phase = 0; phase < 4; ++phase) {
+      const Plane unit = Demosaic(DemosaicInteriorScalarRoutine, raw, Gains(phase), 3, false);
+      for (int red = 0; red <= 400; red += (red < 190 || red > 210) ? 13 : 1) {
+        for (const auto& [green, blue] :
+             {std::pair{100, 200 - red % 201}, {100, 400 - red}, {201, red}}) {
+          const BayerGains g = Gains(phase, red, green, blue);
+          const Plane out = Demosaic(GetParam().routine, raw, g, 3, false);
+          Plane ref = Demosaic(DemosaicInteriorScalarRoutine, raw, g, 3, false);
+          if (red <= 200 && green <= 200 && blue <= 200) {
+            for (int y = 0; y < raw.height; ++y) {
+              for (int x = 0; x < raw.width; ++x) {
+                ref.At(x, y, 0) = static_cast<uint8_t>(
+                    std::min(255, (unit.At(x, y, 0) * (blue * 128 / 100)) >> 7));
+                ref.At(x, y, 2) = static_cast<uint8_t>(
+                    std::min(255, (unit.At(x, y, 2) * (red * 128 / 100)) >> 7));
+              }
+            }
+          }
+          ASSERT_EQ(out.bytes, ref.bytes) << "width " << width << " phase " << phase << " gains "
+                                          << red << "/" << green << "/" << blue;
+        }
+      }
+    }
+  }
+}
+
 // Inside a larger image the vector steps neither read nor write past the
 // region: the picture matches the scalar one of the cut-out region, and the
 // destination around the region keeps its contents.
