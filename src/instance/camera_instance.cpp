@@ -196,9 +196,12 @@ bool CameraInstance::SelectDevice(int driveIndex, int driverIndex) {
   return true;
 }
 
-void CameraInstance::CheckWindowOrUseFullArea() {
+void CameraInstance::SetWindowOrFullArea() {
   const ModelLimits limits = Limits();
-  if (WindowFits(window_, subSample_, limits)) return;
+  if (WindowFits(window_, subSample_, limits) &&
+      Sensor().SetCaptureWindow(window_.hStart, window_.vStart, window_.width, window_.height)) {
+    return;
+  }
   RecordError(kErrorCaptureWindow);
   window_.hTotal = limits.maxWidth;
   window_.vTotal = limits.maxHeight;
@@ -206,6 +209,7 @@ void CameraInstance::CheckWindowOrUseFullArea() {
   window_.height = limits.maxHeight;
   window_.hStart = 0;
   window_.vStart = 0;
+  Sensor().SetCaptureWindow(window_.hStart, window_.vStart, window_.width, window_.height);
 }
 
 int CameraInstance::SetCameraType(int type) {
@@ -223,8 +227,7 @@ int CameraInstance::SetCameraType(int type) {
   if (HasDriver()) {
     EnumerateDrives();
     LoadSizePreset();
-    CheckWindowOrUseFullArea();
-    Sensor().SetCaptureWindow(window_.hStart, window_.vStart, window_.width, window_.height);
+    SetWindowOrFullArea();
     previewX_ = 0;
     previewY_ = 0;
     previewWidth_ = window_.width;
@@ -280,17 +283,24 @@ int CameraInstance::SetCaptureWindowEx(int hTotal, int hStart, int hEffective, i
     RecordError(kErrorCaptureWindow);
     return 0;
   }
-  window_.hTotal = hTotal;
-  window_.hStart = hStart;
-  window_.width = hEffective;
-  window_.vTotal = vTotal;
-  window_.vStart = vStart;
-  window_.height = vEffective;
-  if (!WindowFits(window_, subSample_, Limits())) {
+  CaptureWindow requested = window_;
+  requested.hTotal = hTotal;
+  requested.hStart = hStart;
+  requested.width = hEffective;
+  requested.vTotal = vTotal;
+  requested.vStart = vStart;
+  requested.height = vEffective;
+  // A window is refused where it is set, and a refused one changes nothing:
+  // the camera keeps the window it had and goes on taking pictures with it.
+  // The size check refuses windows that would give no picture; the sensor
+  // refuses those its registers cannot hold (too small for its read-out).
+  if (!WindowFits(requested, subSample_, Limits()) ||
+      !Sensor().SetCaptureWindow(hStart, vStart, hEffective, vEffective)) {
+    Sensor().SetCaptureWindow(window_.hStart, window_.vStart, window_.width, window_.height);
     RecordError(kErrorCaptureWindow);
     return 0;
   }
-  Sensor().SetCaptureWindow(hStart, vStart, hEffective, vEffective);
+  window_ = requested;
   return 1;
 }
 
@@ -341,6 +351,9 @@ int CameraInstance::GetColorMode() const {
 
 int CameraInstance::SetSubSample(int mode) {
   if (mode < 0 || mode > 2) return 0;
+  // A sub-sample that would leave the window no picture is refused as a
+  // window would be, so the camera stays able to take one.
+  if (!WindowFits(window_, mode, Limits())) return 0;
   subSample_ = mode;
   return 1;
 }

@@ -211,9 +211,10 @@ class CameraInstance : public FrameListener {
   // Makes the driver at `driverIndex` current and gives it the letter in drive
   // slot `driveIndex`. Records error 2 and returns false when either fails.
   bool SelectDevice(int driveIndex, int driverIndex);
-  // Runs the size check on the window fields; on failure records error 7 and
-  // puts the model's full sensor area in their place.
-  void CheckWindowOrUseFullArea();
+  // Runs the size check on the window fields and gives the window to the
+  // sensor; when either refuses it, records error 7 and puts the model's
+  // full sensor area in its place, on the sensor too.
+  void SetWindowOrFullArea();
   // ---- acquisition control (acquisition.cpp) ----
   // Stops acquisition: the trigger worker first, then back to Idle, trigger
   // mode off, driver stopped, the frame engine given back. Nothing more

@@ -100,8 +100,7 @@ int CameraInstance::SetCameraDlg(WindowHandle owner) {
     // whole sensor), then reaches the camera.
     LoadSizePreset();
     LoadCameraSettings();
-    CheckWindowOrUseFullArea();
-    Sensor().SetCaptureWindow(window_.hStart, window_.vStart, window_.width, window_.height);
+    SetWindowOrFullArea();
     previewX_ = 0;
     previewY_ = 0;
     previewWidth_ = window_.width;

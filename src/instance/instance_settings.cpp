@@ -62,8 +62,7 @@ int CameraInstance::SelectSizePreset(int width, int height) {
     window_.hStart = preset.hStart;
     window_.vStart = preset.vStart;
     bufferCount_ = preset.bufferCount;
-    CheckWindowOrUseFullArea();
-    Sensor().SetCaptureWindow(window_.hStart, window_.vStart, window_.width, window_.height);
+    SetWindowOrFullArea();
     return 1;
   }
   return 0;

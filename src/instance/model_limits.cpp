@@ -32,11 +32,15 @@ ModelLimits LimitsForModel(bool hasDriver, ModelCode model) {
 
 bool WindowFits(const CaptureWindow& w, int subSample, ModelLimits limits) {
   if (w.width < 0 || w.height < 0 || w.hStart < 0 || w.vStart < 0) return false;
+  if (subSample < 0 || subSample > 2) return false;
+  // A window must leave at least one pixel after sub-sampling: an empty one
+  // has nothing to read, and every buffer made for it would be empty.
+  if ((w.width >> subSample) < 1 || (w.height >> subSample) < 1) return false;
   if (w.width > limits.maxWidth || w.hStart > limits.maxWidth) return false;
   if (w.height > limits.maxHeight || w.vStart > limits.maxHeight) return false;
   if (int64_t{w.hStart} + w.width > limits.maxWidth) return false;
   if (int64_t{w.vStart} + w.height > limits.maxHeight) return false;
-  return subSample >= 0 && subSample <= 2;
+  return true;
 }
 
 bool WindowIsFixed(ModelCode model) {

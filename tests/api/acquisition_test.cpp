@@ -94,6 +94,58 @@ class AcquisitionTest : public ::testing::Test {
   ScopedCurrentClock installed_{&clock_};
 };
 
+// Fault caught: a window that gives no picture (an extent of 0, or one that
+// sub-sampling empties) or one the sensor cannot read accepted, to fail
+// later as a memory error; a refused window or sub-sample left in place, so
+// that no picture can be taken until another is set.
+TEST_F(AcquisitionTest, BadWindowsAreRefusedAndTheCameraStaysUsable) {
+  struct Case {
+    int hStart, width, vStart, height, subSample;
+    bool refused;  // always refused; the others are accepted or refused by the model
+  };
+  const Case cases[] = {
+      {0, 0, 0, 0, 0, true},     {0, 0, 0, 64, 0, true},     {0, 256, 0, 0, 0, true},
+      {0, 1, 0, 1, 0, false},    {0, 2, 0, 2, 0, false},     {4, 3, 2, 3, 0, false},
+      {0, 3, 0, 3, 2, true},     {0, 4, 0, 4, 2, false},     {0, 256, 0, 64, 2, false},
+      {-1, 256, 0, 64, 0, true}, {0, 256, 0, 9000, 0, true},
+  };
+  for (const ModelEntry& m : kModels) {
+    if (!WindowSettable(m.code)) continue;
+    SCOPED_TRACE(m.name);
+    CameraSession s(m.code, m.type, kLetter);
+    ASSERT_TRUE(s.Ready());
+    const CameraHandle h = s.Handle();
+    for (const Case& c : cases) {
+      ASSERT_EQ(Varnel_SetSubSample(h, 0), 1);
+      ASSERT_EQ(Varnel_SetCaptureWindowEx(h, 0, 0, 256, 0, 0, 64), 1);
+      SCOPED_TRACE(::testing::Message() << c.hStart << "+" << c.width << " x " << c.vStart << "+"
+                                        << c.height << " sub-sample " << c.subSample);
+      int before[6];
+      Varnel_GetCaptureWindowEx(h, &before[0], &before[1], &before[2], &before[3], &before[4],
+                                &before[5]);
+      const int window = Varnel_SetCaptureWindowEx(h, 0, c.hStart, c.width, 0, c.vStart, c.height);
+      if (window != 1) {
+        EXPECT_EQ(s.Errors(), std::vector<int>{7});
+        int after[6];
+        Varnel_GetCaptureWindowEx(h, &after[0], &after[1], &after[2], &after[3], &after[4],
+                                  &after[5]);
+        EXPECT_EQ(std::vector<int>(before, before + 6), std::vector<int>(after, after + 6));
+      }
+      const int subSample = c.subSample == 0 ? 1 : Varnel_SetSubSample(h, c.subSample);
+      if (subSample != 1) EXPECT_EQ(Varnel_GetSubSample(h), 0);
+      if (c.refused) EXPECT_FALSE(window == 1 && subSample == 1);
+      s.Errors();
+      // Whatever happened, the camera takes a picture of the window it has.
+      const int factor = Factor(Varnel_GetSubSample(h));
+      Picture p = MakePicture(Varnel_Width(h) / factor, Varnel_Height(h) / factor, 1);
+      EXPECT_EQ(Varnel_SnapShot(h, p.bytes.data(), static_cast<int>(p.bytes.size()), 1), 1)
+          << ::testing::PrintToString(s.Errors());
+      Varnel_StopPreview(h);
+      EXPECT_TRUE(s.Errors().empty());
+    }
+  }
+}
+
 // Fault caught: a picture stored bottom row first or mirrored (the head
 // stamps the frame number into the picture's top-left corner, so a stamp
 // that does not read back means the picture is not upright), a class whose
