@@ -674,8 +674,14 @@ bool SensorDevice::ReadRegisterWide(int address, int* value) {
 }
 
 int SensorDevice::FrameBufferSize() {
+  // What one frame transfer brings: the stream's samples at the width the
+  // camera sends them (one byte, or two), padded to whole sectors. Sized for
+  // two bytes whatever the transfer, the buffers of an 8-bit stream would
+  // take twice the address space a 32-bit process can spare.
+  SensorEngine* engine = engine_.load();
   const StreamSize stream = CurrentStreamSize();
-  return framePad_ + stream.width * stream.height * 2;
+  const int bytesPerSample = engine != nullptr && !engine->IsEightBitRaw() ? 2 : 1;
+  return framePad_ + stream.width * stream.height * bytesPerSample;
 }
 
 int32_t SensorDevice::ApplyGain() { return 0; }

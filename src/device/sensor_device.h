@@ -157,6 +157,8 @@ class SensorDevice {
   virtual bool WriteRegister(int address, uint8_t high, uint8_t low);
   virtual bool WriteRegisterWide(int address, int value);
   virtual bool ReadRegisterWide(int address, int* value);
+  // The bytes of one frame transfer (FrameSectors x 512): what each frame
+  // buffer of the driver holds.
   virtual int FrameBufferSize();
   virtual int32_t ApplyGain();
   virtual int32_t ApplyExposure();

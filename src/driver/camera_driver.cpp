@@ -11,6 +11,7 @@
 #include "engine/gray_converter.h"
 #include "platform/clock.h"
 #include "platform/raw_volume.h"
+#include "platform/resources.h"
 
 namespace varnel {
 
@@ -117,6 +118,11 @@ bool CameraDriver::ConfigureEngine(ColorEngine* engine) {
   int width = 0;
   int height = 0;
   s.GetCaptureWindow(&x, &y, &width, &height);
+  // An engine that neither converts nor keeps a copy only describes the
+  // frames (size and sample width); the listener takes each frame from the
+  // driver's buffer. It gets no buffers: at a large window they would take a
+  // frame's worth of the address space for nothing.
+  const bool holdsFrames = convert_.load() || rawCopy_.load();
   // An engine that only keeps the raw frame holds it as the camera sends it:
   // the stream's rows, whose length is the capture width rounded up. Sized
   // by the capture window instead, its copy would lack the last rows of a
@@ -131,7 +137,7 @@ bool CameraDriver::ConfigureEngine(ColorEngine* engine) {
   // driver never turns two-tap reordering on, and the register window (odd
   // extents on most models) is not the row length of the frames.
   if (!engine->SetSize(width, height)) return false;
-  return engine->Allocate();
+  return !holdsFrames || engine->Allocate();
 }
 
 // ---- lifecycle ------------------------------------------------------------
@@ -140,10 +146,18 @@ bool CameraDriver::Open() {
   Close();
   mainEngine_.reset(CreateColorEngine());
   // Without an engine there is nothing to attach and no frame size: fail
-  // rather than start a stream that could never be converted.
-  if (!mainEngine_) return false;
+  // rather than start a stream that could never be converted. A sensor whose
+  // settings name no engine kind is the device's failure; otherwise the
+  // engine's buffers could not be made.
+  if (!mainEngine_) {
+    const bool kindExists = sensor_->GetColorFlag() == 0 || sensor_->GetOutputBitCount() == 32 ||
+                            sensor_->GetOutputBitCount() == 8;
+    startFailure_ = kindExists ? StartFailure::kMemory : StartFailure::kDevice;
+    return false;
+  }
   sensor_->SetOwner(this);
   if (!sensor_->AttachEngine(mainEngine_.get())) {
+    startFailure_ = StartFailure::kDevice;
     Close();
     return false;
   }
@@ -153,6 +167,7 @@ bool CameraDriver::Open() {
   for (EnginePtr& slot : slotEngines_) {
     slot.reset(CreateColorEngine());
     if (!slot) {
+      startFailure_ = StartFailure::kMemory;
       Close();
       return false;
     }
@@ -180,6 +195,7 @@ void CameraDriver::Start() {
   }
   singleShot_ = sensor_->GetTriggerMode() != 0;
   cancelWait_.store(false);
+  startFailure_ = StartFailure::kNone;
   if (!Open()) {
     SetState(kDriverFailed);
     return;
@@ -189,24 +205,49 @@ void CameraDriver::Start() {
 }
 
 void CameraDriver::StartThreads() {
+  const int sectors = sensor_->GetFrameSectors();
+  const size_t transferBytes = static_cast<size_t>(std::max(sectors, 0)) * kSectorSize;
+  // Every buffer holds a whole transfer, whatever the sensor reports. The
+  // buffers are made before the state says Running, so a start that cannot
+  // have them never looks as if it ran.
+  frameBufferBytes_ =
+      std::max(static_cast<size_t>(std::max(sensor_->FrameBufferSize(), 0)), transferBytes);
+  if (!stream_.AllocatePool(frameBufferBytes_)) {
+    FailStart(StartFailure::kMemory);
+    return;
+  }
+  std::shared_ptr<VolumeFrameReader> reader;
+  if (!singleShot_) {
+    if (ResourceRefused(ResourceKind::kMemory, sizeof(VolumeFrameReader))) {
+      FailStart(StartFailure::kMemory);
+      return;
+    }
+    try {
+      reader = std::make_shared<VolumeFrameReader>(OpenRawVolume(sensor_->GetDriveLetter()),
+                                                   sensor_->GetSectorMap());
+    } catch (const std::bad_alloc&) {
+      FailStart(StartFailure::kMemory);
+      return;
+    }
+  }
   SetState(kDriverRunning);
   stats_->frameCounter.store(0);
   startTick_ = CurrentClock().TickCount();
   stats_->timing.store(startTick_);
-  const int sectors = sensor_->GetFrameSectors();
-  const size_t transferBytes = static_cast<size_t>(std::max(sectors, 0)) * kSectorSize;
-  // Every buffer holds a whole transfer, whatever the sensor reports.
-  frameBufferBytes_ =
-      std::max(static_cast<size_t>(std::max(sensor_->FrameBufferSize(), 0)), transferBytes);
-  stream_.AllocatePool(frameBufferBytes_);
   if (singleShot_) {
     sensor_->ApplyPendingChanges();
     return;
   }
-  auto reader = std::make_shared<VolumeFrameReader>(OpenRawVolume(sensor_->GetDriveLetter()),
-                                                    sensor_->GetSectorMap());
-  stream_.StartThreads(reader,
-                       StreamGeometry{static_cast<uint32_t>(transferBytes), MinimumFrameBytes()});
+  if (!stream_.StartThreads(
+          reader, StreamGeometry{static_cast<uint32_t>(transferBytes), MinimumFrameBytes()})) {
+    FailStart(StartFailure::kThread);
+  }
+}
+
+void CameraDriver::FailStart(StartFailure failure) {
+  startFailure_ = failure;
+  Close();
+  SetState(kDriverFailed);
 }
 
 void CameraDriver::Pause() {
@@ -269,6 +310,15 @@ size_t CameraDriver::ImageBytes(ColorEngine* engine) {
 
 bool CameraDriver::ApplyPendingChanges() { return sensor_->ApplyPendingChanges(); }
 
+void CameraDriver::DeliveryFailed() {
+  delivering_ = nullptr;
+  if (deliveryFailing_) return;
+  deliveryFailing_ = true;
+  Notify(kEventDeliveryFailed);
+}
+
+void CameraDriver::FramesStopped() { Notify(kEventFramesStopped); }
+
 void CameraDriver::DeliverFrame(uint8_t* frame) {
   ColorEngine* main = mainEngine_.get();
   const bool convert = convert_.load();
@@ -279,6 +329,7 @@ void CameraDriver::DeliverFrame(uint8_t* frame) {
     delivering_ = frame;
     Notify(kEventFrameReady);
     delivering_ = nullptr;
+    deliveryFailing_ = false;
     return;
   }
 

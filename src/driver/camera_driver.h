@@ -42,6 +42,14 @@ enum DeliveryMode : int {
 inline constexpr uint32_t kImageOk = 0;
 inline constexpr uint32_t kImageUnavailable = 0xF00000;
 
+// Why the last Start left the driver Failed.
+enum class StartFailure {
+  kNone,
+  kDevice,  // no engine for the sensor's settings, or the camera volume did not open
+  kMemory,  // an engine, a frame buffer or the scratch buffer could not be made
+  kThread,  // a streaming thread could not be started
+};
+
 // Frame counts of a driver; they never go backwards (see StreamStats).
 struct DriverCounters {
   uint64_t framesRead = 0;
@@ -109,6 +117,8 @@ class CameraDriver : public SensorOwner, private StreamHost {
   // Adds a listener once; nothing is added while the stream threads run.
   void AddListener(FrameListener* listener);
   bool GetConvert() const { return convert_.load(); }
+  // Why the last Start failed (kNone after a start that worked).
+  StartFailure LastStartFailure() const { return startFailure_; }
   DriverCounters Counters() const;
   // How long Stop waits for a reader stuck in a frame transfer before it
   // leaves it behind (see FrameStream).
@@ -144,8 +154,13 @@ class CameraDriver : public SensorOwner, private StreamHost {
   // StreamHost
   bool ApplyPendingChanges() override;
   void DeliverFrame(uint8_t* frame) override;
+  void DeliveryFailed() override;
+  void FramesStopped() override;
 
   void SetState(int state);
+  // Ends a start that could not get what it needs: everything it made is
+  // given back and the state becomes Failed.
+  void FailStart(StartFailure failure);
   void Notify(int eventCode);
   uint32_t MinimumFrameBytes();
   uint32_t SingleShotImage(void* image, void* raw);
@@ -165,10 +180,13 @@ class CameraDriver : public SensorOwner, private StreamHost {
   int openedMode_ = kDeliveryDirect;
   OutputSlots slots_;
   bool singleShot_ = false;
+  StartFailure startFailure_ = StartFailure::kNone;
   uint32_t startTick_ = 0;
   size_t frameBufferBytes_ = 0;
   // The frame of the notification in progress (dispatcher or fetching thread).
   const uint8_t* delivering_ = nullptr;
+  // Dispatcher thread: a delivery failed and no frame was delivered since.
+  bool deliveryFailing_ = false;
   uint32_t readerStopBoundMs_ = kDefaultReaderStopBoundMs;
   std::shared_ptr<StreamStats> stats_ = std::make_shared<StreamStats>();
   std::unique_ptr<SensorDevice> sensor_;

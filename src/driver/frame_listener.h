@@ -16,6 +16,12 @@ inline constexpr int kEventStateChanged = 0;
 inline constexpr int kEventFrameReady = 1;
 // kEventRegisterReadDone (2) and kEventRegisterWriteDone (3) come from
 // device/sensor_owner.h.
+// Frames stopped coming from the dispatcher: one could not be delivered for
+// want of memory (told once until a frame is delivered again).
+inline constexpr int kEventDeliveryFailed = 4;
+// Frames stopped coming from the camera: its reads have failed for a while
+// (told once per such stretch, on the reader thread).
+inline constexpr int kEventFramesStopped = 5;
 
 class FrameListener {
  public:

@@ -1,25 +1,36 @@
 #include "driver/frame_queue.h"
 
+#include "platform/resources.h"
+
 namespace varnel {
 
 namespace {
 bool ValidEntry(int entry) { return entry >= 0 && entry < kFramePoolSize; }
 }  // namespace
 
-void FrameQueue::Allocate(size_t bytes) {
+bool FrameQueue::Allocate(size_t bytes) {
+  Free();
+  std::unique_ptr<uint8_t[]> made[kFramePoolSize];
+  for (auto& buffer : made) {
+    // A frame is read whole into its buffer before anyone reads it, so the
+    // buffers are not cleared.
+    buffer = TryAllocateBytes(bytes);
+    if (!buffer) return false;
+  }
   std::lock_guard<std::mutex> guard(lock_);
   for (int i = 0; i < kFramePoolSize; ++i) {
-    buffers_[i].assign(bytes, 0);
+    buffers_[i] = std::move(made[i]);
     inUse_[i] = false;
   }
   ready_.clear();
   bufferBytes_ = bytes;
+  return true;
 }
 
 void FrameQueue::Free() {
   std::lock_guard<std::mutex> guard(lock_);
   for (int i = 0; i < kFramePoolSize; ++i) {
-    std::vector<uint8_t>().swap(buffers_[i]);
+    buffers_[i].reset();
     inUse_[i] = false;
   }
   ready_.clear();
@@ -27,8 +38,8 @@ void FrameQueue::Free() {
 }
 
 uint8_t* FrameQueue::Buffer(int entry) {
-  if (!ValidEntry(entry) || buffers_[entry].empty()) return nullptr;
-  return buffers_[entry].data();
+  if (!ValidEntry(entry) || bufferBytes_ == 0) return nullptr;
+  return buffers_[entry].get();
 }
 
 int FrameQueue::Claim() {

@@ -11,8 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
-#include <vector>
 
 namespace varnel {
 
@@ -23,7 +23,8 @@ inline constexpr int kStopMarker = -1;
 class FrameQueue {
  public:
   // Makes the five buffers of `bytes` each, all free, and empties the queue.
-  void Allocate(size_t bytes);
+  // False, with no buffer kept, when memory ran out.
+  bool Allocate(size_t bytes);
   // Frees the buffers and forgets every claim and queued frame.
   void Free();
   bool IsAllocated() const { return bufferBytes_ != 0; }
@@ -54,7 +55,7 @@ class FrameQueue {
 
  private:
   std::mutex lock_;
-  std::vector<uint8_t> buffers_[kFramePoolSize];
+  std::unique_ptr<uint8_t[]> buffers_[kFramePoolSize];
   bool inUse_[kFramePoolSize] = {};
   std::deque<int> ready_;
   size_t bufferBytes_ = 0;

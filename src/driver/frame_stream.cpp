@@ -6,6 +6,7 @@
 #include "driver/frame_semaphore.h"
 #include "platform/app_wait.h"
 #include "platform/clock.h"
+#include "platform/resources.h"
 
 namespace varnel {
 
@@ -21,6 +22,9 @@ constexpr uint32_t kHostCallPollMs = 50;
 
 struct FrameStream::Context {
   FrameQueue queue;
+  // Where the reader reads a frame it throws away (no free pool entry, or
+  // the first frame after changes); as large as a pool buffer.
+  std::unique_ptr<uint8_t[]> scratch;
   FrameSemaphore semaphore;
   PauseGate gate;
   std::atomic<bool> readerStop{false};
@@ -67,7 +71,7 @@ void ReaderMain(std::shared_ptr<FrameStream::Context> context, StreamHost* host)
   // Never transfer more than a buffer holds, whatever the geometry says.
   const uint32_t transferBytes =
       static_cast<uint32_t>(std::min<size_t>(c.geometry.transferBytes, bufferBytes));
-  std::vector<uint8_t> scratch(bufferBytes);
+  uint8_t* scratch = c.scratch.get();
   stats.timing.store(clock.TickCount());
 
   int area = 0;
@@ -76,6 +80,11 @@ void ReaderMain(std::shared_ptr<FrameStream::Context> context, StreamHost* host)
   // read: changes sent in that interval join the batch that frame was thrown
   // away for.
   bool batchDiscarded = false;
+  // The stretch of failed frame reads (transfers that brought nothing) going
+  // on now, and whether the host has been told of it.
+  bool readsFailing = false;
+  bool failureReported = false;
+  uint32_t failingSince = 0;
   while (!c.readerStop.load()) {
     c.gate.Pass();
     if (c.readerStop.load() || !c.EnterHostCall()) break;
@@ -89,7 +98,7 @@ void ReaderMain(std::shared_ptr<FrameStream::Context> context, StreamHost* host)
     // host) starve the stream of every frame.
     if (changesSent && !batchDiscarded) {
       // The frame in the area was exposed with the old settings.
-      c.reader->ReadFrame(area, scratch.data(), transferBytes);
+      c.reader->ReadFrame(area, scratch, transferBytes);
       if (c.readerStop.load()) break;
       area ^= 1;
       stats.framesDiscarded.fetch_add(1);
@@ -100,11 +109,23 @@ void ReaderMain(std::shared_ptr<FrameStream::Context> context, StreamHost* host)
     batchDiscarded = false;
 
     if (held < 0) held = c.queue.Claim();
-    uint8_t* destination = held >= 0 ? c.queue.Buffer(held) : scratch.data();
+    uint8_t* destination = held >= 0 ? c.queue.Buffer(held) : scratch;
     const uint32_t bytes = c.reader->ReadFrame(area, destination, transferBytes);
     // A frame that completes after Stop was asked for is neither counted nor
     // queued: after Stop every counted frame is delivered or dropped.
     if (c.readerStop.load()) break;
+    if (bytes > 0) {
+      readsFailing = false;
+      failureReported = false;
+    } else if (!readsFailing) {
+      readsFailing = true;
+      failingSince = clock.TickCount();
+    } else if (!failureReported && clock.TickCount() - failingSince >= kReadsFailingReportMs) {
+      failureReported = true;
+      if (!c.EnterHostCall()) break;
+      host->FramesStopped();
+      c.LeaveHostCall();
+    }
     if (bytes >= c.geometry.minimumBytes && bytes > 0) {
       area ^= 1;
       stats.frameCounter.fetch_add(1);
@@ -131,7 +152,14 @@ void DispatcherMain(std::shared_ptr<FrameStream::Context> context, StreamHost* h
     const int entry = c.queue.PopFront();
     uint8_t* buffer = c.queue.Buffer(entry);
     if (entry == kStopMarker || buffer == nullptr) break;
-    host->DeliverFrame(buffer);
+    // Nothing may end this thread but the stop: a frame whose delivery ran
+    // out of memory is dropped, and the host hears of it.
+    try {
+      host->DeliverFrame(buffer);
+    } catch (const std::bad_alloc&) {
+      c.stats->framesDropped.fetch_add(1);
+      host->DeliveryFailed();
+    }
     c.queue.Release(entry);
   }
   c.dispatcherDone.Set();
@@ -155,10 +183,20 @@ FrameStream::~FrameStream() {
   }
 }
 
-void FrameStream::AllocatePool(size_t bufferBytes) {
-  context_ = std::make_shared<Context>();
-  context_->stats = stats_;
-  context_->queue.Allocate(bufferBytes);
+bool FrameStream::AllocatePool(size_t bufferBytes) {
+  context_.reset();
+  if (ResourceRefused(ResourceKind::kMemory, sizeof(Context))) return false;
+  std::shared_ptr<Context> context;
+  try {
+    context = std::make_shared<Context>();
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  context->stats = stats_;
+  context->scratch = TryAllocateBytes(bufferBytes);
+  if (!context->scratch || !context->queue.Allocate(bufferBytes)) return false;
+  context_ = std::move(context);
+  return true;
 }
 
 void FrameStream::FreePool() {
@@ -172,9 +210,10 @@ FrameQueue* FrameStream::Pool() {
   return context_ && context_->queue.IsAllocated() ? &context_->queue : nullptr;
 }
 
-void FrameStream::StartThreads(std::shared_ptr<FrameReader> reader, StreamGeometry geometry) {
+bool FrameStream::StartThreads(std::shared_ptr<FrameReader> reader, StreamGeometry geometry) {
   ReapReadersLeftBehind();
-  if (ThreadsExist() || !context_ || !context_->queue.IsAllocated() || !reader) return;
+  if (ThreadsExist()) return true;
+  if (!context_ || !context_->queue.IsAllocated() || !reader) return false;
   context_->reader = std::move(reader);
   context_->geometry = geometry;
   // The flags are cleared here, before the threads exist, rather than by the
@@ -182,8 +221,17 @@ void FrameStream::StartThreads(std::shared_ptr<FrameReader> reader, StreamGeomet
   // undone by a thread that starts late.
   context_->readerStop.store(false);
   context_->dispatcherStop.store(false);
-  dispatcher_ = std::thread(DispatcherMain, context_, host_);
-  reader_ = std::thread(ReaderMain, context_, host_);
+  if (!TryStartThread(dispatcher_, DispatcherMain, context_, host_)) return false;
+  if (!TryStartThread(reader_, ReaderMain, context_, host_)) {
+    // The dispatcher ends at the stop marker and is joined: no thread of a
+    // failed start is left running.
+    context_->dispatcherStop.store(true);
+    context_->queue.ClearAndAppendStop();
+    context_->semaphore.Release(1);
+    dispatcher_.join();
+    return false;
+  }
+  return true;
 }
 
 bool FrameStream::WaitForReader() {

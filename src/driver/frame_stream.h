@@ -45,6 +45,13 @@ class StreamHost {
   virtual bool ApplyPendingChanges() = 0;
   // Dispatcher thread: converts and delivers one complete raw frame.
   virtual void DeliverFrame(uint8_t* frame) = 0;
+  // Dispatcher thread: a frame could not be delivered for want of memory
+  // (it is counted as dropped).
+  virtual void DeliveryFailed() {}
+  // Reader thread: frame reads have failed for kReadsFailingReportMs without
+  // one succeeding (a camera pulled out, a volume that went away). Told once
+  // per such stretch; the reader goes on trying.
+  virtual void FramesStopped() {}
 };
 
 // The frame transfers of the reader. The reader shares its ownership, so a
@@ -73,6 +80,11 @@ enum class StopOutcome {
 // well below this even at long exposures.
 inline constexpr uint32_t kDefaultReaderStopBoundMs = 3000;
 
+// How long frame reads fail, on the library's clock, before the reader tells
+// its host that frames stopped. A read or two that fail now and then are
+// retried quietly; a camera that has gone is reported well within a second.
+inline constexpr uint32_t kReadsFailingReportMs = 500;
+
 class FrameStream {
  public:
   FrameStream(StreamHost* host, std::shared_ptr<StreamStats> stats);
@@ -80,16 +92,20 @@ class FrameStream {
   FrameStream(const FrameStream&) = delete;
   FrameStream& operator=(const FrameStream&) = delete;
 
-  // Makes the five pool buffers of `bufferBytes` each, all free.
-  void AllocatePool(size_t bufferBytes);
+  // Makes the five pool buffers of `bufferBytes` each, all free, and the
+  // reader's scratch buffer of the same size. False, with nothing kept, when
+  // memory ran out.
+  bool AllocatePool(size_t bufferBytes);
   // Frees the pool. The threads must have been stopped.
   void FreePool();
   // The pool, or null when none is allocated. Single-shot frames use entry 0.
   FrameQueue* Pool();
 
   // Starts the DispatcherThread and then the ReaderThread on the allocated
-  // pool. Does nothing when threads exist already or no pool is allocated.
-  void StartThreads(std::shared_ptr<FrameReader> reader, StreamGeometry geometry);
+  // pool. Does nothing (true) when threads exist already; false when no pool
+  // is allocated or the system could not start a thread (a dispatcher that
+  // started is stopped again, so no thread is left).
+  bool StartThreads(std::shared_ptr<FrameReader> reader, StreamGeometry geometry);
   bool ThreadsExist() const { return reader_.joinable() || dispatcher_.joinable(); }
 
   // Stops both threads: waits for the reader (at most the reader stop bound

@@ -5,6 +5,7 @@
 
 #include "engine/white_balance.h"
 #include "imaging/cpu_features.h"
+#include "platform/resources.h"
 
 namespace varnel {
 
@@ -16,6 +17,10 @@ int ColorConverter::Save(const std::filesystem::path& fileName) { return SaveIma
 
 bool ColorConverter::Allocate() {
   if (!ColorEngine::Allocate()) return false;
+  if (ResourceRefused(ResourceKind::kMemory, static_cast<size_t>(GetWidth()) * GetHeight())) {
+    Release();
+    return false;
+  }
   try {
     matrix_.ResizeWork(GetWidth(), GetHeight());
   } catch (const std::bad_alloc&) {

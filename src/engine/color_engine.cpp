@@ -1,5 +1,7 @@
 #include "engine/color_engine.h"
 
+#include "platform/resources.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -160,6 +162,10 @@ void ColorEngine::FillHeader(int bitCount, uint32_t sizeImage) {
 bool ColorEngine::Allocate() {
   Release();
   if (!ValidDimension(width_) || !ValidDimension(height_)) return false;
+  if (ResourceRefused(ResourceKind::kMemory,
+                      static_cast<size_t>(width_) * static_cast<size_t>(height_))) {
+    return false;
+  }
   try {
     AllocateBuffers();
   } catch (const std::bad_alloc&) {

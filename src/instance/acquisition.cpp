@@ -193,10 +193,21 @@ int CameraInstance::StartStreaming() {
   if (currentDriver_->GetState() != kDriverRunning) {
     streamDelivery_.store(false, std::memory_order_release);
     previewState_ = kPreviewIdle;
-    RecordError(kErrorFrameRead);
+    RecordError(StartFailureCode());
     return 0;
   }
   return 1;
+}
+
+int CameraInstance::StartFailureCode() const {
+  switch (currentDriver_->LastStartFailure()) {
+    case StartFailure::kMemory:
+      return kErrorMemory;
+    case StartFailure::kThread:
+      return kErrorWorker;
+    default:
+      return kErrorFrameRead;
+  }
 }
 
 bool CameraInstance::StartSingleFrame(SingleFrameKind kind) {
@@ -225,7 +236,7 @@ bool CameraInstance::StartSingleFrame(SingleFrameKind kind) {
     Sensor().SetTriggerMode(0);
     currentDriver_->DestroyEngine(frameEngine_);
     frameEngine_ = nullptr;
-    RecordError(kErrorFrameRead);
+    RecordError(StartFailureCode());
     return false;
   }
   if (kind == SingleFrameKind::kCapture) CurrentClock().Sleep(kCaptureStartWaitMs);

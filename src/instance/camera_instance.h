@@ -215,6 +215,9 @@ class CameraInstance : public FrameListener {
   // sensor; when either refuses it, records error 7 and puts the model's
   // full sensor area in its place, on the sensor too.
   void SetWindowOrFullArea();
+  // The error code of a driver start that failed: 5 when memory ran out, 3
+  // when a thread could not be started, else 8.
+  int StartFailureCode() const;
   // ---- acquisition control (acquisition.cpp) ----
   // Stops acquisition: the trigger worker first, then back to Idle, trigger
   // mode off, driver stopped, the frame engine given back. Nothing more

@@ -38,6 +38,19 @@ void CameraInstance::Notify(int eventCode, ColorEngine* engine) {
     RecordError(kErrorRegister);
     return;
   }
+  if (eventCode == kEventDeliveryFailed) {
+    RecordError(kErrorMemory);
+    return;
+  }
+  // A camera that stopped sending (pulled out, its volume gone) is reported
+  // as a snapshot that cannot read its frame is: error 8, and a frame
+  // message with no frame, so that an application waiting for frames learns
+  // of it at once instead of when its own patience runs out.
+  if (eventCode == kEventFramesStopped) {
+    outTarget_.PostToWindow(kMessageFrame, 0, kErrorFrameRead);
+    RecordError(kErrorFrameRead);
+    return;
+  }
   if (eventCode != kEventFrameReady || engine == nullptr) return;
   // A single-shot fetch announces its frame too, on the thread that fetched
   // it; that thread processes the frame itself, once.

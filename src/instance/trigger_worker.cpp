@@ -1,5 +1,7 @@
 #include "instance/trigger_worker.h"
 
+#include "platform/resources.h"
+
 #include <new>
 #include <system_error>
 
@@ -19,16 +21,10 @@ bool TriggerWorker::Start(std::function<void()> fetchOne) {
   }
   run_.store(1, std::memory_order_release);
   WaitableEvent* finished = finished_.get();
-  try {
-    thread_ = std::thread([this, finished, fetchOne = std::move(fetchOne)] {
-      while (ShouldRun()) fetchOne();
-      finished->Set();
-    });
-  } catch (const std::system_error&) {
-    run_.store(0, std::memory_order_release);
-    finished_.reset();
-    return false;
-  } catch (const std::bad_alloc&) {
+  if (!TryStartThread(thread_, [this, finished, fetchOne = std::move(fetchOne)] {
+        while (ShouldRun()) fetchOne();
+        finished->Set();
+      })) {
     run_.store(0, std::memory_order_release);
     finished_.reset();
     return false;

@@ -5,6 +5,8 @@
 
 #include "platform/dib_storage.h"
 
+#include "platform/resources.h"
+
 namespace varnel {
 
 namespace {
@@ -42,7 +44,7 @@ class PlainDibStorage final : public DibStorage {
 }  // namespace
 
 std::unique_ptr<DibStorage> CreatePlainDibStorage(size_t size) {
-  if (size == 0) return nullptr;
+  if (size == 0 || ResourceRefused(ResourceKind::kMemory, size)) return nullptr;
   std::unique_ptr<uint8_t[]> pixels(new (std::nothrow) uint8_t[size]());
   if (!pixels) return nullptr;
   return std::make_unique<PlainDibStorage>(std::move(pixels));

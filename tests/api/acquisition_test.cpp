@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +22,8 @@
 #include "driver/camera_driver.h"
 #include "instance/camera_instance.h"
 #include "platform/preview_window.h"
+#include "platform/resources.h"
+#include "support/address_space.h"
 #include "support/camera_session.h"
 #include "support/test_clock.h"
 #include "support/wait_until.h"
@@ -68,6 +72,13 @@ Picture Snap(CameraSession& s, const Mode& mode, int subSample = 0, int topRowFi
 PreviewWindow* PreviewWindowOf(CameraHandle h) {
   CameraInstance* instance = Registry().Lookup(h);
   return instance != nullptr ? instance->PreviewWindowForTest() : nullptr;
+}
+
+// Frames the current driver of `h` has handed to the instance.
+uint64_t FramesDelivered(CameraHandle h) {
+  CameraInstance* instance = Registry().Lookup(h);
+  CameraDriver* driver = instance != nullptr ? instance->CurrentDriver() : nullptr;
+  return driver != nullptr ? driver->Counters().framesDelivered : 0;
 }
 
 // The four starts, as the state and fault tables name them.
@@ -132,8 +143,12 @@ TEST_F(AcquisitionTest, BadWindowsAreRefusedAndTheCameraStaysUsable) {
         EXPECT_EQ(std::vector<int>(before, before + 6), std::vector<int>(after, after + 6));
       }
       const int subSample = c.subSample == 0 ? 1 : Varnel_SetSubSample(h, c.subSample);
-      if (subSample != 1) EXPECT_EQ(Varnel_GetSubSample(h), 0);
-      if (c.refused) EXPECT_FALSE(window == 1 && subSample == 1);
+      if (subSample != 1) {
+        EXPECT_EQ(Varnel_GetSubSample(h), 0);
+      }
+      if (c.refused) {
+        EXPECT_FALSE(window == 1 && subSample == 1);
+      }
       s.Errors();
       // Whatever happened, the camera takes a picture of the window it has.
       const int factor = Factor(Varnel_GetSubSample(h));
@@ -579,6 +594,78 @@ TEST_F(AcquisitionTest, HeadFaultsInEachMode) {
   }
 }
 
+// Makes the n-th acquisition of one kind of resource fail, counting from
+// when it is armed, as the system's refusal would.
+std::atomic<int> g_failKind{-1};
+std::atomic<int> g_failCountdown{0};
+bool FailNthAcquisition(ResourceKind kind, size_t) {
+  return static_cast<int>(kind) == g_failKind.load() && g_failCountdown.fetch_sub(1) == 1;
+}
+
+// Fault caught: memory or a thread that a start cannot have ending the
+// process (an exception through the C interface, or one that ends a frame
+// thread), reported with another code than 5 (memory) or 3 (thread), leaving
+// the instance in a state other than Idle or something started behind (the
+// next start then fails, or the sanitizer's leak check reports), in any
+// model and any kind of start.
+TEST_F(AcquisitionTest, EveryStartSurvivesEachAcquisitionFailing) {
+  struct Case {
+    ModelCode model;
+    int type;
+    Start start;
+  };
+  std::vector<Case> cases;
+  for (const ModelEntry& m : kModels) {
+    cases.push_back({m.code, m.type, kStartPreview});
+    cases.push_back({m.code, m.type, kSnapShot});
+  }
+  cases.push_back({kModelHXA1, 1, kCapture});
+  cases.push_back({kModelHXA1, 1, kTrigger});
+  const ResourceFailureHook previous = SetResourceFailureHook(FailNthAcquisition);
+  int failures = 0;
+  for (const Case& c : cases) {
+    CameraSession s(c.model, c.type, kLetter);
+    ASSERT_TRUE(s.Ready());
+    const CameraHandle h = s.Handle();
+    ASSERT_TRUE(ChooseWindow(h, s.Model(), 256, 64));
+    MessageSink sink;
+    for (const ResourceKind kind : {ResourceKind::kMemory, ResourceKind::kThread}) {
+      const int code = kind == ResourceKind::kMemory ? 5 : 3;
+      for (int n = 1;; ++n) {
+        SCOPED_TRACE(::testing::Message() << c.type << " start " << c.start << ": "
+                                          << (code == 5 ? "memory" : "thread") << " #" << n);
+        g_failCountdown.store(n);
+        g_failKind.store(static_cast<int>(kind));
+        // With a frame window a preview opens its window too.
+        const int result = StartWith(h, c.start, sink.Window());
+        g_failKind.store(-1);
+        const bool failedOne = g_failCountdown.load() <= 0;
+        if (!failedOne) {
+          // Past the last acquisition of this kind: the start worked.
+          EXPECT_EQ(result, 1) << ::testing::PrintToString(s.Errors());
+          Varnel_StopPreview(h);
+          break;
+        }
+        ++failures;
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(s.Errors(), std::vector<int>{code});
+        Varnel_StopPreview(h);
+        // With everything to be had again, the same start works.
+        ASSERT_EQ(StartWith(h, c.start, sink.Window()), 1) << ::testing::PrintToString(s.Errors());
+        if (c.start == kStartPreview) {
+          const uint64_t before = FramesDelivered(h);
+          EXPECT_TRUE(WaitUntil([&] { return FramesDelivered(h) > before; }));
+        }
+        EXPECT_EQ(Varnel_StopPreview(h), 1);
+        EXPECT_TRUE(s.Errors().empty());
+        sink.Drain();
+      }
+    }
+  }
+  SetResourceFailureHook(previous);
+  std::printf("%d failed acquisitions, each in a start that then worked\n", failures);
+}
+
 // Fault caught: a huge wait time that the streaming thread sleeps out, so
 // that stopping or releasing hangs for it.
 TEST(WaitTimeTest, StopEndsTheWait) {
@@ -721,6 +808,41 @@ TEST(RegisterTest, ReadWhileCapturing) {
   for (const int code : s.Errors()) EXPECT_EQ(code, 6);
 }
 
+// Fault caught: frame buffers sized for two-byte samples whatever the
+// transfer (and a scratch buffer as large), and an engine buffer a stream
+// never uses, so that a 32-bit process beside a large application (here one
+// that leaves it 1100 MiB of address space) cannot stream two HWH8 heads at
+// full size at once: the second start runs out of address space. Prints the
+// address space each stream takes.
+TEST(BufferSizeTest, TwoHwh8HeadsStreamAtFullSizeAtOnce) {
+  if (sizeof(void*) != 4) GTEST_SKIP() << "the limit shown is the 32-bit address space";
+  CameraSession a(kModelHWH8, 0, u'R');
+  CameraSession b(kModelHWH8, 0, u'S');
+  ASSERT_TRUE(a.Ready() && b.Ready());
+  const uint64_t before = AddressSpaceFree();
+  constexpr uint64_t kMiB = uint64_t{1} << 20;
+  AddressSpaceHold application(1100 * kMiB);
+  std::vector<uint64_t> free{AddressSpaceFree()};
+  for (CameraSession* s : {&a, &b}) {
+    const CameraHandle h = s->Handle();
+    ASSERT_EQ(Varnel_SetCaptureWindowEx(h, 5000, 0, 5000, 8192, 0, 8192), 1);
+    ASSERT_EQ(Varnel_StartPreview(h), 1) << ::testing::PrintToString(s->Errors());
+    EXPECT_TRUE(WaitUntil([&] { return FramesDelivered(h) >= 2; }));
+    free.push_back(AddressSpaceFree());
+  }
+  std::printf(
+      "address space free: %llu MiB, %llu MiB beside the application; the first "
+      "HWH8 stream (5000 x 8192, 8 bits) took %llu MiB, the second %llu MiB\n",
+      static_cast<unsigned long long>(before / kMiB),
+      static_cast<unsigned long long>(free[0] / kMiB),
+      static_cast<unsigned long long>((free[0] - free[1]) / kMiB),
+      static_cast<unsigned long long>((free[1] - free[2]) / kMiB));
+  Varnel_StopPreview(a.Handle());
+  Varnel_StopPreview(b.Handle());
+  EXPECT_TRUE(a.Errors().empty());
+  EXPECT_TRUE(b.Errors().empty());
+}
+
 // Whether the head has seen a register command on `address` since its logs
 // were cleared.
 bool HeadSawRegister(VirtualHead& head, uint32_t address, bool write) {
@@ -741,20 +863,21 @@ TEST(RegisterTest, DeferredRequestsReportEveryFailure) {
     std::function<void(VirtualHead&)> fail;
     bool logged;  // the head logs the refused command
   };
+  auto faults = [](auto set) {
+    return [set](VirtualHead& head) {
+      HeadFaults faults;
+      set(faults);
+      head.SetFaults(faults);
+    };
+  };
   const Case cases[] = {
-      {"no answer", [](VirtualHead& head) { head.SetFaults(HeadFaults{.statusZero = true}); },
+      {"no answer", faults([](HeadFaults& f) { f.statusZero = true; }), true},
+      {"stuck busy", faults([](HeadFaults& f) { f.statusStuckBusy = true; }), true},
+      {"refused", faults([](HeadFaults& f) {
+         f.refusedRegisters = {0x2A, 0x2B};
+       }),
        true},
-      {"stuck busy", [](VirtualHead& head) { head.SetFaults(HeadFaults{.statusStuckBusy = true}); },
-       true},
-      {"refused",
-       [](VirtualHead& head) {
-         HeadFaults faults;
-         faults.refusedRegisters = {0x2A, 0x2B};
-         head.SetFaults(faults);
-       },
-       true},
-      {"late answer", [](VirtualHead& head) { head.SetFaults(HeadFaults{.answerDelayMs = 400}); },
-       true},
+      {"late answer", faults([](HeadFaults& f) { f.answerDelayMs = 400; }), true},
       {"removed", [](VirtualHead& head) { head.Remove(); }, false},
   };
   for (const Case& c : cases) {

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/dib_storage.h"
+#include "platform/resources.h"
 
 namespace varnel {
 
@@ -70,6 +71,7 @@ std::unique_ptr<DibStorage> CreateDibStorage(const BitmapInfoHeader& header, int
                                              const DibStorage* reference) {
   if (stride <= 0 || header.height <= 0) return nullptr;
   const size_t size = static_cast<size_t>(stride) * static_cast<size_t>(header.height);
+  if (ResourceRefused(ResourceKind::kMemory, size)) return nullptr;
 
   BitmapInfo256 info{};
   std::memcpy(&info.header, &header, sizeof info.header);
