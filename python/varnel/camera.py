@@ -357,7 +357,11 @@ class Camera:
                 if message.message != _FRAME_MESSAGE:
                     continue
                 if message.wParam == 0:
-                    raise VarnelError(int(message.lParam), "delivering a frame")
+                    code = int(message.lParam)
+                    # Code 8 while streaming: the camera's frame reads have
+                    # kept failing (pulled out, or its volume went away).
+                    what = "streaming (the camera stopped sending frames)" if code == 8 else "delivering a frame"
+                    raise VarnelError(code, what, self._pop() or (code,))
                 yield self._to_array(raw, mode, width, height, row_bytes)
                 yielded += 1
         finally:

@@ -47,8 +47,8 @@ void CameraInstance::Notify(int eventCode, ColorEngine* engine) {
   // message with no frame, so that an application waiting for frames learns
   // of it at once instead of when its own patience runs out.
   if (eventCode == kEventFramesStopped) {
-    outTarget_.PostToWindow(kMessageFrame, 0, kErrorFrameRead);
     RecordError(kErrorFrameRead);
+    outTarget_.PostToWindow(kMessageFrame, 0, kErrorFrameRead);
     return;
   }
   if (eventCode != kEventFrameReady || engine == nullptr) return;

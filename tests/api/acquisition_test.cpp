@@ -594,6 +594,65 @@ TEST_F(AcquisitionTest, HeadFaultsInEachMode) {
   }
 }
 
+// Fault caught: a camera that stops answering mid-stream (pulled out, its
+// reads failing) never reported: frames stop, and no frame message without a
+// frame, no 0x8003 and no error 8 come, so the application learns of it only
+// when its own patience runs out. Frame reads that fail only now and then
+// are retried without a report.
+TEST_F(AcquisitionTest, AHeadThatStopsAnsweringMidStreamIsReported) {
+  struct Case {
+    const char* name;
+    std::function<void(VirtualHead&)> fail;
+    bool reported;
+  };
+  const Case cases[] = {
+      {"removed", [](VirtualHead& head) { head.Remove(); }, true},
+      {"no transfer answered",
+       [](VirtualHead& head) {
+         HeadFaults faults;
+         faults.failAfterTransfers = 0;
+         head.SetFaults(faults);
+       },
+       true},
+      {"three failed frame reads",
+       [](VirtualHead& head) {
+         HeadFaults faults;
+         faults.failedFrameReads = 3;
+         head.SetFaults(faults);
+       },
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CameraSession s(kModelHXA1, 1, kLetter);
+    ASSERT_TRUE(s.Ready());
+    const CameraHandle h = s.Handle();
+    ASSERT_TRUE(ChooseWindow(h, s.Model(), 256, 64));
+    MessageSink sink;
+    ASSERT_EQ(Varnel_CallBackPreview(h, sink.Window(), nullptr, 0, 1), 1);
+    ASSERT_TRUE(sink.NextOf(kFrameMessage, kEventBoundMs).has_value());
+    c.fail(s.Head());
+    if (c.reported) {
+      std::optional<PostedMessage> lost;
+      EXPECT_TRUE(WaitUntil([&] {
+        std::optional<PostedMessage> m = sink.NextOf(kFrameMessage, 100);
+        if (m && m->wParam == 0) lost = m;
+        return lost.has_value();
+      }));
+      ASSERT_TRUE(lost.has_value());
+      EXPECT_EQ(lost->lParam, kFrameReadError);
+      EXPECT_EQ(s.Errors(), std::vector<int>{kFrameReadError}) << "reported once";
+    } else {
+      // Frames come again after the failed reads, with nothing reported.
+      const uint64_t delivered = FramesDelivered(h);
+      EXPECT_TRUE(WaitUntil([&] { return FramesDelivered(h) > delivered + 3; }));
+      for (const PostedMessage& m : sink.Drain()) EXPECT_NE(m.wParam, 0u);
+      EXPECT_TRUE(s.Errors().empty());
+    }
+    Varnel_StopPreview(h);
+  }
+}
+
 // Makes the n-th acquisition of one kind of resource fail, counting from
 // when it is armed, as the system's refusal would.
 std::atomic<int> g_failKind{-1};

@@ -41,6 +41,15 @@ const char* ErrorText(int code) {
   }
 }
 
+std::string FrameLossText(intptr_t code) {
+  const std::string words =
+      "error " + std::to_string(code) + " (" + ErrorText(static_cast<int>(code)) + ")";
+  // The library says so within a second of the camera's reads failing: it
+  // was pulled out, lost its power or link, or its volume went away.
+  if (code == 8) return "the camera stopped sending frames: " + words;
+  return "frame not delivered: " + words;
+}
+
 int ReportFailure(CameraHandle handle, const std::string& what) {
   bool any = false;
   for (int code = Varnel_GetLastError(handle); code != 0; code = Varnel_GetLastError(handle)) {

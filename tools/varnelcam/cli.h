@@ -29,6 +29,10 @@ inline constexpr int kDefaultTimeoutMs = 30000;
 // The library's error codes in words (the codes of varnel.h).
 const char* ErrorText(int code);
 
+// What a frame message without a frame (wParam 0, the code in lParam) means,
+// in words: for streams, code 8 is a camera that stopped sending frames.
+std::string FrameLossText(intptr_t code);
+
 // Prints "varnelcam: WHAT failed: error N (words)" for every code the handle
 // has pending (newest first), and returns kExitFailed.
 int ReportFailure(CameraHandle handle, const std::string& what);

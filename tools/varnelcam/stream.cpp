@@ -211,9 +211,7 @@ int CommandStream(int argc, char** argv) {
     }
     if (message->message != kFrameMessage) continue;
     if (message->wParam == 0) {
-      status =
-          Complain(kExitFailed, "frame not delivered: error " + std::to_string(message->lParam) +
-                                    " (" + ErrorText(static_cast<int>(message->lParam)) + ")");
+      status = Complain(kExitFailed, FrameLossText(message->lParam));
       break;
     }
     const FrameInfo info = *reinterpret_cast<const FrameInfo*>(message->wParam);
