@@ -22,7 +22,9 @@
  * Error codes:
  *   0  no error pending
  *   1  no camera driver attached to the instance
- *   2  device could not be selected
+ *   2  device could not be selected, or the camera is in use by another
+ *      program or handle (a start or register access of a camera that another
+ *      user has open fails with it; see Varnel_Preview)
  *   3  worker thread or its event could not be created
  *   4  preview window or its device context could not be created
  *   5  memory or buffer problem
@@ -239,12 +241,18 @@ int VARNEL_API Varnel_SetAutoIris(CameraHandle handle, int mode);
 int VARNEL_API Varnel_GetAutoIris(CameraHandle handle, int* valid);
 
 /* Writes bits 0-15 of `value` to the sensor register at the low 8 bits of
- * `address`. Returns 1. Errors: 1, 6. */
+ * `address`. Returns 1. Errors: 1, 2 (another user has the camera open), 6.
+ * While the camera streams the write is made between two frames: it is
+ * accepted at once (1), and a camera that then refuses it records error 6
+ * (0x8003 to the notification window). Writes still waiting when the stream
+ * stops are made before the camera is closed. */
 int VARNEL_API Varnel_WriteRegister(CameraHandle handle, int address, int value);
 
 /* Reads the 16-bit sensor register at the low 8 bits of `address`. Sets
  * *valid (when not null) to 1 on success and 0 on failure. Returns the value,
- * or 0 on failure. Errors: 1, 6. */
+ * or 0 on failure. While the camera streams the read is made between two
+ * frames within a 100 ms wait; a read the camera did not confirm in that
+ * time (no answer, busy, refused, removed) fails. Errors: 1, 2, 6. */
 int VARNEL_API Varnel_ReadRegister(CameraHandle handle, int address, int* valid);
 
 /* ---- Acquisition, images and windows ------------------------------------ */
@@ -254,9 +262,22 @@ int VARNEL_API Varnel_ReadRegister(CameraHandle handle, int address, int* valid)
 int VARNEL_API Varnel_SetPreviewWindow(CameraHandle handle, HWND parent, int x, int y, int width,
                                        int height);
 
+/* Every start below (and a register access while not streaming) opens the
+ * camera for this handle alone until the acquisition stops: one camera, one
+ * user. While another program, or another handle of this one, has the camera
+ * open, a start fails with error 2 and nothing reaches the camera, so the
+ * other user goes on undisturbed. A start that cannot have the memory it
+ * needs fails with error 5, one that cannot start a thread with error 3; the
+ * handle is then Idle and nothing of the start is left.
+ *
+ * While a stream runs, a camera whose frame reads keep failing (pulled out,
+ * its volume gone) is reported within a second: error 8, and 0x8002 with
+ * wParam 0 and lParam 8 to the frame window when one is set. */
+
 /* Starts live preview in a window created by the library (a new one on each
  * call; on Linux an off-screen stand-in); no frame messages are posted.
- * Returns 1. Errors: 1, 4, 5, 7, 8 (the camera did not start). */
+ * Returns 1. Errors: 1, 2 (camera in use), 3, 4, 5, 7, 8 (the camera did not
+ * start). */
 int VARNEL_API Varnel_Preview(CameraHandle handle);
 
 /* Row order of the frame copies (`topRowFirst` below): non-zero copies the
@@ -269,31 +290,33 @@ int VARNEL_API Varnel_Preview(CameraHandle handle);
 /* Starts live preview in a window created by the library and copies each
  * frame into `buffer` (`size` bytes) when it is not null, posting 0x8002 with
  * the address of the handle's FrameInfo to `frameWindow` for each frame copied.
- * Returns 1. Errors: 1, 4, 5, 7, 8 (the camera did not start). */
+ * Returns 1. Errors: 1, 2, 3, 4, 5, 7, 8 (the camera did not start, or its
+ * frames stopped). */
 int VARNEL_API Varnel_CallBackPreview(CameraHandle handle, HWND frameWindow, void* buffer, int size,
                                       int topRowFirst);
 
 /* Starts triggered acquisition on a worker thread; each triggered frame is
  * copied into `buffer` and announced with 0x8002 to `frameWindow`. Returns 1;
  * 0 without a code while another acquisition (or a trigger) runs.
- * Errors: 1, 3, 4, 5, 7, 8 (the camera did not start), 11 (model without
+ * Errors: 1, 2, 3, 4, 5, 7, 8 (the camera did not start), 11 (model without
  * trigger support). */
 int VARNEL_API Varnel_Trigger(CameraHandle handle, HWND frameWindow, void* buffer, int size,
                               int topRowFirst);
 
 /* Takes one frame, processes it and, when `buffer` is not null and `size` not
  * 0, copies it into `buffer`. Returns 1; 0 without a code while previewing or
- * triggered. Errors: 1, 5, 7, 8 (no frame could be read: 0x8002 with wParam 0
- * and lParam 8 is also posted to the frame window). */
+ * triggered. Errors: 1, 2, 3, 5, 7, 8 (no frame could be read: 0x8002 with
+ * wParam 0 and lParam 8 is also posted to the frame window). */
 int VARNEL_API Varnel_SnapShot(CameraHandle handle, void* buffer, int size, int topRowFirst);
 
-/* Arms capture mode: later snapshots read at once. Returns 1. Errors: 1, 5, 7,
- * 8. */
+/* Arms capture mode: later snapshots read at once. Returns 1. Errors: 1, 2,
+ * 3, 5, 7, 8. */
 int VARNEL_API Varnel_Capture(CameraHandle handle);
 
 /* Starts streaming (in the preview window of an earlier Varnel_Preview, if
  * any). Returns 1, also when already previewing; 0 without a code while
- * capturing or triggered. Errors: 1, 5, 7, 8 (the camera did not start). */
+ * capturing or triggered. Errors: 1, 2, 3, 5, 7, 8 (the camera did not start,
+ * or its frames stopped). */
 int VARNEL_API Varnel_StartPreview(CameraHandle handle);
 
 /* Stops any acquisition (preview, capture, trigger); the preview window

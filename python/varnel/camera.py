@@ -9,7 +9,7 @@ from . import _lib
 
 ERROR_TEXT = {
     1: "no camera driver attached to the instance",
-    2: "the camera drive could not be selected",
+    2: "the camera drive could not be selected, or another program is using the camera",
     3: "a worker thread or its event could not be created",
     4: "the preview window could not be created",
     5: "memory or buffer problem (or no picture taken yet)",

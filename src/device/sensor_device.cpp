@@ -788,14 +788,22 @@ void SensorDevice::SendStreamStart(bool run, int width, int height, int originX,
 
 bool SensorDevice::OpenVolume() {
   CloseVolume();
+  const char letter = NormalizeDriveLetter(GetDriveLetter());
+  // The camera is claimed before anything is sent to it: a camera another
+  // user streams from must not be stopped and reprogrammed under it.
+  claim_ = letter != 0 ? ClaimCamera(letter) : nullptr;
+  cameraInUse_ = letter != 0 && !claim_;
+  if (cameraInUse_) return false;
   volume_ = std::shared_ptr<RawVolume>(OpenRawVolume(GetDriveLetter()));
   protocol_.SetVolume(volume_.get());
+  if (!volume_) claim_.reset();
   return volume_ != nullptr;
 }
 
 void SensorDevice::CloseVolume() {
   protocol_.SetVolume(nullptr);
   volume_.reset();
+  claim_.reset();
 }
 
 StreamSize SensorDevice::CurrentStreamSize() {

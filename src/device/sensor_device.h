@@ -20,6 +20,7 @@
 
 #include "device/sector_protocol.h"
 #include "device/sensor_owner.h"
+#include "platform/camera_claim.h"
 #include "platform/raw_volume.h"
 
 namespace varnel {
@@ -192,6 +193,10 @@ class SensorDevice {
   // that never returns) keeps it alive until it lets go.
   std::shared_ptr<RawVolume> SharedVolume() const { return volume_; }
   bool IsVolumeOpen() const { return volume_ != nullptr; }
+  // True when the last attempt to open the camera volume was refused because
+  // another user (another program, or another handle of this one) has the
+  // camera open.
+  bool CameraInUse() const { return cameraInUse_; }
   WindowRect GetStoredCaptureWindow();
   WindowRect GetRegisterWindow();
 
@@ -279,6 +284,10 @@ class SensorDevice {
   void CloseVolume();
 
   std::shared_ptr<RawVolume> volume_;
+  // This device's claim on its drive while the volume is open (one camera,
+  // one user; see platform/camera_claim.h).
+  std::unique_ptr<CameraClaim> claim_;
+  bool cameraInUse_ = false;
   SectorProtocol protocol_;
   int frameSectors_ = 0;
   int framePad_ = 0;

@@ -157,7 +157,7 @@ bool CameraDriver::Open() {
   }
   sensor_->SetOwner(this);
   if (!sensor_->AttachEngine(mainEngine_.get())) {
-    startFailure_ = StartFailure::kDevice;
+    startFailure_ = sensor_->CameraInUse() ? StartFailure::kInUse : StartFailure::kDevice;
     Close();
     return false;
   }

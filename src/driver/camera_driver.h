@@ -48,6 +48,7 @@ enum class StartFailure {
   kDevice,  // no engine for the sensor's settings, or the camera volume did not open
   kMemory,  // an engine, a frame buffer or the scratch buffer could not be made
   kThread,  // a streaming thread could not be started
+  kInUse,   // another user (program or handle) has the camera open
 };
 
 // Frame counts of a driver; they never go backwards (see StreamStats).

@@ -205,6 +205,8 @@ int CameraInstance::StartFailureCode() const {
       return kErrorMemory;
     case StartFailure::kThread:
       return kErrorWorker;
+    case StartFailure::kInUse:
+      return kErrorDeviceSelect;
     default:
       return kErrorFrameRead;
   }

@@ -446,7 +446,7 @@ int CameraInstance::WriteRegister(int address, int value) {
   if (!HasDriver()) return CameraOperationFailure(0);
   if (!Sensor().RequestWriteRegister(address & 0xFF, static_cast<uint8_t>((value >> 8) & 0xFF),
                                      static_cast<uint8_t>(value & 0xFF))) {
-    RecordError(kErrorRegister);
+    RecordError(Sensor().CameraInUse() ? kErrorDeviceSelect : kErrorRegister);
     return 0;
   }
   return 1;
@@ -493,7 +493,7 @@ int CameraInstance::ReadRegister(int address, int* valid) {
     record.low = 0;
     SetRegisterResult(record);
     if (valid != nullptr) *valid = 0;
-    RecordError(kErrorRegister);
+    RecordError(Sensor().CameraInUse() ? kErrorDeviceSelect : kErrorRegister);
     return 0;
   }
   if (valid != nullptr) *valid = 1;

@@ -216,7 +216,8 @@ class CameraInstance : public FrameListener {
   // full sensor area in its place, on the sensor too.
   void SetWindowOrFullArea();
   // The error code of a driver start that failed: 5 when memory ran out, 3
-  // when a thread could not be started, else 8.
+  // when a thread could not be started, 2 when another user has the camera,
+  // else 8.
   int StartFailureCode() const;
   // ---- acquisition control (acquisition.cpp) ----
   // Stops acquisition: the trigger worker first, then back to Idle, trigger

@@ -19,7 +19,7 @@ const char* ErrorText(int code) {
     case 1:
       return "no camera driver attached to the instance";
     case 2:
-      return "the camera drive could not be selected";
+      return "the camera drive could not be selected, or another program is using the camera";
     case 3:
       return "a worker thread or its event could not be created";
     case 4:
