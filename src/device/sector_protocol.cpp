@@ -108,12 +108,14 @@ bool Report(RegisterResult value, RegisterResult* result) {
 }
 
 // Polls the status byte until the exchange's done bit shows. Each poll is one
-// control-sector read with no pause. A failed read counts as status 0.
+// control-sector read with no pause. A failed or short read counts as status
+// 0, whatever it left in the buffer: a status the camera did not deliver
+// whole is no answer.
 RegisterResult Poll(SectorProtocol& protocol, bool write) {
   const uint8_t doneBit = write ? control::kStatusWriteDone : control::kStatusReadDone;
   for (int budget = kPollBudget; budget > 0; --budget) {
     uint8_t status[kSectorSize] = {};
-    protocol.ReadControl(status);
+    if (!protocol.ReadControl(status)) return RegisterResult::kNoAnswer;
     const uint8_t value = status[control::kStatus];
     if ((value & doneBit) != 0) return RegisterResult::kDone;
     if ((value & 0x0F) == 0) return RegisterResult::kNoAnswer;
@@ -140,7 +142,9 @@ struct RegisterCommand {
 RegisterResult SendCommand(SectorProtocol& protocol, const RegisterCommand& command) {
   if (!AddressFits(command.form, command.address)) return RegisterResult::kBadAddress;
   uint8_t sector[kSectorSize] = {};
-  protocol.ReadControl(sector);
+  // Without the sector as the camera holds it, the command would write back
+  // bytes it never read (the stream's geometry and run byte among them).
+  if (!protocol.ReadControl(sector)) return RegisterResult::kNoAnswer;
   sector[control::kRegisterCommand] =
       command.write ? control::kCommandWrite : control::kCommandRead;
   PlaceAddress(command.form, command.address, sector);

@@ -291,6 +291,53 @@ TEST_F(DeviceApiTest, RegisterWriteAndReadReachTheCamera) {
   EXPECT_EQ(DrainErrors(), (std::vector<int>{kRegister, kRegister, kRegister}));
 }
 
+// A head whose reads of the control sector come back short: the device says
+// it moved `bytes` of the 512 (the rest of the sector is not to be trusted).
+class ShortControlReads final : public varnel::BlockDevice {
+ public:
+  ShortControlReads(std::shared_ptr<varnel::VirtualHead> head, uint32_t bytes)
+      : head_(std::move(head)), bytes_(bytes) {}
+  bool ReadAt(uint64_t offset, void* data, uint32_t size, uint32_t* transferred) override {
+    const bool ok = head_->ReadAt(offset, data, size, transferred);
+    if (ok && offset == varnel::VirtualHead::ControlOffset() && transferred != nullptr) {
+      *transferred = std::min(*transferred, bytes_);
+    }
+    return ok;
+  }
+  bool WriteAt(uint64_t offset, const void* data, uint32_t size, uint32_t* transferred) override {
+    return head_->WriteAt(offset, data, size, transferred);
+  }
+
+ private:
+  std::shared_ptr<varnel::VirtualHead> head_;
+  uint32_t bytes_;
+};
+
+// Fault caught: a short read of the control sector taken for a whole one, so
+// that a register exchange polls a status and takes data bytes the camera
+// never delivered, and reports the read or write as done.
+TEST_F(DeviceApiTest, ShortControlSectorReadsFailRegisterAccess) {
+  AttachAndSelect(varnel::kModelHXA1, kTypeHXA1);
+  head_->PokeRegister(0x20, 0x1234);
+  head_->Detach();
+  for (const uint32_t bytes : {511u, 256u, 64u, 0u}) {
+    SCOPED_TRACE(bytes);
+    ASSERT_TRUE(varnel::AttachDevice(u'Q', std::make_shared<ShortControlReads>(head_, bytes)));
+    int valid = -1;
+    EXPECT_EQ(Varnel_ReadRegister(handle_, 0x20, &valid), 0);
+    EXPECT_EQ(valid, 0);
+    EXPECT_EQ(Varnel_WriteRegister(handle_, 0x21, 0x55), 0);
+    EXPECT_EQ(DrainErrors(), (std::vector<int>{kRegister, kRegister}));
+    varnel::DetachDevice(u'Q');
+  }
+  // The same head answering whole sectors works.
+  ASSERT_TRUE(varnel::AttachDevice(u'Q', std::make_shared<ShortControlReads>(head_, 512)));
+  int valid = -1;
+  EXPECT_EQ(Varnel_ReadRegister(handle_, 0x20, &valid), 0x1234);
+  EXPECT_EQ(valid, 1);
+  varnel::DetachDevice(u'Q');
+}
+
 // Fault caught: the Bayer phase not stepped on a horizontal flip of a model
 // whose mosaic moves, or stepped on one whose does not.
 TEST_F(DeviceApiTest, MirrorHStepsTheBayerPhaseOnSomeModels) {

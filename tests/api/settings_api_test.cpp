@@ -137,9 +137,10 @@ class SettingsApiTest : public ::testing::Test {
 };
 
 // Fault caught: a first run that creates no store, a first preset other than
-// the model's full area, wrong first-run main values, model defaults of
-// gain, exposure, mirror or Bayer mode taken from the wrong family, or
-// defaults that never reach the sensor or the store.
+// the model's full area, wrong first-run main values, a wrong first-run
+// filter or gray value (a Bayer gain of 128 where 100 is unity, say), model
+// defaults of gain, exposure, mirror or Bayer mode taken from the wrong
+// family, or defaults that never reach the sensor or the store.
 TEST_F(SettingsApiTest, FirstRunCreatesTheStoreWithTheModelDefaults) {
   struct Case {
     const char* name;
@@ -187,9 +188,29 @@ TEST_F(SettingsApiTest, FirstRunCreatesTheStoreWithTheModelDefaults) {
     if (c.mirrorV != kUnset) {
       EXPECT_EQ(Varnel_GetMirrorV(h), c.mirrorV);
     }
-    EXPECT_EQ(Varnel_GetBayerMode(h, nullptr), c.bayerMode);
-    EXPECT_EQ(Varnel_GetGamma(h, nullptr), 100);
-    EXPECT_EQ(Varnel_GetGrayGainG2(h, nullptr), 128);
+    // Every filter and gray value of a first run, by identifier.
+    const std::pair<int, int> filterDefaults[] = {{1, 0},
+                                                  {2, 0},
+                                                  {3, 0},
+                                                  {4, 0},
+                                                  {5, 0},
+                                                  {7, 100},
+                                                  {8, 100},
+                                                  {9, 100},
+                                                  {10, 0},
+                                                  {11, 100},
+                                                  {12, c.bayerMode},
+                                                  {20, 128},
+                                                  {21, 128},
+                                                  {22, 128},
+                                                  {23, 128},
+                                                  {24, 0},
+                                                  {25, 0},
+                                                  {26, 0},
+                                                  {27, 0}};
+    for (const auto& [id, value] : filterDefaults) {
+      EXPECT_EQ(Varnel_GetFilterValue(h, id, nullptr), value) << "filter " << id;
+    }
     const int gain = Varnel_GetGlobalGain(h, nullptr);
     EXPECT_FALSE(store.Read("Gain", "Global").has_value()) << "saved before release";
 

@@ -398,7 +398,7 @@ TEST_F(VarnelcamTest, SettingsAreStoredAndReachTheSensor) {
 
 // Fault caught: a failure that exits 0, a crash instead of a message, a
 // message without the library's code in words, a missing camera treated as
-// a library failure.
+// a library failure, a drive number one past the list taken.
 TEST_F(VarnelcamTest, FailuresExitWithTheirStatusAndSayWhy) {
   struct Case {
     std::vector<std::string> args;
@@ -409,6 +409,8 @@ TEST_F(VarnelcamTest, FailuresExitWithTheirStatusAndSayWhy) {
   const Case cases[] = {
       {{"snap"}, "", 3, "no camera found"},
       {{"stream", "--device", "Q:", "--virtual", "HXA1"}, "", 3, "no camera found at 'Q:'"},
+      {{"snap", "--device", "1", "--virtual", "HXA1"}, "", 3, "no camera found at '1'"},
+      {{"snap", "--device", "-1", "--virtual", "HXA1"}, "", 3, "no camera found at '-1'"},
       {{"snap", "--virtual", "HXA1", "--window", "5000x10"},
        "",
        1,

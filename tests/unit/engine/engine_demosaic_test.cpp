@@ -307,6 +307,38 @@ TEST(EngineScalarDemosaic, MatchesTentFilterAndLeavesTheBorder) {
   }
 }
 
+// Fault caught: red or blue limited from just above the product 0x80000
+// instead of from it, so that a sum x gain of exactly 0x80000 (a flat 128 at
+// gain 256) comes out as 256, which wraps round to black; and the same at the
+// green limit. A flat frame gives every interior sum its sample x 16 (and the
+// green pair twice the sample).
+TEST(EngineScalarDemosaic, RedAndBlueSaturateFromTheLimitOn) {
+  struct Case {
+    int level, redGain, blueGain, greenGain;
+    Bgra interior;
+  };
+  const Case cases[] = {
+      {128, 256, 100, 128, {100 * 128 * 16 >> 11, 128, 255, 255}},  // red at 0x80000
+      {128, 100, 256, 128, {255, 128, 100 * 128 * 16 >> 11, 255}},  // blue at 0x80000
+      {127, 256, 256, 128, {254, 127, 254, 255}},                   // just below
+      {128, 255, 255, 256, {255, 255, 255, 255}},                   // green at 0x8000
+      {255, 1023, 1023, 1023, {255, 255, 255, 255}},
+  };
+  for (const Case& c : cases) {
+    for (const bool vector : {false, true}) {
+      auto e = MakeColorEngine(9, 7, vector);
+      if (vector && !e->UsesVectorForms()) continue;
+      e->SetRedGain(c.redGain);
+      e->SetGreenGain(c.greenGain);
+      e->SetBlueGain(c.blueGain);
+      ASSERT_TRUE(Submit(*e, std::vector<uint8_t>(9 * 7, static_cast<uint8_t>(c.level))));
+      EXPECT_EQ(PixelAt(e->OutputBuffer(), 9, 4, 3), c.interior)
+          << "level " << c.level << " gains " << c.redGain << "/" << c.greenGain << "/"
+          << c.blueGain << (vector ? " vector" : " scalar");
+    }
+  }
+}
+
 TEST(EngineScalarDemosaic, TwoGreenAverageWhenColourIsOff) {
   auto e = MakeColorEngine(9, 7, false);
   e->SetColorFlag(false);

@@ -19,6 +19,13 @@
 #include <png.h>
 #include <tiff.h>
 
+#if !defined(_WIN32)
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include "frame_patterns.h"
 #include "support/image_readers.h"
 #include "imagefile/save_image_file.h"
@@ -393,6 +400,48 @@ TEST_F(ImageWritersTest, FullDiskFailsEveryFormatAndLeavesNothingOpen) {
     }
   }
 }
+
+#if !defined(_WIN32)
+// Saves in a child process whose files may grow to `limit` bytes (a disk
+// that fills up exactly there); true when the save reported success.
+bool SavesWithFileLimit(const std::string& path, const DibImage& image, const ColorMode& m,
+                        int format, rlim_t limit) {
+  const pid_t child = fork();
+  if (child == 0) {
+    // A write past the limit then fails with EFBIG instead of ending the
+    // process.
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit size{limit, limit};
+    setrlimit(RLIMIT_FSIZE, &size);
+    _exit(Save(path, image, m, format) ? 1 : 0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 1;
+}
+
+// Fault caught: a write whose failure a writer does not check, at whatever
+// point of the file the disk fills up: the last byte of a picture (the TIFF
+// directory, written at the end; the PNG end chunk; the JPEG end marker), its
+// middle, its first byte. A picture cut short must never be reported saved.
+TEST_F(ImageWritersTest, FilesCutShortAtAnyPointAreNotReportedSaved) {
+  for (const ColorMode& m : {kColorModes[0], kColorModes[4], kColorModes[12]}) {
+    const auto frame = MakeFrame(m, kWidth, kHeight);
+    ASSERT_TRUE(frame);
+    for (int format = 0; format <= 6; ++format) {
+      const std::string path = PathOf("cut." + std::to_string(format));
+      ASSERT_TRUE(Save(path, *frame, m, format)) << m.name << " format " << format;
+      const auto whole = static_cast<rlim_t>(fs::file_size(path));
+      for (const rlim_t limit : {whole - 1, whole / 2, rlim_t{1}}) {
+        EXPECT_FALSE(SavesWithFileLimit(path, *frame, m, format, limit))
+            << m.name << " format " << format << ": " << limit << " of " << whole << " bytes";
+      }
+      EXPECT_TRUE(SavesWithFileLimit(path, *frame, m, format, whole))
+          << m.name << " format " << format << ": a limit the file fits in";
+    }
+  }
+}
+#endif
 
 // Fault caught: writer state shared between calls (the PNG writer's file,
 // structures and recovery point in process-wide variables), so that two

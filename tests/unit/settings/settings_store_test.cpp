@@ -39,6 +39,8 @@ TEST(SettingsStoreTest, SaveSizeTableNeverLeavesSizePastTheEntriesWritten) {
   const Case cases[] = {
       {"all written, Size kept", 3, 2, -1, 3, 2},
       {"Size on the entry just added", 4, 3, -1, 4, 3},
+      {"Size just past the entries", 3, 3, -1, 3, 0},
+      {"refused at Size's entry", 3, 2, 2, 2, 0},
       {"Size beyond the count", 2, 5, -1, 2, 0},
       {"negative Size", 2, -3, -1, 2, 0},
       {"refused before Size's entry", 3, 2, 1, 1, 0},
