@@ -104,6 +104,10 @@ bool DocumentedError(int code) { return (code >= 0 && code <= 9) || code == 11; 
 
 constexpr char16_t kLetter = u'V';
 
+// The most a program keeps in buffers handed to streaming and triggered
+// instances: at least one buffer of the largest size a call is given (64 MB).
+constexpr size_t kKeptBytesBound = size_t{96} << 20;
+
 }  // namespace
 
 struct Program::State {
@@ -273,8 +277,13 @@ Buffer Program::FrameBuffer(CameraHandle handle) {
       size = needed;
   }
   size = std::clamp<int64_t>(size, 0, 64 << 20);
-  if (s.keptBytes + static_cast<size_t>(size) > (size_t{512} << 20)) return {nullptr, 0};
-  auto bytes = std::make_unique<uint8_t[]>(static_cast<size_t>(size) + (size == 0 ? 1 : 0));
+  // What the program keeps for its instances is bounded, so that hours of
+  // programs stay far below the fuzzer's memory limit: beyond the bound the
+  // call gets a null buffer, which the interface takes as any caller's.
+  if (s.keptBytes + static_cast<size_t>(size) > kKeptBytesBound) return {nullptr, 0};
+  // Not cleared: the library only writes into it, and pages it never writes
+  // cost the process nothing.
+  std::unique_ptr<uint8_t[]> bytes(new uint8_t[static_cast<size_t>(size) + (size == 0 ? 1 : 0)]);
   void* data = bytes.get();
   s.keptBytes += static_cast<size_t>(size);
   s.keptBytesOf[handle] += static_cast<size_t>(size);
