@@ -3,10 +3,12 @@
 // library under Wine through a prefix's dosdevices) reaches it with ordinary
 // file I/O, exactly as it reaches a real camera volume.
 //
-// The mount holds two files:
+// The mount holds three files:
 //   volume   the camera volume (opened with direct_io, so every read and write
 //            reaches the head; no page cache sits between host and camera)
 //   trigger  writing to it fires one triggered frame
+//   faults   the head's fault switches: read shows them, one NAME VALUE a
+//            line; writing NAME VALUE lines changes them
 // and fails the free-space query, as a disk without a file system does.
 #define FUSE_USE_VERSION 31
 
@@ -26,12 +28,13 @@
 #include <memory>
 #include <string>
 
+#include "sim/fault_settings.h"
 #include "sim/virtual_head.h"
 
 namespace varnel {
 namespace {
 
-constexpr const char kUsage[] =
+constexpr const char kUsageHead[] =
     "Usage: varnel-camsim [--model CODE] [--fps N] [--link DIR:LETTER] MOUNTPOINT\n"
     "\n"
     "Serves a virtual camera head as a FUSE file system on MOUNTPOINT and runs in\n"
@@ -41,7 +44,16 @@ constexpr const char kUsage[] =
     "  MOUNTPOINT/trigger  write any byte to fire one triggered frame (the head\n"
     "                      must be running in trigger mode; otherwise the write\n"
     "                      fails with EAGAIN)\n"
+    "  MOUNTPOINT/faults   the camera's faults: reading it shows each one as a\n"
+    "                      NAME VALUE line; writing NAME VALUE lines changes them\n"
+    "                      (an unknown name or a bad value fails the write with\n"
+    "                      EINVAL and changes nothing), for example\n"
+    "                        echo 'removed 1' > MOUNTPOINT/faults\n"
     "  The free-space query (statfs) on the mount fails, as on a camera drive.\n"
+    "\n"
+    "Faults:\n";
+
+constexpr const char kUsage[] =
     "\n"
     "Options:\n"
     "  --model CODE      camera model: HWH8, HXA1 (default), HXB2, HXE5, HXC3, R2T,\n"
@@ -53,8 +65,13 @@ constexpr const char kUsage[] =
     "                    Wine prefix's dosdevices); removed again on exit\n"
     "  --help            show this text\n";
 
+std::string Usage() { return std::string(kUsageHead) + kFaultSettingsHelp + kUsage; }
+
 struct Daemon {
   std::shared_ptr<VirtualHead> head;
+  // What a head plugged in again is made with.
+  ModelCode model = kModelHXA1;
+  HeadOptions options;
 };
 
 Daemon& State() {
@@ -62,13 +79,40 @@ Daemon& State() {
   return daemon;
 }
 
-enum class Node { kNone, kRoot, kVolume, kTrigger };
+enum class Node { kNone, kRoot, kVolume, kTrigger, kFaults };
 
 Node Lookup(const char* path) {
   if (strcmp(path, "/") == 0) return Node::kRoot;
   if (strcmp(path, "/volume") == 0) return Node::kVolume;
   if (strcmp(path, "/trigger") == 0) return Node::kTrigger;
+  if (strcmp(path, "/faults") == 0) return Node::kFaults;
   return Node::kNone;
+}
+
+std::string FaultsText() {
+  const VirtualHead& head = *State().head;
+  return FormatFaultSettings(head.Faults(), head.removed());
+}
+
+// Takes NAME VALUE lines written to the faults file. The FUSE loop has one
+// thread, so the head can be replaced here without a lock: every request that
+// uses it comes on this thread.
+int ApplyFaults(const char* buffer, size_t size) {
+  Daemon& daemon = State();
+  HeadFaults faults = daemon.head->Faults();
+  int removed = daemon.head->removed() ? 1 : 0;
+  std::string error;
+  if (!ParseFaultSettings(std::string(buffer, size), &faults, &removed, &error)) {
+    fprintf(stderr, "varnel-camsim: faults: %s\n", error.c_str());
+    return -EINVAL;
+  }
+  if (removed == 0 && daemon.head->removed()) {
+    // Plugged in again: a camera as after power-on, with the switches given.
+    daemon.head = std::make_shared<VirtualHead>(daemon.model, daemon.options);
+  }
+  daemon.head->SetFaults(faults);
+  if (removed == 1 && !daemon.head->removed()) daemon.head->Remove();
+  return static_cast<int>(size);
 }
 
 void* Init(fuse_conn_info* /*conn*/, fuse_config* config) {
@@ -98,6 +142,11 @@ int GetAttr(const char* path, struct stat* st, fuse_file_info* /*fi*/) {
       st->st_mode = S_IFREG | 0222;
       st->st_nlink = 1;
       return 0;
+    case Node::kFaults:
+      st->st_mode = S_IFREG | 0666;
+      st->st_nlink = 1;
+      st->st_size = static_cast<off_t>(FaultsText().size());
+      return 0;
     case Node::kNone:
       break;
   }
@@ -111,6 +160,7 @@ int ReadDir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t /*offset
   fill(buffer, "..", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
   fill(buffer, "volume", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
   fill(buffer, "trigger", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
+  fill(buffer, "faults", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
   return 0;
 }
 
@@ -124,14 +174,22 @@ int Open(const char* path, fuse_file_info* fi) {
 }
 
 int Truncate(const char* path, off_t /*size*/, fuse_file_info* /*fi*/) {
-  // Opening the trigger with O_TRUNC (as a shell redirection does) is fine;
-  // the volume's size is the camera's and cannot change.
-  return Lookup(path) == Node::kTrigger ? 0 : -EPERM;
+  // Opening the trigger or the faults with O_TRUNC (as a shell redirection
+  // does) is fine; the volume's size is the camera's and cannot change.
+  const Node node = Lookup(path);
+  return node == Node::kTrigger || node == Node::kFaults ? 0 : -EPERM;
 }
 
 int Read(const char* path, char* buffer, size_t size, off_t offset, fuse_file_info* /*fi*/) {
-  if (Lookup(path) != Node::kVolume) return -EACCES;
   if (offset < 0) return -EINVAL;
+  if (Lookup(path) == Node::kFaults) {
+    const std::string text = FaultsText();
+    if (static_cast<size_t>(offset) >= text.size()) return 0;
+    const size_t count = std::min(size, text.size() - static_cast<size_t>(offset));
+    memcpy(buffer, text.data() + offset, count);
+    return static_cast<int>(count);
+  }
+  if (Lookup(path) != Node::kVolume) return -EACCES;
   const uint32_t count = static_cast<uint32_t>(std::min<size_t>(size, INT_MAX));
   uint32_t done = 0;
   if (!State().head->ReadAt(static_cast<uint64_t>(offset), buffer, count, &done)) return -EIO;
@@ -152,6 +210,10 @@ int Write(const char* path, const char* buffer, size_t size, off_t offset, fuse_
     case Node::kTrigger:
       if (size == 0) return 0;
       return State().head->Trigger() ? static_cast<int>(size) : -EAGAIN;
+    case Node::kFaults:
+      // Each write carries whole lines (as echo and a program's write of
+      // its text do); where in the file it lands does not matter.
+      return ApplyFaults(buffer, size);
     default:
       return -EACCES;
   }
@@ -224,19 +286,19 @@ int Main(int argc, char** argv) {
     const std::string arg = argv[i];
     auto value = [&](const char* name) -> const char* {
       if (i + 1 >= argc) {
-        fprintf(stderr, "varnel-camsim: %s needs a value\n%s", name, kUsage);
+        fprintf(stderr, "varnel-camsim: %s needs a value\n%s", name, Usage().c_str());
         return nullptr;
       }
       return argv[++i];
     };
     if (arg == "--help" || arg == "-h") {
-      fputs(kUsage, stdout);
+      fputs(Usage().c_str(), stdout);
       return 0;
     } else if (arg == "--model") {
       const char* text = value("--model");
       if (text == nullptr) return 2;
       if (!ParseModel(text, &model)) {
-        fprintf(stderr, "varnel-camsim: unknown model '%s'\n%s", text, kUsage);
+        fprintf(stderr, "varnel-camsim: unknown model '%s'\n%s", text, Usage().c_str());
         return 2;
       }
     } else if (arg == "--fps") {
@@ -253,17 +315,17 @@ int Main(int argc, char** argv) {
       if (text == nullptr) return 2;
       link = text;
     } else if (!arg.empty() && arg[0] == '-') {
-      fprintf(stderr, "varnel-camsim: unknown option '%s'\n%s", arg.c_str(), kUsage);
+      fprintf(stderr, "varnel-camsim: unknown option '%s'\n%s", arg.c_str(), Usage().c_str());
       return 2;
     } else if (mountpoint.empty()) {
       mountpoint = arg;
     } else {
-      fprintf(stderr, "varnel-camsim: more than one mount point\n%s", kUsage);
+      fprintf(stderr, "varnel-camsim: more than one mount point\n%s", Usage().c_str());
       return 2;
     }
   }
   if (mountpoint.empty()) {
-    fprintf(stderr, "varnel-camsim: no mount point\n%s", kUsage);
+    fprintf(stderr, "varnel-camsim: no mount point\n%s", Usage().c_str());
     return 2;
   }
   char resolved[PATH_MAX];
@@ -290,9 +352,10 @@ int Main(int argc, char** argv) {
     links.volumeTarget = mountpoint + "/volume";
   }
 
-  HeadOptions options;
-  options.framesPerSecond = fps;
-  State().head = std::make_shared<VirtualHead>(model, options);
+  Daemon& daemon = State();
+  daemon.model = model;
+  daemon.options.framesPerSecond = fps;
+  daemon.head = std::make_shared<VirtualHead>(model, daemon.options);
 
   fuse_operations operations{};
   operations.init = Init;

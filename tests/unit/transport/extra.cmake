@@ -9,7 +9,8 @@ file(GLOB VARNEL_FUSE_TEST_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests
 if(NOT WIN32)
   if(TARGET varnel-camsim AND VARNEL_FUSE_TEST_SOURCES)
     add_executable(fuse_tests ${VARNEL_FUSE_TEST_SOURCES})
-    target_link_libraries(fuse_tests PRIVATE varnel_core varnel_sim GTest::gtest GTest::gtest_main)
+    target_link_libraries(fuse_tests PRIVATE varnel_core varnel_sim varnel_test_support GTest::gtest
+                          GTest::gtest_main)
     add_dependencies(fuse_tests varnel-camsim)
     add_test(NAME fuse_tests
              COMMAND ${VARNEL_FUSE_RUNNER} $<TARGET_FILE:varnel-camsim> $<TARGET_FILE:fuse_tests>
@@ -29,12 +30,13 @@ else()
   file(GLOB VARNEL_WIN32FUSE_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/win32fuse/*.cpp)
   if(VARNEL_WIN32FUSE_SOURCES)
     add_executable(win32fuse_tests ${VARNEL_WIN32FUSE_SOURCES} ${VARNEL_FUSE_TEST_SOURCES})
-    target_link_libraries(win32fuse_tests PRIVATE varnel_core varnel_sim GTest::gtest
-                          GTest::gtest_main)
+    target_link_libraries(win32fuse_tests PRIVATE varnel_core varnel_sim varnel_test_support
+                          GTest::gtest GTest::gtest_main)
     add_test(NAME win32fuse_tests
              COMMAND ${VARNEL_FUSE_RUNNER} --wine ${camsim} $<TARGET_FILE:win32fuse_tests>
                      --gtest_color=no)
+    # Its camera tests keep their settings under the prefix's settings key.
     set_tests_properties(win32fuse_tests PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600
-                         LABELS "fuse")
+                         LABELS "fuse" RESOURCE_LOCK varnel_settings_key)
   endif()
 endif()
