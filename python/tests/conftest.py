@@ -66,6 +66,16 @@ class Head:
         with open(os.path.join(self.mount, "trigger"), "wb") as f:
             f.write(b"1")
 
+    def faults(self):
+        """The head's fault switches as {name: value text}."""
+        with open(os.path.join(self.mount, "faults")) as f:
+            return dict(line.split() for line in f if line.strip())
+
+    def set_faults(self, text):
+        """Writes NAME VALUE lines to the head's faults file (OSError when refused)."""
+        with open(os.path.join(self.mount, "faults"), "w") as f:
+            f.write(text)
+
     def close(self):
         if self.process.poll() is None:
             self.process.send_signal(signal.SIGTERM)

@@ -1,5 +1,7 @@
 """The varnel package against a virtual camera head (varnel-camsim)."""
 
+import os
+
 import numpy as np
 import pytest
 
@@ -152,3 +154,69 @@ def test_save_writes_the_format_of_the_name(camera, tmp_path):
         assert path.read_bytes()[: len(signature)] == signature, extension
     camera.save(tmp_path / "frame.raw")
     assert (tmp_path / "frame.raw").stat().st_size == ((WIDTH * 3 + 3) & ~3) * HEIGHT
+
+
+# Fault caught: a camera pulled out mid-stream (the head's faults file:
+# removed 1) never reported, so that stream() raises only when its own
+# timeout runs out, or with another code; a head plugged in again unusable.
+def test_stream_raises_at_once_when_the_camera_is_pulled_out(head_factory):
+    head = head_factory("HXA1")
+    with varnel.Camera("V:", "HXA1") as camera:
+        camera.window = (0, 0, 256, 64)
+        frames = camera.stream(timeout=3600)
+        next(frames)
+        head.set_faults("removed 1\n")
+        with pytest.raises(varnel.VarnelError) as error:
+            for _ in frames:
+                pass
+        assert error.value.code == 8
+        assert "stopped sending frames" in str(error.value)
+        head.set_faults("removed 0\n")
+        assert camera.snap().shape == (64, 256, 3)
+
+
+# Fault caught: register access on a camera that does not answer, stays busy
+# or refuses the register (the faults file) reported as done; a faults file
+# that does not show what was written to it.
+@pytest.mark.parametrize("fault", ["no-answer 1", "stuck-busy 1", "refused-registers 0x35"])
+def test_register_access_fails_on_each_camera_fault(head_factory, fault):
+    head = head_factory("HXA1")
+    with varnel.Camera("V:", "HXA1") as camera:
+        camera.write_register(0x35, 0x0102)
+        head.set_faults(fault + "\n")
+        name, value = fault.split()
+        assert head.faults()[name] == value
+        with pytest.raises(varnel.VarnelError) as error:
+            camera.read_register(0x35)
+        assert error.value.code == 6
+        head.set_faults(name + (" -" if name == "refused-registers" else " 0") + "\n")
+        assert camera.read_register(0x35) == 0x0102
+
+
+# Fault caught: a second camera object on a drive another one streams from
+# that takes the camera over (stops and reprograms it) instead of failing
+# with error 2, leaving the first one's stream broken.
+def test_a_camera_in_use_refuses_a_second_user(head_factory):
+    head_factory("HXA1")
+    with varnel.Camera("V:", "HXA1") as first, varnel.Camera("V:", "HXA1") as second:
+        first.window = (0, 0, 256, 64)
+        second.window = (0, 0, 640, 480)
+        frames = first.stream(frames=6)
+        next(frames)
+        with pytest.raises(varnel.VarnelError) as error:
+            second.snap()
+        assert error.value.code == 2
+        assert "another program is using the camera" in str(error.value)
+        assert all(frame.shape == (64, 256, 3) for frame in frames)
+        assert second.snap().shape == (480, 640, 3)
+
+
+# Fault caught: a drive list read into a buffer of fewer slots than drive
+# letters (the library writes one 256-byte slot per drive), so that twelve
+# camera drives are cut short or overrun it.
+def test_devices_lists_twelve_camera_drives(head_factory, drives):
+    head = head_factory("HXA1")
+    for letter in "abcdefghijk":
+        os.symlink(head.mount, drives / f"{letter}:")
+        os.symlink(os.path.join(head.mount, "volume"), drives / f"{letter}::")
+    assert varnel.devices() == [f"{letter}:" for letter in "ABCDEFGHIJKV"]
