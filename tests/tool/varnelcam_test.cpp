@@ -2,11 +2,13 @@
 // a virtual camera head started with --virtual), and what it writes is read
 // back with the image libraries' own decoders.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <tiffio.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -16,6 +18,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/virtual_head.h"
@@ -60,7 +63,9 @@ class VarnelcamTest : public ::testing::Test {
   Result Run(const std::vector<std::string>& args, const std::string& env = "") {
     std::string command = env + " '" VARNELCAM_PATH "'";
     for (const std::string& arg : args) command += " '" + arg + "'";
-    const fs::path errPath = dir_ / "stderr.txt";
+    // A file per run: two runs may go on at once (two programs on a camera).
+    static std::atomic<int> runs{0};
+    const fs::path errPath = dir_ / ("stderr-" + std::to_string(runs++) + ".txt");
     command += " 2>'" + errPath.string() + "'";
     Result result;
     FILE* pipe = popen(command.c_str(), "r");
@@ -438,6 +443,102 @@ TEST_F(VarnelcamTest, FailuresExitWithTheirStatusAndSayWhy) {
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
   }
 }
+
+#ifdef VARNEL_CAMSIM_PATH
+// A varnel-camsim daemon serving an HXA1 head on drive V: of the test's
+// drives directory, so that the tool, a process of its own, reaches it.
+class FuseHead {
+ public:
+  explicit FuseHead(const fs::path& dir) : mount_(dir / "mnt"), drives_(dir / "drives") {
+    fs::create_directories(mount_);
+    pid_ = fork();
+    if (pid_ == 0) {
+      const std::string link = drives_.string() + ":v";
+      execl(VARNEL_CAMSIM_PATH, VARNEL_CAMSIM_PATH, "--link", link.c_str(), mount_.c_str(),
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    // Mounted once its drive entry is there (the daemon links after mounting).
+    for (int i = 0; i < 300 && !fs::exists(drives_ / "v::"); ++i) usleep(100000);
+  }
+  ~FuseHead() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  bool Mounted() const { return fs::exists(drives_ / "v::") && fs::exists(mount_ / "faults"); }
+  bool SetFaults(const std::string& text) const {
+    std::ofstream faults(mount_ / "faults");
+    faults << text;
+    faults.close();
+    return !faults.fail();
+  }
+
+ private:
+  fs::path mount_;
+  fs::path drives_;
+  pid_t pid_ = -1;
+};
+
+// Fault caught, with the tool as a user runs it: a camera pulled out
+// mid-stream that the tool learns of only when its 30 s wait for a frame
+// runs out (or reports as something else); a second program that takes over
+// a camera another one streams from instead of being refused with the
+// reason, breaking the first program's stream.
+TEST_F(VarnelcamTest, PulledOutAndInUseCamerasAreReported) {
+  FuseHead head(dir_);
+  if (!head.Mounted()) GTEST_SKIP() << "varnel-camsim could not mount (no FUSE here?)";
+  const std::vector<std::string> camera = {"--device", "V:", "--type", "HXA1"};
+  auto with = [&](std::vector<std::string> args) {
+    args.insert(args.end(), camera.begin(), camera.end());
+    return args;
+  };
+  // A stream that runs until the camera goes, its output in files so that
+  // the test sees when it has started; a second program meanwhile.
+  const fs::path out = dir_ / "stream.out", err = dir_ / "stream.err";
+  std::string command = "'" VARNELCAM_PATH "'";
+  for (const std::string& a : with({"stream", "--window", "256x64", "--seconds", "3600"})) {
+    command += " '" + a + "'";
+  }
+  command += " >'" + out.string() + "' 2>'" + err.string() + "'";
+  int streamStatus = -1;
+  std::thread streaming([&] {
+    const int wait = std::system(command.c_str());
+    streamStatus = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
+  });
+  auto text = [](const fs::path& path) {
+    std::ifstream file(path);
+    std::stringstream all;
+    all << file.rdbuf();
+    return all.str();
+  };
+  for (int i = 0; i < 600 && text(out).find("streaming from") == std::string::npos; ++i) {
+    usleep(100000);
+  }
+  const Result second = Run(with({"snap", "-o", Path("second.png")}));
+  EXPECT_EQ(second.status, 1);
+  EXPECT_NE(second.err.find("another program is using the camera"), std::string::npos)
+      << second.err;
+  EXPECT_FALSE(fs::exists(Path("second.png")));
+  ASSERT_TRUE(head.SetFaults("removed 1\n"));
+  streaming.join();
+  Result stream{streamStatus, text(out), text(err)};
+  EXPECT_EQ(stream.status, 1) << stream.err;
+  EXPECT_NE(stream.err.find("the camera stopped sending frames: error 8"), std::string::npos)
+      << stream.err;
+  // The first program's stream was never broken by the second.
+  const size_t last = stream.out.rfind(" fps  link");
+  ASSERT_NE(last, std::string::npos) << stream.out;
+  const StreamLine counters = ParseCounters(stream.out.substr(stream.out.rfind('\n', last) + 1));
+  EXPECT_GT(counters.delivered, 0);
+  EXPECT_EQ(counters.read, counters.delivered + counters.dropped);
+  // Plugged in again, the camera is there for the next program.
+  ASSERT_TRUE(head.SetFaults("removed 0\n"));
+  const Result again = Run(with({"snap", "--window", "256x64", "-o", Path("again.png")}));
+  EXPECT_EQ(again.status, 0) << again.err;
+}
+#endif
 
 // Fault caught: a subcommand whose help is missing or that treats --help as
 // a command (starting a camera, exiting non-zero).
