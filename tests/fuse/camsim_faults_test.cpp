@@ -204,12 +204,7 @@ TEST_F(CamsimFaultsTest, TheLibraryAnswersEachFault) {
   EXPECT_EQ(Errors(h), std::vector<int>{});
   // Pulled out: reported.
   ASSERT_TRUE(WriteFaults("removed 1\n"));
-  std::optional<PostedMessage> lost;
-  EXPECT_TRUE(WaitUntil([&] {
-    std::optional<PostedMessage> m = sink.NextOf(kFrameMessage, 100);
-    if (m && m->wParam == 0) lost = m;
-    return lost.has_value();
-  }));
+  const std::optional<PostedMessage> lost = sink.NextFrameLoss(kEventBoundMs);
   ASSERT_TRUE(lost.has_value());
   EXPECT_EQ(lost->lParam, 8);
   EXPECT_EQ(Errors(h), std::vector<int>{8});

@@ -104,6 +104,20 @@ class MessageSink {
     }
   }
 
+  // The next frame message that carries no frame (wParam 0; lParam says
+  // why), skipping frames and other messages; empty when none comes within
+  // `timeoutMs`.
+  std::optional<PostedMessage> NextFrameLoss(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() < 0) return std::nullopt;
+      std::optional<PostedMessage> next = NextOf(kFrameMessage, static_cast<int>(left.count()));
+      if (!next || next->wParam == 0) return next;
+    }
+  }
+
   // Every message already posted.
   std::vector<PostedMessage> Drain() {
     std::vector<PostedMessage> messages;
