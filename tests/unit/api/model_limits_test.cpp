@@ -32,7 +32,8 @@ TEST(ModelLimitsTest, LimitsPerModel) {
 }
 
 // Fault caught: an off-by-one at the edge, negative values accepted, a sum
-// that wraps past INT_MAX accepted, the sub-sample not checked.
+// that wraps past INT_MAX accepted, the sub-sample not checked, a window
+// that leaves no pixel (after sub-sampling) accepted.
 TEST(ModelLimitsTest, WindowFitsChecksEdgesSignsAndSubSample) {
   const ModelLimits limits{2048, 1536};
   struct Case {
@@ -45,7 +46,10 @@ TEST(ModelLimitsTest, WindowFitsChecksEdgesSignsAndSubSample) {
       {{0, 0, 1024, 768, 1024, 768}, 2, true},
       {{0, 0, 1025, 768, 1024, 768}, 0, false},  // one pixel beyond the width
       {{0, 0, 1024, 769, 1024, 768}, 0, false},  // one line beyond the height
-      {{0, 0, 0, 0, 2048, 1536}, 0, true},       // empty window at the far corner
+      {{0, 0, 1, 1, 2047, 1535}, 0, true},       // one pixel at the far corner
+      {{0, 0, 0, 0, 2048, 1536}, 0, false},      // empty: no picture to take
+      {{0, 0, 3, 3, 0, 0}, 2, false},            // emptied by sub-sampling
+      {{0, 0, 4, 2, 0, 0}, 1, true},
       {{0, 0, -1, 10, 0, 0}, 0, false},
       {{0, 0, 10, 10, -1, 0}, 0, false},
       {{0, 0, 10, 10, 0, -1}, 0, false},
