@@ -579,7 +579,13 @@ bool SensorDevice::ApplyPendingChanges() {
   }
   if (pending == 0) return false;
 
-  const bool restart = owner->IsRunning();
+  // A camera started in trigger mode takes register writes while it waits
+  // for a trigger: its sensor is idle between triggered frames. Stopping and
+  // restarting it would clear the frame-ready state, and a frame triggered
+  // just before would never be read; so it is sent its changes as it runs.
+  // A free-running camera is stopped around them, so that no frame is read
+  // out while its settings change.
+  const bool restart = owner->IsRunning() && !RunningForTriggers();
   if (restart) SendStop();
 
   using Hook = int32_t (SensorDevice::*)();
@@ -766,7 +772,12 @@ WindowRect SensorDevice::GetRegisterWindow() {
   return registerWindow_;
 }
 
-void SensorDevice::SendStop() { protocol_.Stop(); }
+void SensorDevice::SendStop() {
+  protocol_.Stop();
+  runningForTriggers_.store(false);
+}
+
+bool SensorDevice::RunningForTriggers() const { return runningForTriggers_.load(); }
 
 void SensorDevice::SendStreamStart(bool run, int width, int height, int originX, int originY) {
   StreamSettings settings;
@@ -784,6 +795,7 @@ void SensorDevice::SendStreamStart(bool run, int width, int height, int originX,
     settings.syncH = syncH_ != 0;
   }
   protocol_.StartStream(settings);
+  runningForTriggers_.store(settings.run && settings.triggerMode);
 }
 
 bool SensorDevice::OpenVolume() {
@@ -804,6 +816,7 @@ void SensorDevice::CloseVolume() {
   protocol_.SetVolume(nullptr);
   volume_.reset();
   claim_.reset();
+  runningForTriggers_.store(false);
 }
 
 StreamSize SensorDevice::CurrentStreamSize() {

@@ -197,6 +197,9 @@ class SensorDevice {
   // another user (another program, or another handle of this one) has the
   // camera open.
   bool CameraInUse() const { return cameraInUse_; }
+  // Whether the last command sent started the camera in trigger mode (and
+  // no stop came after it).
+  bool RunningForTriggers() const;
   WindowRect GetStoredCaptureWindow();
   WindowRect GetRegisterWindow();
 
@@ -279,6 +282,7 @@ class SensorDevice {
 
   std::atomic<SensorOwner*> owner_{nullptr};
   std::atomic<SensorEngine*> engine_{nullptr};
+  std::atomic<bool> runningForTriggers_{false};
   // Opens the volume of the current drive letter (replacing any held one).
   bool OpenVolume();
   void CloseVolume();

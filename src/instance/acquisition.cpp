@@ -25,6 +25,10 @@ int SubSampleFactor(int subSample) { return subSample >= 1 && subSample <= 3 ? 1
 
 bool AcceptsTriggers(ModelCode model) { return model == kModelHXA1 || model == kModelHZG7; }
 
+// The trigger source mask of a trigger start: every source. The sensor's
+// trigger option is one byte, so the mask 0xFFFF reaches it as 0xFF.
+constexpr uint8_t kTriggerSourcesAll = static_cast<uint8_t>(0xFFFF);
+
 // Whether two formats need the same stream: everything but the picture, which
 // the sensor reports once the window is sent.
 bool SameStream(AcquisitionFormat a, const AcquisitionFormat& b) {
@@ -230,8 +234,10 @@ bool CameraInstance::StartSingleFrame(SingleFrameKind kind) {
     RecordError(kErrorMemory);
     return false;
   }
-  // The sensor keeps no trigger source mask of its own; the trigger mode is
-  // what makes its frames wait for triggers.
+  // A trigger start enables every trigger source (the mask 0xFFFF, which the
+  // sensor keeps as its one-byte trigger option) before trigger mode goes
+  // on: a sensor with no source enabled would never see a trigger.
+  if (kind == SingleFrameKind::kTrigger) Sensor().SetTriggerOption(kTriggerSourcesAll);
   Sensor().SetTriggerMode(kind == SingleFrameKind::kTrigger ? 1 : 0);
   currentDriver_->Start();
   if (currentDriver_->GetState() != kDriverRunning) {
