@@ -112,10 +112,17 @@ void VirtualHead::Impl::RunCommand(bool run) {
   runSector = sector;
   sector[control::kFrameReady] = 0;
   running = run;
+  ++counters.runCommands;
+  // The camera starts afresh: triggered frames not read yet are gone.
+  for (TriggerSlot& slot : triggerSlots) {
+    if (slot.busy) ++triggerCounters.cleared;
+    slot = TriggerSlot{};
+  }
+  nextTriggerArea = 0;
+  sensorFreeAtUs = 0;
   if (run) {
     runStartUs = NowUs();
     frameBase = std::max(lastNumber, lastDelivered);
-    nextTriggerAreaB = false;
   }
 }
 
@@ -160,6 +167,7 @@ void VirtualHead::ClearLogs() {
 
 void VirtualHead::ControlSector(uint8_t* sector) const {
   std::lock_guard lock(impl_->mutex);
+  impl_->AdvanceTriggers();
   std::memcpy(sector, impl_->sector.data(), kSectorSize);
 }
 

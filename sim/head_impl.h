@@ -5,7 +5,9 @@
 
 #include <array>
 #include <chrono>
+#include <deque>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <vector>
 
@@ -28,6 +30,9 @@ struct PendingCommand {
   uint64_t writtenUs = 0;
   uint32_t pollsSeen = 0;
 };
+
+// Wall-clock microseconds since 1970 (pacing.cpp).
+int64_t WallUs();
 
 }  // namespace sim
 
@@ -56,8 +61,30 @@ struct VirtualHead::Impl {
   uint32_t frameBase = 0;
   uint32_t lastNumber = 0;
   uint32_t lastDelivered = 0;
-  bool nextTriggerAreaB = false;
   std::shared_ptr<const sim::Frame> latched[2];
+  // The frame a read at an area's start began; reads further into the area
+  // continue it, whatever the area holds by then.
+  std::shared_ptr<const sim::Frame> transferring[2];
+
+  // Triggered frames: one per area at most, from the pulse until the host
+  // has read it. The sensor reads one frame out at a time.
+  struct TriggerSlot {
+    bool busy = false;
+    std::shared_ptr<const sim::Frame> frame;
+    uint64_t readyAtUs = 0;  // head time its read-out ends
+    uint64_t sequence = 0;   // the pulse's place in triggerLog
+  };
+  TriggerSlot triggerSlots[2];
+  int nextTriggerArea = 0;
+  uint64_t sensorFreeAtUs = 0;
+  // The steady-rate trigger.
+  bool generatorOn = false;
+  double generatorPeriodUs = 0;
+  double generatorNextUs = 0;
+  uint64_t generatorLeft = 0;  // 0 with generatorOn: no limit
+  TriggerCounters triggerCounters;
+  std::deque<TriggeredFrame> triggerLog;
+  uint64_t triggerLogBase = 0;  // sequence of triggerLog.front()
 
   sim::Layout cachedLayout;
   SceneOptions cachedScene;
@@ -67,6 +94,7 @@ struct VirtualHead::Impl {
   uint32_t lastTick = 0;
   uint64_t elapsedUs = 0;
   std::chrono::steady_clock::time_point steadyStart = std::chrono::steady_clock::now();
+  int64_t wallStartUs = sim::WallUs();
 
   bool removed = false;
   char attachedLetter = 0;
@@ -91,6 +119,7 @@ struct VirtualHead::Impl {
   uint32_t Permille() const;
   bool SensorAgreesToTrigger() const;
   bool TriggerModeActive() const;
+  bool TriggerSourceEnabled() const;
 
   // Read-out (readout.cpp).
   sim::Layout ComputeLayout() const;
@@ -100,11 +129,13 @@ struct VirtualHead::Impl {
   std::shared_ptr<const sim::Rendering> RenderBase(const sim::Layout& layout,
                                                    const SceneOptions& opts) const;
   std::vector<sim::Patch> Overlay(const sim::Layout& layout, const SceneOptions& opts,
-                                  uint32_t number) const;
-  std::shared_ptr<const sim::Frame> MakeFrame(uint32_t number);
+                                  uint32_t number, std::optional<uint32_t> triggerTime) const;
+  std::shared_ptr<const sim::Frame> MakeFrame(uint32_t number,
+                                              std::optional<uint32_t> triggerTime = std::nullopt);
 
   // Pacing (pacing.cpp).
   uint64_t NowUs();
+  int64_t WallAt(uint64_t headUs);
   void SleepUs(uint64_t microseconds);
   double PeriodUs(const sim::Layout& layout) const;
   std::shared_ptr<const sim::Frame> NextFrame(bool areaB, std::unique_lock<std::mutex>& lock);
@@ -115,6 +146,15 @@ struct VirtualHead::Impl {
   void RegisterCommand();
   void RunCommand(bool run);
   void WriteControl(const uint8_t* data, uint32_t from, uint32_t count);
+
+  // Triggers (triggers.cpp).
+  bool WaitingForTriggers() const;
+  bool Pulse(uint64_t atUs);
+  TriggeredFrame* LogEntry(uint64_t sequence);
+  int OldestTriggeredArea() const;
+  void UpdateFrameReady(uint64_t nowUs);
+  void AdvanceTriggers();
+  void TakeTriggeredFrame(int area);
 
   // Faults (faults.cpp).
   bool TransferAllowed(std::unique_lock<std::mutex>& lock);

@@ -1,5 +1,5 @@
-// Frame pacing: the head's clock, the frame period, which frame a read of an
-// area delivers, and triggered frames.
+// Frame pacing: the head's clock, the frame period, and which frame a read of
+// an area delivers (triggered frames are in triggers.cpp).
 #include "sim/head_impl.h"
 
 #include <algorithm>
@@ -22,6 +22,12 @@ constexpr uint32_t kVerticalBlank = 16;
 
 }  // namespace
 
+int64_t sim::WallUs() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
 // Microseconds since the head was made (a test clock counts in whole
 // milliseconds; its unsigned tick differences survive the wrap).
 uint64_t VirtualHead::Impl::NowUs() {
@@ -38,6 +44,15 @@ uint64_t VirtualHead::Impl::NowUs() {
   elapsedUs += uint64_t{static_cast<uint32_t>(tick - lastTick)} * 1000;
   lastTick = tick;
   return elapsedUs;
+}
+
+// The wall-clock time of head time `headUs` (not later than now). With a
+// test's clock, whose time moves without the wall clock's, the wall clock of
+// the head's start plus head time: the times then keep their differences.
+int64_t VirtualHead::Impl::WallAt(uint64_t headUs) {
+  const uint64_t now = NowUs();
+  if (clock != nullptr) return wallStartUs + static_cast<int64_t>(headUs);
+  return WallUs() - static_cast<int64_t>(now - std::min(headUs, now));
 }
 
 void VirtualHead::Impl::SleepUs(uint64_t microseconds) {
@@ -64,9 +79,7 @@ std::shared_ptr<const Frame> VirtualHead::Impl::NextFrame(bool areaB,
   const int area = areaB ? 1 : 0;
   if (!running) return latched[area];
   if (TriggerModeActive()) {
-    const uint8_t ready = areaB ? control::kFrameReadyB : control::kFrameReadyA;
-    if (sector[control::kFrameReady] == ready) sector[control::kFrameReady] = 0;
-    if (latched[area]) lastDelivered = std::max(lastDelivered, latched[area]->number);
+    TakeTriggeredFrame(area);
     return latched[area];
   }
   const double period = PeriodUs(ComputeLayout());
@@ -112,19 +125,6 @@ void VirtualHead::SetPixelClock(uint32_t hz) {
 uint32_t VirtualHead::LastDeliveredFrame() const {
   std::lock_guard lock(impl_->mutex);
   return impl_->lastDelivered;
-}
-
-bool VirtualHead::Trigger() {
-  std::lock_guard lock(impl_->mutex);
-  Impl& d = *impl_;
-  if (d.removed || !d.TriggerModeActive()) return false;
-  const uint32_t number = std::max(d.lastNumber, d.lastDelivered) + 1;
-  d.lastNumber = number;
-  const int area = d.nextTriggerAreaB ? 1 : 0;
-  d.latched[area] = d.MakeFrame(number);
-  d.sector[control::kFrameReady] = area == 1 ? control::kFrameReadyB : control::kFrameReadyA;
-  d.nextTriggerAreaB = !d.nextTriggerAreaB;
-  return true;
 }
 
 }  // namespace varnel

@@ -124,6 +124,13 @@ bool VirtualHead::Impl::TriggerModeActive() const {
   return running && runSector[control::kTrigger] == 1 && SensorAgreesToTrigger();
 }
 
+// Whether a trigger source is enabled: HXA1 keeps its source mask in bit 9 of
+// reg 30, and a sensor with every source masked off sees no trigger; the
+// other models take every trigger.
+bool VirtualHead::Impl::TriggerSourceEnabled() const {
+  return traits.trigger != TriggerRegs::kHXA1 || (Reg(30) & 0x0200) != 0;
+}
+
 uint32_t VirtualHead::PeekRegister(uint32_t address) const {
   std::lock_guard lock(impl_->mutex);
   return impl_->Reg(address);

@@ -76,7 +76,8 @@ std::shared_ptr<const Rendering> VirtualHead::Impl::RenderBase(const Layout& lay
 }
 
 std::vector<Patch> VirtualHead::Impl::Overlay(const Layout& layout, const SceneOptions& opts,
-                                              uint32_t number) const {
+                                              uint32_t number,
+                                              std::optional<uint32_t> triggerTime) const {
   std::vector<Patch> patches;
   auto put = [&](uint32_t column, uint32_t row, uint16_t level) {
     const int64_t offset = layout.FrameOffset(column, row);
@@ -89,17 +90,22 @@ std::vector<Patch> VirtualHead::Impl::Overlay(const Layout& layout, const SceneO
       }
     }
   };
-  if (opts.stampFrameNumber && layout.pictureWidth >= 128 && layout.pictureHeight >= 8) {
-    // 32 cells of 4 × 8 pixels, bit 0 first: the upper half of a cell shows
-    // the bit, the lower half its complement, so a reader can tell a stamp
-    // from a picture.
+  // 32 cells of 4 × 8 pixels, bit 0 first: the upper half of a cell shows
+  // the bit, the lower half its complement, so a reader can tell a stamp
+  // from a picture.
+  auto stamp = [&](uint32_t value, uint32_t top) {
     for (uint32_t bit = 0; bit < 32; ++bit) {
-      const bool on = (number >> bit & 1) != 0;
+      const bool on = (value >> bit & 1) != 0;
       for (uint32_t dy = 0; dy < 8; ++dy) {
         const uint16_t level = (dy < 4) == on ? kOverlayOn : 0;
-        for (uint32_t dx = 0; dx < 4; ++dx) put(bit * 4 + dx, dy, level);
+        for (uint32_t dx = 0; dx < 4; ++dx) put(bit * 4 + dx, top + dy, level);
       }
     }
+  };
+  const uint32_t timeRow = static_cast<uint32_t>(StampRow::kTriggerTime);
+  if (opts.stampFrameNumber && layout.pictureWidth >= 128 && layout.pictureHeight >= 8) {
+    stamp(number, static_cast<uint32_t>(StampRow::kFrameNumber));
+    if (triggerTime && layout.pictureHeight >= timeRow + 8) stamp(*triggerTime, timeRow);
   }
   if (opts.movingMark && layout.pictureWidth >= 64 && layout.pictureHeight >= 48) {
     const uint32_t travel = layout.pictureWidth - 48;
@@ -113,7 +119,8 @@ std::vector<Patch> VirtualHead::Impl::Overlay(const Layout& layout, const SceneO
   return patches;
 }
 
-std::shared_ptr<const Frame> VirtualHead::Impl::MakeFrame(uint32_t number) {
+std::shared_ptr<const Frame> VirtualHead::Impl::MakeFrame(uint32_t number,
+                                                          std::optional<uint32_t> triggerTime) {
   Layout layout = ComputeLayout();
   const SceneOptions opts = scene;
   const bool sameScene = cachedScene.kind == opts.kind &&
@@ -127,7 +134,7 @@ std::shared_ptr<const Frame> VirtualHead::Impl::MakeFrame(uint32_t number) {
   }
   auto frame = std::make_shared<Frame>();
   frame->base = cachedBase;
-  frame->patches = Overlay(cachedLayout, opts, number);
+  frame->patches = Overlay(cachedLayout, opts, number, triggerTime);
   frame->number = number;
   ++counters.framesRendered;
   return frame;
@@ -145,8 +152,10 @@ SceneOptions VirtualHead::Scene() const {
 
 std::optional<uint32_t> VirtualHead::ReadStamp(const uint8_t* picture, uint32_t width,
                                                uint32_t height, size_t rowPitch,
-                                               uint32_t bytesPerSample) {
-  if (picture == nullptr || width < 128 || height < 8 || bytesPerSample < 1 || bytesPerSample > 2) {
+                                               uint32_t bytesPerSample, StampRow stampRow) {
+  const uint32_t top = static_cast<uint32_t>(stampRow);
+  if (picture == nullptr || width < 128 || height < top + 8 || bytesPerSample < 1 ||
+      bytesPerSample > 2) {
     return std::nullopt;
   }
   auto bright = [&](uint32_t column, uint32_t row) {
@@ -157,8 +166,8 @@ std::optional<uint32_t> VirtualHead::ReadStamp(const uint8_t* picture, uint32_t 
   };
   uint32_t number = 0;
   for (uint32_t bit = 0; bit < 32; ++bit) {
-    const bool upper = bright(bit * 4 + 1, 1);
-    if (upper == bright(bit * 4 + 1, 5)) return std::nullopt;
+    const bool upper = bright(bit * 4 + 1, top + 1);
+    if (upper == bright(bit * 4 + 1, top + 5)) return std::nullopt;
     if (upper) number |= 1u << bit;
   }
   return number;

@@ -29,6 +29,7 @@ bool VirtualHead::ReadAt(uint64_t offset, void* data, uint32_t size, uint32_t* t
   Impl& d = *impl_;
   std::unique_lock lock(d.mutex);
   if (!d.TransferAllowed(lock)) return false;
+  d.AdvanceTriggers();
   if (size == 0 || offset >= d.volumeSize) return true;
   uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(size, d.volumeSize - offset));
   auto* out = static_cast<uint8_t*>(data);
@@ -63,8 +64,10 @@ bool VirtualHead::ReadAt(uint64_t offset, void* data, uint32_t size, uint32_t* t
       count = (count / 2) & ~(kSectorSize - 1);
     }
     frame = d.NextFrame(areaB, lock);
+    d.transferring[areaB ? 1 : 0] = frame;
   } else {
-    frame = d.latched[areaB ? 1 : 0];
+    frame = d.transferring[areaB ? 1 : 0];
+    if (!frame) frame = d.latched[areaB ? 1 : 0];
     if (!frame) frame = d.NextFrame(areaB, lock);
   }
   lock.unlock();
@@ -82,6 +85,7 @@ bool VirtualHead::WriteAt(uint64_t offset, const void* data, uint32_t size, uint
   Impl& d = *impl_;
   std::unique_lock lock(d.mutex);
   if (!d.TransferAllowed(lock)) return false;
+  d.AdvanceTriggers();
   if (size == 0 || offset >= d.volumeSize) return true;
   const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(size, d.volumeSize - offset));
   const uint64_t end = offset + count;

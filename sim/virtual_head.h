@@ -122,6 +122,33 @@ struct HeadOptions {
   Clock* clock = nullptr;
 };
 
+// One triggered frame as the head saw it. Times are wall-clock microseconds
+// since 1970: the one clock every process on the machine reads alike, Windows
+// programs under Wine included, so a program can compare them with its own.
+struct TriggeredFrame {
+  uint32_t number = 0;  // the frame number stamped into the picture
+  int64_t firedUs = 0;  // the trigger pulse (also stamped into the picture)
+  int64_t readyUs = 0;  // read out into its area; byte 44 can name it from then on
+  int64_t readUs = 0;   // the host began to read it; 0 while it has not
+};
+
+// What became of the pulses on the head's trigger input.
+struct TriggerCounters {
+  uint64_t fired = 0;  // pulses: Trigger() calls and the steady-rate generator's
+  uint64_t taken = 0;  // pulses that started a frame
+  // Pulses while the head was not waiting for triggers: not running in
+  // trigger mode, or with every trigger source masked off.
+  uint64_t ignored = 0;
+  uint64_t overrun = 0;  // pulses while both areas held frames the host had not read
+  uint64_t cleared = 0;  // triggered frames a run or stop command threw away unread
+  uint64_t read = 0;     // triggered frames the host read
+};
+
+// Where the head's stamps are in a picture: the frame number in the cells
+// of the top eight rows, the trigger time (the low 32 bits of
+// TriggeredFrame::firedUs; triggered frames only) in the eight rows below.
+enum class StampRow : uint32_t { kFrameNumber = 0, kTriggerTime = 8 };
+
 // Transfer counters, for tests that count exchanges.
 struct HeadCounters {
   uint64_t controlReads = 0;
@@ -129,6 +156,7 @@ struct HeadCounters {
   uint64_t frameReads = 0;
   uint64_t otherTransfers = 0;
   uint64_t framesRendered = 0;
+  uint64_t runCommands = 0;  // run and stop commands
   // Transfers that have begun the wait of HeadFaults::transferDelayMs, so a
   // test can tell when a transfer is under way and hangs.
   uint64_t delayedTransfers = 0;
@@ -185,20 +213,42 @@ class VirtualHead : public BlockDevice, public std::enable_shared_from_this<Virt
   // Number of the frame most recently delivered by a frame read (0 = none).
   uint32_t LastDeliveredFrame() const;
 
-  // Software trigger: in trigger mode one frame is made and put into the next
-  // area (A first, then alternately), and byte 44 names that area. Returns
-  // false when the head is not running in trigger mode.
+  // Software trigger: one pulse on the trigger input, now. When the head
+  // waits for triggers and the next area (A first, then alternately) is free,
+  // the sensor exposes one frame and reads it out into that area, which takes
+  // the read-out time of one frame at the head's rate (after any frame still
+  // being read out). Byte 44 names the area of the oldest frame the host has
+  // not read, once that frame is read out; reading the area frees it. True
+  // when the pulse started a frame; false when the head was not waiting for
+  // triggers, or both areas held frames the host had not read.
   bool Trigger();
+  // The steady-rate trigger of a production line: `count` pulses (0: until
+  // StopTriggers), the first now and then one every 1/hz seconds on the
+  // head's clock, whether or not the host has read the last frame.
+  void StartTriggers(double hz, uint64_t count = 0);
+  void StopTriggers();
+  // Whether the steady-rate trigger still has pulses to fire.
+  bool TriggersRunning() const;
+  TriggerCounters TriggerStats() const;
+  // The triggered frames, oldest first (the latest 65536 of them).
+  std::vector<TriggeredFrame> TriggeredFrames() const;
+  // Read-out time of one frame of the current stream at the head's rate, in
+  // microseconds: the time from a trigger to its frame being ready.
+  double ReadoutUs() const;
+  // The host that started the head has gone: the head stops as a stop
+  // command would stop it (and so leaves trigger mode).
+  void StopRun();
 
   // Fault injection.
   void SetFaults(const HeadFaults& faults);
   HeadFaults Faults() const;
 
-  // Reads the frame number stamped in a picture whose top-left corner is the
-  // stamp's (the picture as the host sees it after its intake: top row first).
+  // Reads a stamp of a picture whose top-left corner is the stamp's (the
+  // picture as the host sees it after its intake: top row first).
   // `bytesPerSample` 2 accepts either byte order. Empty when no valid stamp.
   static std::optional<uint32_t> ReadStamp(const uint8_t* picture, uint32_t width, uint32_t height,
-                                           size_t rowPitch, uint32_t bytesPerSample);
+                                           size_t rowPitch, uint32_t bytesPerSample,
+                                           StampRow row = StampRow::kFrameNumber);
   // Reads the frame number from a frame exactly as a frame read delivered it,
   // undoing the model's read-out order with the head's current stream state.
   std::optional<uint32_t> ReadFrameNumber(const void* frame, size_t size) const;

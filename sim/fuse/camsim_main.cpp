@@ -4,12 +4,18 @@
 // file I/O, exactly as it reaches a real camera volume.
 //
 // The mount holds three files:
-//   volume   the camera volume (opened with direct_io, so every read and write
-//            reaches the head; no page cache sits between host and camera)
-//   trigger  writing to it fires one triggered frame
-//   faults   the head's fault switches: read shows them, one NAME VALUE a
-//            line; writing NAME VALUE lines changes them
+//   volume    the camera volume (opened with direct_io, so every read and write
+//             reaches the head; no page cache sits between host and camera)
+//   trigger   the trigger input: a write fires one trigger, or starts or stops
+//             a steady-rate trigger
+//   triggers  what became of the triggers, as text
+//   faults    the head's fault switches: read shows them, one NAME VALUE a
+//             line; writing NAME VALUE lines changes them
 // and fails the free-space query, as a disk without a file system does.
+//
+// A head is armed for triggers by the program that sent its last run command;
+// when that program's volume handle closes (the program stopped, or died),
+// the head leaves trigger mode, as a camera whose host has gone away.
 #define FUSE_USE_VERSION 31
 
 #include <errno.h>
@@ -41,9 +47,14 @@ constexpr const char kUsageHead[] =
     "the foreground until SIGINT or SIGTERM, then unmounts.\n"
     "\n"
     "  MOUNTPOINT/volume   the camera volume (control sector and frame areas)\n"
-    "  MOUNTPOINT/trigger  write any byte to fire one triggered frame (the head\n"
-    "                      must be running in trigger mode; otherwise the write\n"
-    "                      fails with EAGAIN)\n"
+    "  MOUNTPOINT/trigger  the trigger input. A write of 'rate HZ [COUNT]' starts a\n"
+    "                      steady-rate trigger (COUNT pulses, or until 'stop'),\n"
+    "                      'stop' stops it, and any other write fires one trigger;\n"
+    "                      that write fails with EAGAIN when the trigger started\n"
+    "                      no frame (the head is not waiting for triggers, or both\n"
+    "                      frame areas hold frames the host has not read)\n"
+    "  MOUNTPOINT/triggers reads 'armed', 'fired', 'taken', 'ignored', 'overrun',\n"
+    "                      'cleared' and 'read' counts and 'readout-us', one a line\n"
     "  MOUNTPOINT/faults   the camera's faults: reading it shows each one as a\n"
     "                      NAME VALUE line; writing NAME VALUE lines changes them\n"
     "                      (an unknown name or a bad value fails the write with\n"
@@ -72,6 +83,11 @@ struct Daemon {
   // What a head plugged in again is made with.
   ModelCode model = kModelHXA1;
   HeadOptions options;
+  // Volume handles, numbered as they are opened; the one whose write was the
+  // last run or stop command (0: none). The loop is single-threaded, so
+  // these need no lock.
+  uint64_t lastHandle = 0;
+  uint64_t runBy = 0;
 };
 
 Daemon& State() {
@@ -79,16 +95,52 @@ Daemon& State() {
   return daemon;
 }
 
-enum class Node { kNone, kRoot, kVolume, kTrigger, kFaults };
+enum class Node { kNone, kRoot, kVolume, kTrigger, kTriggers, kFaults };
 
 Node Lookup(const char* path) {
   if (strcmp(path, "/") == 0) return Node::kRoot;
   if (strcmp(path, "/volume") == 0) return Node::kVolume;
   if (strcmp(path, "/trigger") == 0) return Node::kTrigger;
   if (strcmp(path, "/faults") == 0) return Node::kFaults;
+  if (strcmp(path, "/triggers") == 0) return Node::kTriggers;
   return Node::kNone;
 }
 
+// The text of the triggers file.
+std::string TriggerReport() {
+  VirtualHead& head = *State().head;
+  const TriggerCounters c = head.TriggerStats();
+  char text[512];
+  snprintf(text, sizeof text,
+           "armed %d\nfired %llu\ntaken %llu\nignored %llu\noverrun %llu\ncleared %llu\n"
+           "read %llu\nreadout-us %.0f\n",
+           head.Stream().triggerMode ? 1 : 0, static_cast<unsigned long long>(c.fired),
+           static_cast<unsigned long long>(c.taken), static_cast<unsigned long long>(c.ignored),
+           static_cast<unsigned long long>(c.overrun), static_cast<unsigned long long>(c.cleared),
+           static_cast<unsigned long long>(c.read), head.ReadoutUs());
+  return text;
+}
+
+// A write to the trigger file: 'rate HZ [COUNT]', 'stop', or one pulse.
+int TriggerWrite(const char* data, size_t size) {
+  VirtualHead& head = *State().head;
+  const std::string text(data, std::min<size_t>(size, 256));
+  double hz = 0;
+  unsigned long long count = 0;
+  if (sscanf(text.c_str(), " rate %lf %llu", &hz, &count) >= 1) {
+    if (!(hz > 0) || hz > 100000) return -EINVAL;
+    head.StartTriggers(hz, count);
+    return static_cast<int>(size);
+  }
+  char word[8] = {};
+  if (sscanf(text.c_str(), " %7s", word) == 1 && strcmp(word, "stop") == 0) {
+    head.StopTriggers();
+    return static_cast<int>(size);
+  }
+  return head.Trigger() ? static_cast<int>(size) : -EAGAIN;
+}
+
+// The text of the faults file: one NAME VALUE line a switch.
 std::string FaultsText() {
   const VirtualHead& head = *State().head;
   return FormatFaultSettings(head.Faults(), head.removed());
@@ -147,6 +199,11 @@ int GetAttr(const char* path, struct stat* st, fuse_file_info* /*fi*/) {
       st->st_nlink = 1;
       st->st_size = static_cast<off_t>(FaultsText().size());
       return 0;
+    case Node::kTriggers:
+      // The size is unknown until read: direct_io reads until a short read.
+      st->st_mode = S_IFREG | 0444;
+      st->st_nlink = 1;
+      return 0;
     case Node::kNone:
       break;
   }
@@ -161,6 +218,7 @@ int ReadDir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t /*offset
   fill(buffer, "volume", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
   fill(buffer, "trigger", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
   fill(buffer, "faults", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
+  fill(buffer, "triggers", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
   return 0;
 }
 
@@ -168,8 +226,21 @@ int Open(const char* path, fuse_file_info* fi) {
   const Node node = Lookup(path);
   if (node == Node::kNone || node == Node::kRoot) return -ENOENT;
   if (node == Node::kTrigger && (fi->flags & O_ACCMODE) == O_RDONLY) return -EACCES;
+  if (node == Node::kTriggers && (fi->flags & O_ACCMODE) != O_RDONLY) return -EACCES;
   fi->direct_io = 1;
   fi->keep_cache = 0;
+  fi->fh = node == Node::kVolume ? ++State().lastHandle : 0;
+  return 0;
+}
+
+int Release(const char* path, fuse_file_info* fi) {
+  Daemon& daemon = State();
+  if (Lookup(path) == Node::kVolume && fi->fh != 0 && fi->fh == daemon.runBy) {
+    daemon.runBy = 0;
+    // The program that started the head has closed its volume: a head left
+    // waiting for its triggers would take them for nobody.
+    if (daemon.head->Stream().triggerMode) daemon.head->StopRun();
+  }
   return 0;
 }
 
@@ -182,8 +253,9 @@ int Truncate(const char* path, off_t /*size*/, fuse_file_info* /*fi*/) {
 
 int Read(const char* path, char* buffer, size_t size, off_t offset, fuse_file_info* /*fi*/) {
   if (offset < 0) return -EINVAL;
-  if (Lookup(path) == Node::kFaults) {
-    const std::string text = FaultsText();
+  const Node node = Lookup(path);
+  if (node == Node::kFaults || node == Node::kTriggers) {
+    const std::string text = node == Node::kFaults ? FaultsText() : TriggerReport();
     if (static_cast<size_t>(offset) >= text.size()) return 0;
     const size_t count = std::min(size, text.size() - static_cast<size_t>(offset));
     memcpy(buffer, text.data() + offset, count);
@@ -196,20 +268,23 @@ int Read(const char* path, char* buffer, size_t size, off_t offset, fuse_file_in
   return static_cast<int>(done);
 }
 
-int Write(const char* path, const char* buffer, size_t size, off_t offset, fuse_file_info* /*fi*/) {
+int Write(const char* path, const char* buffer, size_t size, off_t offset, fuse_file_info* fi) {
   switch (Lookup(path)) {
     case Node::kVolume: {
       if (offset < 0) return -EINVAL;
       const uint32_t count = static_cast<uint32_t>(std::min<size_t>(size, INT_MAX));
       uint32_t done = 0;
-      if (!State().head->WriteAt(static_cast<uint64_t>(offset), buffer, count, &done)) {
+      Daemon& daemon = State();
+      const uint64_t runsBefore = daemon.head->Counters().runCommands;
+      if (!daemon.head->WriteAt(static_cast<uint64_t>(offset), buffer, count, &done)) {
         return -EIO;
       }
+      if (daemon.head->Counters().runCommands != runsBefore) daemon.runBy = fi->fh;
       return static_cast<int>(done);
     }
     case Node::kTrigger:
       if (size == 0) return 0;
-      return State().head->Trigger() ? static_cast<int>(size) : -EAGAIN;
+      return TriggerWrite(buffer, size);
     case Node::kFaults:
       // Each write carries whole lines (as echo and a program's write of
       // its text do); where in the file it lands does not matter.
@@ -362,6 +437,7 @@ int Main(int argc, char** argv) {
   operations.getattr = GetAttr;
   operations.readdir = ReadDir;
   operations.open = Open;
+  operations.release = Release;
   operations.truncate = Truncate;
   operations.read = Read;
   operations.write = Write;

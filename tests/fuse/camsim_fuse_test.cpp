@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,6 +17,7 @@
 #include "platform/drive_table.h"
 #include "platform/raw_volume.h"
 #include "sim/virtual_head.h"
+#include "support/wait_until.h"
 
 namespace varnel {
 namespace {
@@ -128,23 +130,45 @@ TEST_F(CamsimTest, DeepSamplesCarryTenBits) {
   EXPECT_TRUE(Stamp(frame, 2).has_value());
 }
 
-TEST_F(CamsimTest, TriggerFileFiresOneFrame) {
+// The counts of the head's triggers file, by name.
+std::optional<uint64_t> TriggerCount(const std::string& report, const std::string& name) {
+  const std::string key = name + " ";
+  for (size_t at = 0; at < report.size();) {
+    const size_t end = std::min(report.find('\n', at), report.size());
+    if (report.compare(at, key.size(), key) == 0) {
+      return std::stoull(report.substr(at + key.size(), end - at - key.size()));
+    }
+    at = end + 1;
+  }
+  return std::nullopt;
+}
+
+// Catches a trigger file that fires no frame, a triggers file whose counts
+// do not follow what happened, and a head that stays in trigger mode after
+// the handle that armed it has closed (its program stopped): it would go on
+// taking triggers that nobody reads.
+TEST_F(CamsimTest, TriggerFileFiresOneFrameAndTheArmingHandleDisarms) {
   const char* mount = std::getenv("VARNEL_CAMSIM_MOUNT");
   ASSERT_NE(mount, nullptr);
 #ifdef _WIN32
   // Wine shows the host's root as drive Z:.
-  const std::string trigger = std::string("Z:") + mount + "/trigger";
+  const std::string prefix = std::string("Z:") + mount;
 #else
-  const std::string trigger = std::string(mount) + "/trigger";
+  const std::string prefix = mount;
 #endif
-  ASSERT_TRUE(protocol_.WriteRegister(30, 0x01, 0x00));  // the sensor's trigger mode
+  auto report = [&] {
+    std::ifstream in(prefix + "/triggers", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  };
+  // The sensor's trigger mode, every trigger source.
+  ASSERT_TRUE(protocol_.WriteRegister(30, 0x03, 0x00));
   Run(true, 0, true);
   std::vector<uint8_t> frame(kWidth * kHeight);
   const uint32_t sectors = kWidth * kHeight / kSectorSize;
   EXPECT_EQ(protocol_.WaitForFrame(frame.data(), sectors, kWidth * kHeight, 100), 0u);
   {
-    std::ofstream fire(trigger, std::ios::binary);
-    ASSERT_TRUE(fire.is_open()) << trigger;
+    std::ofstream fire(prefix + "/trigger", std::ios::binary);
+    ASSERT_TRUE(fire.is_open()) << prefix;
     fire.put('1');
     fire.flush();
     ASSERT_TRUE(fire.good());
@@ -155,7 +179,21 @@ TEST_F(CamsimTest, TriggerFileFiresOneFrame) {
   EXPECT_FALSE(areaB);
   EXPECT_TRUE(Stamp(frame, 1).has_value());
   EXPECT_EQ(protocol_.ReadFrameReady(), 0);
-  ASSERT_TRUE(protocol_.WriteRegister(30, 0x00, 0x00));
+  std::string counts = report();
+  EXPECT_EQ(TriggerCount(counts, "armed"), 1u) << counts;
+  EXPECT_EQ(TriggerCount(counts, "fired"), 1u) << counts;
+  EXPECT_EQ(TriggerCount(counts, "taken"), 1u) << counts;
+  EXPECT_EQ(TriggerCount(counts, "read"), 1u) << counts;
+
+  // Another handle comes and goes: the head stays armed. The arming handle
+  // closes: the head is out of trigger mode.
+  // (The file system hears of a closed handle after the close returns.)
+  OpenRawVolume(letter_).reset();
+  EXPECT_EQ(TriggerCount(report(), "armed"), 1u);
+  protocol_.SetVolume(nullptr);
+  volume_.reset();
+  EXPECT_TRUE(testing::WaitUntil([&] { return TriggerCount(report(), "armed") == 0u; }))
+      << report();
 }
 
 }  // namespace

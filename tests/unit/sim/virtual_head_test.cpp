@@ -365,7 +365,9 @@ TEST_F(HeadTest, StampIsReadableFromTheUprightPicture) {
   EXPECT_EQ(VirtualHead::ReadStamp(blank.data(), 1600, 8, 1600, 1), std::nullopt);
 }
 
-TEST_F(HeadTest, TriggerModeNeedsTheSensorsTriggerBit) {
+// A head that takes triggers its sensor was never told to wait for, or with
+// every trigger source masked off, would hide a host that forgets either.
+TEST_F(HeadTest, TriggerNeedsTheSensorsTriggerBitAndASource) {
   Make(kModelHXA1);
   Window(0, 0, 256, 64);
   Run(256, 64, true, 0, /*trigger=*/true);
@@ -376,16 +378,13 @@ TEST_F(HeadTest, TriggerModeNeedsTheSensorsTriggerBit) {
   ASSERT_TRUE(protocol_.WriteRegister(30, 0x01, 0x00));
   Run(256, 64, true, 0, true);
   ASSERT_TRUE(head_->Stream().triggerMode);
-  EXPECT_EQ(protocol_.ReadFrameReady(), 0);
-  ASSERT_TRUE(head_->Trigger());
-  EXPECT_EQ(protocol_.ReadFrameReady(), control::kFrameReadyA);
-  const std::vector<uint8_t> a = ReadFrame(false);
-  EXPECT_EQ(protocol_.ReadFrameReady(), 0);
-  ASSERT_TRUE(head_->Trigger());
-  EXPECT_EQ(protocol_.ReadFrameReady(), control::kFrameReadyB);
-  const std::vector<uint8_t> b = ReadFrame(true);
-  EXPECT_EQ(*head_->ReadFrameNumber(b.data(), b.size()),
-            *head_->ReadFrameNumber(a.data(), a.size()) + 1);
+  EXPECT_FALSE(head_->Trigger()) << "every trigger source is masked off";
+  ASSERT_TRUE(protocol_.WriteRegister(30, 0x03, 0x00));
+  EXPECT_TRUE(head_->Trigger());
+  const TriggerCounters counters = head_->TriggerStats();
+  EXPECT_EQ(counters.fired, 3u);
+  EXPECT_EQ(counters.ignored, 2u);
+  EXPECT_EQ(counters.taken, 1u);
 
   // The other trigger model: its free-run bit must be cleared.
   Make(kModelHZG7);
@@ -394,6 +393,87 @@ TEST_F(HeadTest, TriggerModeNeedsTheSensorsTriggerBit) {
   ASSERT_TRUE(protocol_.WriteRegisterWide(32, 0x00, WideDataBits::k24));
   Run(1228, 2048, true, 0, true);
   EXPECT_TRUE(head_->Stream().triggerMode);
+}
+
+// Catches a head that presents a triggered frame before its read-out ends,
+// names the newer of two unread frames (the older is then never read),
+// overwrites an unread frame, keeps unread frames across a restart, or
+// stamps no trigger time.
+TEST_F(HeadTest, TriggeredFramesAreReadOutAndTakenOldestFirst) {
+  Make(kModelHXA1);
+  Window(0, 0, 256, 64);
+  ASSERT_TRUE(protocol_.WriteRegister(30, 0x03, 0x00));
+  Run(256, 64, true, 0, true);
+  const uint32_t readoutMs = static_cast<uint32_t>(head_->ReadoutUs() / 1000);
+  EXPECT_EQ(readoutMs, 20u);  // one frame at the head's 50 frames a second
+
+  ASSERT_TRUE(head_->Trigger());
+  ASSERT_TRUE(head_->Trigger());
+  EXPECT_FALSE(head_->Trigger()) << "both areas hold unread frames";
+  clock_.Advance(readoutMs - 1);
+  EXPECT_EQ(protocol_.ReadFrameReady(), 0) << "the first frame is still being read out";
+  clock_.Advance(1);
+  EXPECT_EQ(protocol_.ReadFrameReady(), control::kFrameReadyA);
+  clock_.Advance(readoutMs);  // the second frame is read out after the first
+  EXPECT_EQ(protocol_.ReadFrameReady(), control::kFrameReadyA) << "the oldest first";
+  const std::vector<uint8_t> a = ReadFrame(false);
+  EXPECT_EQ(protocol_.ReadFrameReady(), control::kFrameReadyB);
+  const std::vector<uint8_t> b = ReadFrame(true);
+  EXPECT_EQ(protocol_.ReadFrameReady(), 0);
+
+  const std::vector<TriggeredFrame> log = head_->TriggeredFrames();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(head_->ReadFrameNumber(a.data(), a.size()), log[0].number);
+  EXPECT_EQ(head_->ReadFrameNumber(b.data(), b.size()), log[0].number + 1);
+  EXPECT_EQ(log[1].number, log[0].number + 1);
+  for (size_t i = 0; i < log.size(); ++i) {
+    // Fired together: the second is read out after the first.
+    EXPECT_EQ(log[i].readyUs - log[i].firedUs, 1000 * int64_t{readoutMs} * int64_t(i + 1)) << i;
+    EXPECT_GE(log[i].readUs, log[i].readyUs) << i;
+  }
+  // The bottom-up read-out: the picture's first row is the frame's last.
+  std::vector<uint8_t> upright(a.size());
+  for (uint32_t row = 0; row < 64; ++row) {
+    std::memcpy(&upright[row * 256], &a[(63 - row) * 256], 256);
+  }
+  EXPECT_EQ(VirtualHead::ReadStamp(upright.data(), 256, 64, 256, 1, StampRow::kTriggerTime),
+            static_cast<uint32_t>(log[0].firedUs));
+
+  // A restart throws a frame away that the host has not read.
+  ASSERT_TRUE(head_->Trigger());
+  Run(256, 64, true, 0, true);
+  EXPECT_EQ(protocol_.ReadFrameReady(), 0);
+  const TriggerCounters counters = head_->TriggerStats();
+  EXPECT_EQ(counters.fired, 4u);
+  EXPECT_EQ(counters.taken, 3u);
+  EXPECT_EQ(counters.overrun, 1u);
+  EXPECT_EQ(counters.read, 2u);
+  EXPECT_EQ(counters.cleared, 1u);
+}
+
+// Catches a steady-rate trigger that waits for the host, fires off its
+// times, or fires more or fewer pulses than asked for.
+TEST_F(HeadTest, SteadyRateTriggerFiresWhetherOrNotFramesAreRead) {
+  Make(kModelHZG7);
+  ASSERT_TRUE(protocol_.WriteRegisterWide(32, 0x00, WideDataBits::k24));
+  Run(1228, 2048, true, 0, true);
+  head_->StartTriggers(10, 5);  // 5 pulses, 100 ms apart on the head's clock
+  EXPECT_TRUE(head_->TriggersRunning());
+  clock_.Advance(450);
+  EXPECT_FALSE(head_->TriggersRunning());
+  TriggerCounters counters = head_->TriggerStats();
+  EXPECT_EQ(counters.fired, 5u);
+  EXPECT_EQ(counters.taken, 2u);  // nothing was read: two areas, then overruns
+  EXPECT_EQ(counters.overrun, 3u);
+  const std::vector<TriggeredFrame> log = head_->TriggeredFrames();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[1].firedUs - log[0].firedUs, 100000);
+
+  // The host that armed the head goes away: no more triggers are taken.
+  head_->StopRun();
+  EXPECT_FALSE(head_->Stream().triggerMode);
+  EXPECT_FALSE(head_->Trigger());
+  EXPECT_EQ(head_->TriggerStats().cleared, 2u);
 }
 
 TEST_F(HeadTest, VolumeOutsideTheThreePlacesReadsAsZerosAndEndsShort) {

@@ -11,6 +11,7 @@ if(NOT WIN32)
     add_executable(fuse_tests ${VARNEL_FUSE_TEST_SOURCES})
     target_link_libraries(fuse_tests PRIVATE varnel_core varnel_sim varnel_test_support GTest::gtest
                           GTest::gtest_main)
+    target_include_directories(fuse_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
     add_dependencies(fuse_tests varnel-camsim)
     add_test(NAME fuse_tests
              COMMAND ${VARNEL_FUSE_RUNNER} $<TARGET_FILE:varnel-camsim> $<TARGET_FILE:fuse_tests>
@@ -32,6 +33,7 @@ else()
     add_executable(win32fuse_tests ${VARNEL_WIN32FUSE_SOURCES} ${VARNEL_FUSE_TEST_SOURCES})
     target_link_libraries(win32fuse_tests PRIVATE varnel_core varnel_sim varnel_test_support
                           GTest::gtest GTest::gtest_main)
+    target_include_directories(win32fuse_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
     add_test(NAME win32fuse_tests
              COMMAND ${VARNEL_FUSE_RUNNER} --wine ${camsim} $<TARGET_FILE:win32fuse_tests>
                      --gtest_color=no)

@@ -387,7 +387,7 @@ TEST_F(ProtocolTest, SingleShotWaitReadsTheAreaTheCameraNames) {
   const uint32_t sectors = 256 * 64 / kSectorSize;
   head_->PokeRegister(3, 63);
   head_->PokeRegister(4, 255);
-  head_->PokeRegister(30, 0x0100);  // the sensor's trigger mode
+  head_->PokeRegister(30, 0x0300);  // the sensor's trigger mode, every trigger source
   StreamSettings settings;
   settings.run = true;
   settings.width = 256;
@@ -402,6 +402,7 @@ TEST_F(ProtocolTest, SingleShotWaitReadsTheAreaTheCameraNames) {
 
   for (bool expectB : {false, true, false}) {
     ASSERT_TRUE(head_->Trigger());
+    headClock_.Advance(static_cast<uint32_t>(head_->ReadoutUs() / 1000));  // the read-out
     bool areaB = !expectB;
     ASSERT_EQ(protocol_.WaitForFrame(frame.data(), sectors, 256 * 64, 6000, &areaB), frame.size());
     EXPECT_EQ(areaB, expectB);
