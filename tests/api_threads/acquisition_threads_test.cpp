@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "support/camera_session.h"
+#include "support/steady_triggers.h"
+#include "support/test_clock.h"
 #include "varnel.h"
 
 namespace varnel::testing {
@@ -161,6 +163,65 @@ TEST(AcquisitionThreadsTest, StopAndReleaseWhileTheWorkerWaits) {
       EXPECT_EQ(Varnel_StopPreview(h), 1);
       EXPECT_TRUE(s->Errors().empty());
     }
+  }
+}
+
+// The in-process head's trigger input.
+class HeadTriggerInput : public TriggerInput {
+ public:
+  explicit HeadTriggerInput(VirtualHead& head) : head_(head) {}
+  bool Armed() override { return head_.Stream().triggerMode; }
+  void Start(double hz, uint64_t count) override { head_.StartTriggers(hz, count); }
+  TriggerCounters Counts() override { return head_.TriggerStats(); }
+
+ private:
+  VirtualHead& head_;
+};
+
+// Fault caught: a triggered frame lost while settings change: the changes
+// (automatic exposure's on most frames, the application's from its own
+// thread) sent by stopping and restarting the camera, which throws away a
+// frame triggered meanwhile, or sent while a stopped camera misses a
+// trigger; a trigger start that leaves every trigger source masked off; a
+// frame read twice or announced twice.
+//
+// The head and the library share a clock that only the library's pauses
+// move (the 8 ms after each register exchange, the 16 ms between frame-ready
+// polls), so the triggers come at a steady rate measured in those pauses,
+// the same on any machine: 140 ms apart, more than the most the changes can
+// take between two frames (128 ms on HXA1: four hooks of 24 to 40 ms), so a
+// library that keeps every triggered frame keeps up; and less than the
+// changes plus a stop and restart take after a frame is read (HXA1) or
+// than the read-out of the frame plus those (HZG7: 108 ms), so a library
+// that restarts the camera loses triggers.
+TEST(AcquisitionThreadsTest, SteadyTriggersWhileSettingsChange) {
+  struct Case {
+    ModelEntry model;
+    SteadyTriggerPlan plan;
+  };
+  const Case cases[] = {
+      {kModels[1], {2, 256, 64, 1000.0 / 140, 24, {20, 40}, {800, 1400}}},
+      {kModels[8], {1, 2456, 2038, 1000.0 / 140, 24, {20, 40}, {300, 600}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.model.name);
+    SteppingClock clock(SteppingClock::kDefaultStart, std::chrono::microseconds(100));
+    ScopedCurrentClock installed(&clock);
+    HeadOptions options;
+    options.clock = &clock;
+    CameraSession s(c.model.code, c.model.type, kLetter, options);
+    ASSERT_TRUE(s.Ready());
+    ASSERT_TRUE(ChooseWindow(s.Handle(), s.Model(), c.plan.width, c.plan.height));
+    HeadTriggerInput input(s.Head());
+    RunSteadyTriggers(s.Handle(), input, c.plan);
+    // Each triggered frame read once, in the order of the triggers.
+    const std::vector<TriggeredFrame> frames = s.Head().TriggeredFrames();
+    ASSERT_EQ(frames.size(), static_cast<size_t>(c.plan.triggers));
+    for (size_t i = 1; i < frames.size(); ++i) {
+      EXPECT_EQ(frames[i].number, frames[i - 1].number + 1) << i;
+      EXPECT_GE(frames[i].readUs, frames[i - 1].readUs) << i;
+    }
+    EXPECT_EQ(s.Errors(), std::vector<int>{});
   }
 }
 
