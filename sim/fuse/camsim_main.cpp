@@ -71,6 +71,9 @@ constexpr const char kUsage[] =
     "                    HYD4, HZF6 or HZG7\n"
     "  --fps N           frame rate; without it the rate follows the model's pixel\n"
     "                    clock and the stream size\n"
+    "  --trigger-rate HZ[:COUNT]\n"
+    "                    each time a host arms the head for triggers, fire COUNT\n"
+    "                    triggers (default: until it is disarmed) at a steady rate\n"
     "  --link DIR:LETTER create DIR/letter: -> MOUNTPOINT and DIR/letter:: ->\n"
     "                    MOUNTPOINT/volume (DIR is a Linux drives directory or a\n"
     "                    Wine prefix's dosdevices); removed again on exit\n"
@@ -88,6 +91,9 @@ struct Daemon {
   // these need no lock.
   uint64_t lastHandle = 0;
   uint64_t runBy = 0;
+  // --trigger-rate: the steady-rate trigger each arming starts (0: none).
+  double armRate = 0;
+  uint64_t armCount = 0;
 };
 
 Daemon& State() {
@@ -279,7 +285,12 @@ int Write(const char* path, const char* buffer, size_t size, off_t offset, fuse_
       if (!daemon.head->WriteAt(static_cast<uint64_t>(offset), buffer, count, &done)) {
         return -EIO;
       }
-      if (daemon.head->Counters().runCommands != runsBefore) daemon.runBy = fi->fh;
+      if (daemon.head->Counters().runCommands != runsBefore) {
+        daemon.runBy = fi->fh;
+        if (daemon.armRate > 0 && daemon.head->Stream().triggerMode) {
+          daemon.head->StartTriggers(daemon.armRate, daemon.armCount);
+        }
+      }
       return static_cast<int>(done);
     }
     case Node::kTrigger:
@@ -385,6 +396,19 @@ int Main(int argc, char** argv) {
         fprintf(stderr, "varnel-camsim: bad frame rate '%s'\n", text);
         return 2;
       }
+    } else if (arg == "--trigger-rate") {
+      const char* text = value("--trigger-rate");
+      if (text == nullptr) return 2;
+      double hz = 0;
+      unsigned long long count = 0;
+      char extra = 0;
+      const int fields = sscanf(text, "%lf:%llu%c", &hz, &count, &extra);
+      if ((fields != 1 && fields != 2) || !(hz > 0) || hz > 100000) {
+        fprintf(stderr, "varnel-camsim: --trigger-rate wants HZ or HZ:COUNT, not '%s'\n", text);
+        return 2;
+      }
+      State().armRate = hz;
+      State().armCount = count;
     } else if (arg == "--link") {
       const char* text = value("--link");
       if (text == nullptr) return 2;

@@ -15,3 +15,12 @@ endif()
 add_test(NAME tool_view_screenshot
          COMMAND bash ${dir}/view_screenshot.sh $<TARGET_FILE:varnelcam>)
 set_tests_properties(tool_view_screenshot PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
+
+# Outside triggers from the FUSE head's steady-rate trigger.
+if(TARGET varnel-camsim)
+  add_test(NAME tool_trigger_external
+           COMMAND bash ${dir}/external_trigger.sh ${PROJECT_SOURCE_DIR}/tests/fuse/run_with_camsim.sh
+                   $<TARGET_FILE:varnel-camsim> $<TARGET_FILE:varnelcam>)
+  set_tests_properties(tool_trigger_external PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300
+    LABELS "fuse" ENVIRONMENT "VARNEL_REGISTRY=${CMAKE_BINARY_DIR}/test-settings/tool_trigger_external.reg")
+endif()

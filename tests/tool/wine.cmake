@@ -11,3 +11,12 @@ add_test(NAME tool_varnelcam_wine
 # The tool's camera stores its settings under the prefix's settings key.
 set_tests_properties(tool_varnelcam_wine PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600
                      LABELS "fuse" RESOURCE_LOCK varnel_settings_key)
+
+# varnelcam.exe trigger --external: the DLL's triggered frames from the FUSE
+# head, and their latency on the clock the native head stamped with.
+add_test(NAME tool_trigger_external_wine
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/external_trigger.sh
+                 ${PROJECT_SOURCE_DIR}/tests/fuse/run_with_camsim.sh ${varnelcam_camsim}
+                 $<TARGET_FILE:varnelcam> --wine)
+set_tests_properties(tool_trigger_external_wine PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600
+                     LABELS "fuse" RESOURCE_LOCK varnel_settings_key)

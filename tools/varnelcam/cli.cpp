@@ -112,6 +112,8 @@ const char* ModelOfType(int type) {
   return "?";
 }
 
+bool TakesTriggers(int type) { return type == 1 || type == 9 || type == 10 || type == 8; }
+
 bool ParseCameraType(const std::string& text, int* type) {
   std::string upper = text;
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -209,13 +211,15 @@ int BitsPerPixelOfMode(int mode) {
 }
 
 std::optional<uint32_t> ReadFrameStamp(const uint8_t* picture, int width, int height,
-                                       int bitsPerPixel) {
+                                       int bitsPerPixel, int stampRow) {
   // The head draws 32 cells of 4 x 8 pixels, bit 0 first: a cell's upper four
   // rows show the bit at full scale, its lower four the complement. A cell is
   // read at one pixel inside each half, so demosaicing (which blends only
   // neighbours) cannot change what is read; a pixel counts as bright when its
   // brightest colour sample is at least half scale.
-  if (picture == nullptr || width < 128 || height < 8) return std::nullopt;
+  if (picture == nullptr || width < 128 || stampRow < 0 || height < stampRow + 8) {
+    return std::nullopt;
+  }
   const int pixelBytes = bitsPerPixel / 8;
   const int rowBytes = RowBytes(width, bitsPerPixel);
   // Only colour samples count (not the fourth byte of 32-bit pixels); deep
@@ -229,8 +233,8 @@ std::optional<uint32_t> ReadFrameStamp(const uint8_t* picture, int width, int he
   };
   uint32_t number = 0;
   for (int bit = 0; bit < 32; ++bit) {
-    const bool upper = bright(bit * 4 + 1, 2);
-    if (upper == bright(bit * 4 + 1, 5)) return std::nullopt;
+    const bool upper = bright(bit * 4 + 1, stampRow + 2);
+    if (upper == bright(bit * 4 + 1, stampRow + 5)) return std::nullopt;
     if (upper) number |= 1u << bit;
   }
   return number;

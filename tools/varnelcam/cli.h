@@ -59,6 +59,8 @@ extern const CameraTypeName kCameraTypes[9];
 // "HXA1" or "1" → type; false for anything else.
 bool ParseCameraType(const std::string& text, int* type);
 const char* ModelOfType(int type);
+// Whether the camera type takes triggers (HXA1 and HZG7 do).
+bool TakesTriggers(int type);
 
 // Options every camera subcommand takes.
 struct CameraOptions {
@@ -115,15 +117,32 @@ class FrameWindow {
   HWND window_ = nullptr;
 };
 
+// What became of the triggers a virtual head was fired with.
+struct HeadTriggerCounts {
+  uint64_t fired = 0;    // pulses on its trigger input
+  uint64_t taken = 0;    // pulses that started a frame
+  uint64_t cleared = 0;  // frames a stop or restart threw away unread
+  uint64_t read = 0;     // frames the library read
+};
+
 // An in-process virtual camera head on a drive letter (virtual_head.cpp):
 // the one place the tool reaches past the C interface, since the head is not
 // part of the library.
 class VirtualCamera {
  public:
   virtual ~VirtualCamera() = default;
-  // Fires the head's trigger input; false when the head is not waiting for
-  // triggers.
+  // Fires the head's trigger input; false when it started no frame (the
+  // head is not waiting for triggers, or holds two frames not yet read).
   virtual bool FireTrigger() = 0;
+  // Whether the head runs in trigger mode.
+  virtual bool Armed() = 0;
+  // Fires `count` triggers at a steady rate, whether or not the frames are
+  // read, as a production line does.
+  virtual void StartTriggers(double hz, uint64_t count) = 0;
+  virtual bool TriggersRunning() = 0;
+  virtual HeadTriggerCounts TriggerCounts() = 0;
+  // Milliseconds the head takes to read out one frame of the current stream.
+  virtual double ReadoutMs() = 0;
 };
 // Empty (after printing why) when the model is unknown or the letter taken.
 std::unique_ptr<VirtualCamera> StartVirtualCamera(const std::string& model, char letter, double fps,
@@ -169,11 +188,15 @@ inline int RowBytes(int width, int bitsPerPixel) { return ((width * (bitsPerPixe
 // Bits per pixel of the pictures a colour mode gives (8, 16, 24, 32, 48, 64).
 int BitsPerPixelOfMode(int mode);
 
-// The frame number a virtual camera head stamps into each picture's top-left
-// corner, read from an upright copy (top row first); empty when the picture
-// carries none (a real camera, a sub-sampled picture, a mirrored one).
+// The stamps a virtual camera head puts into each picture's top-left
+// corner, read from an upright copy (top row first): the frame number in the
+// top eight rows, and on triggered frames the trigger's time in the eight
+// below (the low 32 bits of the wall clock's microseconds). Empty when the
+// picture carries none (a real camera, a sub-sampled picture, a mirrored one).
+inline constexpr int kFrameNumberStampRow = 0;
+inline constexpr int kTriggerTimeStampRow = 8;
 std::optional<uint32_t> ReadFrameStamp(const uint8_t* picture, int width, int height,
-                                       int bitsPerPixel);
+                                       int bitsPerPixel, int stampRow = kFrameNumberStampRow);
 
 // Prints the processor's features, the pixel routines and the demosaic
 // forms the library chooses on it (diagnostics.cpp).

@@ -1,6 +1,10 @@
 // varnelcam: list, info, snap, trigger, reg and settings.
+#include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <optional>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -150,7 +154,8 @@ int CommandList(int argc, char** argv) {
   }
   std::printf("camera types:\n");
   for (const CameraTypeName& entry : kCameraTypes) {
-    std::printf("  %d%s  %s\n", entry.type, entry.type == 1 ? ", 9, 10" : "", entry.model);
+    std::printf("  %d%s  %s%s\n", entry.type, entry.type == 1 ? ", 9, 10" : "", entry.model,
+                TakesTriggers(entry.type) ? "  (takes triggers)" : "");
   }
   return kExitOk;
 }
@@ -196,6 +201,8 @@ int CommandInfo(int argc, char** argv) {
   info.size = sizeof info;
   if (Varnel_GetCameraInfo(h, &info) != 1) return ReportFailure(h, "reading the camera's limits");
   std::printf("sensor: up to %d x %d\n", info.maxWidth, info.maxHeight);
+  std::printf("triggers: %s\n", TakesTriggers(camera.type()) ? "yes (varnelcam trigger)"
+                                                             : "no (this model takes none)");
   std::printf("gain range: %d..%d, exposure range: %d..%d\n", info.gainMin, info.gainMax,
               info.exposureMin, info.exposureMax);
   int hTotal = 0, hStart = 0, width = 0, vTotal = 0, vStart = 0, height = 0;
@@ -385,17 +392,45 @@ int CommandSnap(int argc, char** argv) {
 
 // ---- trigger -------------------------------------------------------------------
 
+namespace {
+
+// Wall-clock microseconds since 1970: the clock the virtual head stamps the
+// trigger time with, read alike by every process on the machine.
+int64_t WallClockUs() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// The value at fraction `q` of sorted values (nearest rank).
+double Rank(const std::vector<double>& sorted, double q) {
+  const size_t rank = static_cast<size_t>(std::ceil(q * static_cast<double>(sorted.size())));
+  return sorted[std::min(sorted.size(), std::max<size_t>(rank, 1)) - 1];
+}
+
+}  // namespace
+
 int CommandTrigger(int argc, char** argv) {
   if (WantsHelp(argc, argv)) {
     std::printf(
         "usage: varnelcam trigger [options]\n"
         "\n"
-        "Arms triggered acquisition and counts the triggered frames.\n"
+        "Arms triggered acquisition and counts the triggered frames. HXA1 and HZG7\n"
+        "cameras take triggers; the other models do not.\n"
         "\n"
         "  --frames N         frames to wait for (default 1)\n"
-        "  --external         wait for triggers from outside; without it the\n"
-        "                     virtual head's trigger input is fired for each frame\n"
-        "  --timeout S        seconds to wait for each frame (default 30)\n\n%s%s",
+        "  --rate HZ          fire the virtual head's trigger N times at a steady\n"
+        "                     rate, whether or not the last frame has arrived (as a\n"
+        "                     production line does), and count the frames lost\n"
+        "  --external         wait for triggers from outside (another program, the\n"
+        "                     FUSE head's trigger file); without it or --rate the\n"
+        "                     virtual head's trigger is fired after each frame\n"
+        "  --timeout S        seconds to wait for each frame (default 30)\n"
+        "\n"
+        "Ends with the frames received of the triggers fired and, when the frames\n"
+        "carry the virtual head's trigger time, the latency from each trigger to\n"
+        "its frame message reaching the tool (median, 99th percentile, largest),\n"
+        "with the head's read-out time of one frame for comparison.\n\n%s%s",
         kCaptureOptionsHelp, kCameraOptionsHelp);
     return kExitOk;
   }
@@ -403,6 +438,7 @@ int CommandTrigger(int argc, char** argv) {
   CaptureOptions capture;
   long frames = 1;
   double timeout = kDefaultTimeoutMs / 1000.0;
+  double rate = 0;
   bool external = false;
   for (int i = 0; i < argc; ++i) {
     int taken = options.Take(argc, argv, &i);
@@ -414,11 +450,18 @@ int CommandTrigger(int argc, char** argv) {
       if (!ParseInt(arg, argv[++i], 1, 1000000, &frames)) return kExitUsage;
     } else if (arg == "--timeout" && i + 1 < argc) {
       if (!ParseDouble(arg, argv[++i], 0.001, 86400, &timeout)) return kExitUsage;
+    } else if (arg == "--rate" && i + 1 < argc) {
+      if (!ParseDouble(arg, argv[++i], 0.001, 10000, &rate)) return kExitUsage;
     } else if (arg == "--external") {
       external = true;
     } else {
       return UnknownOption("trigger", argv[i]);
     }
+  }
+  if (rate > 0 && (external || options.virtualModel.empty())) {
+    return Complain(kExitUsage,
+                    "--rate fires a virtual head's trigger: it needs --virtual MODEL and no "
+                    "--external");
   }
   Session session;
   if (const int status = session.Open(options); status != kExitOk) return status;
@@ -434,17 +477,30 @@ int CommandTrigger(int argc, char** argv) {
                      1) != 1) {
     return ReportFailure(h, "arming the trigger");
   }
+  char how[96];
+  if (head == nullptr) {
+    std::snprintf(how, sizeof how, "waiting for external triggers");
+  } else if (rate > 0) {
+    std::snprintf(how, sizeof how, "firing the virtual head's trigger at %g Hz", rate);
+  } else {
+    std::snprintf(how, sizeof how, "firing the virtual head's trigger input");
+  }
   std::printf("trigger armed on %s (%s): %s\n", session.driveName().c_str(),
-              ModelOfType(session.type()),
-              head ? "firing the virtual head's trigger input" : "waiting for external triggers");
+              ModelOfType(session.type()), how);
   std::fflush(stdout);
   const int timeoutMs = static_cast<int>(timeout * 1000);
+  // The library has started the head in trigger mode before Varnel_Trigger
+  // returned; the steady rate starts now, whatever becomes of the frames.
+  if (head != nullptr && rate > 0) head->StartTriggers(rate, static_cast<uint64_t>(frames));
+
   long received = 0;
+  long fired = 0;  // by the tool, one trigger after each frame
+  std::vector<double> latencies;
+  std::optional<uint32_t> firstNumber, lastNumber;
   int status = kExitOk;
   while (received < frames) {
-    if (head != nullptr) {
-      // The head takes triggers once the library has started it in trigger
-      // mode, which happens on the library's worker thread after arming.
+    if (head != nullptr && rate <= 0) {
+      // The head takes a trigger once the last frame has been read from it.
       const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
       while (!head->FireTrigger()) {
         if (std::chrono::steady_clock::now() > deadline) {
@@ -454,16 +510,31 @@ int CommandTrigger(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
       }
       if (status != kExitOk) break;
+      ++fired;
     }
     std::optional<FrameWindow::Message> message;
-    for (;;) {
-      message = session.window().Next(timeoutMs);
-      if (!message || message->message == kFrameMessage) break;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    bool nothingMore = false;
+    while (std::chrono::steady_clock::now() < deadline) {
+      message = session.window().Next(rate > 0 ? 50 : timeoutMs);
+      if (message && message->message == kFrameMessage) break;
+      message.reset();
+      if (rate > 0) {
+        // Every trigger fired, and every frame the head made has been read
+        // and announced or thrown away: no frame is on its way any more.
+        const HeadTriggerCounts counts = head->TriggerCounts();
+        nothingMore = !head->TriggersRunning() && counts.taken == counts.read + counts.cleared &&
+                      static_cast<uint64_t>(received) >= counts.read;
+        if (nothingMore) break;
+      }
     }
     if (!message) {
-      status = Complain(kExitFailed, "no triggered frame within " + FormatSeconds(timeout));
+      if (!nothingMore) {
+        status = Complain(kExitFailed, "no triggered frame within " + FormatSeconds(timeout));
+      }
       break;
     }
+    const int64_t arrivedUs = WallClockUs();
     if (message->wParam == 0) {
       status = Complain(kExitFailed, std::string("a triggered frame was lost: error ") +
                                          std::to_string(message->lParam) + " (" +
@@ -472,16 +543,54 @@ int CommandTrigger(int argc, char** argv) {
     }
     ++received;
     FrameInfo info = *reinterpret_cast<const FrameInfo*>(message->wParam);
-    const std::optional<uint32_t> stamp =
+    const std::optional<uint32_t> number =
         ReadFrameStamp(buffer.data(), info.width, info.height, info.bitsPerPixel);
+    const std::optional<uint32_t> firedAt = ReadFrameStamp(buffer.data(), info.width, info.height,
+                                                           info.bitsPerPixel, kTriggerTimeStampRow);
     std::printf("frame %ld: %d x %d, %d-bit", received, info.width, info.height, info.bitsPerPixel);
-    if (stamp) std::printf(", camera frame number %u", *stamp);
+    if (number) {
+      std::printf(", camera frame number %u", *number);
+      if (!firstNumber) firstNumber = number;
+      lastNumber = number;
+    }
+    if (number && firedAt) {
+      // The stamp keeps the low 32 bits of the microsecond: the difference
+      // modulo 2^32 is right for any latency under an hour.
+      const uint32_t micros = static_cast<uint32_t>(arrivedUs) - *firedAt;
+      latencies.push_back(micros / 1000.0);
+      std::printf(", latency %.1f ms", micros / 1000.0);
+    }
     std::printf("\n");
     std::fflush(stdout);
   }
   Varnel_StopPreview(h);
   if (status == kExitOk && Varnel_GetLastError(h) != 0) status = ReportFailure(h, "trigger");
-  std::printf("trigger: %ld of %ld frames received\n", received, frames);
+
+  // Triggers fired: those of the steady rate, those the tool fired one by
+  // one, or, for outside triggers, as many as the camera numbered frames
+  // between the first and the last one received.
+  long triggers = received;
+  if (head != nullptr && rate > 0) {
+    triggers = static_cast<long>(head->TriggerCounts().fired);
+  } else if (head != nullptr) {
+    triggers = fired;
+  } else if (firstNumber && lastNumber && *lastNumber >= *firstNumber) {
+    triggers = std::max<long>(received, static_cast<long>(*lastNumber - *firstNumber) + 1);
+  }
+  std::printf("trigger: %ld of %ld frames received", received, triggers);
+  if (!latencies.empty()) {
+    std::sort(latencies.begin(), latencies.end());
+    std::printf(", latency median %.1f ms, p99 %.1f ms, max %.1f ms", Rank(latencies, 0.5),
+                Rank(latencies, 0.99), latencies.back());
+  }
+  std::printf("\n");
+  if (head != nullptr) {
+    std::printf("virtual head: read-out of one frame %.1f ms\n", head->ReadoutMs());
+  }
+  if (status == kExitOk && received < triggers) {
+    status = Complain(kExitFailed, std::to_string(triggers - received) + " of " +
+                                       std::to_string(triggers) + " triggers gave no frame");
+  }
   return status;
 }
 

@@ -21,6 +21,14 @@ class InProcessCamera : public VirtualCamera {
   explicit InProcessCamera(std::shared_ptr<varnel::VirtualHead> head) : head_(std::move(head)) {}
   ~InProcessCamera() override { head_->Detach(); }
   bool FireTrigger() override { return head_->Trigger(); }
+  bool Armed() override { return head_->Stream().triggerMode; }
+  void StartTriggers(double hz, uint64_t count) override { head_->StartTriggers(hz, count); }
+  bool TriggersRunning() override { return head_->TriggersRunning(); }
+  HeadTriggerCounts TriggerCounts() override {
+    const varnel::TriggerCounters c = head_->TriggerStats();
+    return HeadTriggerCounts{c.fired, c.taken, c.cleared, c.read};
+  }
+  double ReadoutMs() override { return head_->ReadoutUs() / 1000.0; }
 
  private:
   std::shared_ptr<varnel::VirtualHead> head_;
