@@ -1,6 +1,9 @@
 """The varnel package against a virtual camera head (varnel-camsim)."""
 
 import os
+import subprocess
+import sys
+import time
 
 import numpy as np
 import pytest
@@ -220,3 +223,59 @@ def test_devices_lists_twelve_camera_drives(head_factory, drives):
         os.symlink(head.mount, drives / f"{letter}:")
         os.symlink(os.path.join(head.mount, "volume"), drives / f"{letter}::")
     assert varnel.devices() == [f"{letter}:" for letter in "ABCDEFGHIJKV"]
+
+
+# Fault caught: triggered frames lost, repeated or out of order at a steady
+# rate (the iterator arming late, after the triggers came, loses them all);
+# frame numbers or trigger times not read from the picture; a model without
+# triggers armed, or said to take them.
+def test_steady_triggers_give_one_numbered_frame_each(head_factory):
+    head_factory("HXA1")
+    with varnel.Camera("V:", "HXA1") as camera:
+        camera.mirror_v = False
+        camera.window = (0, 0, 256, 64)
+        camera.color_mode = 8
+        assert camera.takes_triggers
+        with camera.triggered(frames=6) as frames:
+            assert camera.fire(rate=10, count=6)
+            received = list(frames)
+        numbers = [frame.number for frame in received]
+        assert numbers == list(range(numbers[0], numbers[0] + 6))
+        assert all(frame.trigger_time is not None for frame in received)
+        assert all(frame.picture.shape == (64, 256) for frame in received)
+        counts = camera.trigger_counts()
+        assert (counts["fired"], counts["taken"], counts["read"]) == (6, 6, 6)
+
+    head_factory("HXB2")
+    with varnel.Camera("V:", "HXB2") as camera:
+        assert not camera.takes_triggers
+        with pytest.raises(varnel.VarnelError) as failure:
+            camera.triggered()
+        assert failure.value.code == 11
+
+
+ARM_AND_WAIT = """
+import sys, time, varnel
+camera = varnel.Camera("V:", "HXA1")
+frames = camera.triggered()
+print("armed", flush=True)
+time.sleep(600)
+"""
+
+
+# Fault caught: a head left in trigger mode when the program that armed it
+# dies without stopping: it would go on taking triggers that nobody reads.
+def test_head_leaves_trigger_mode_when_the_arming_program_dies(head_factory):
+    head = head_factory("HXA1")
+    child = subprocess.Popen([sys.executable, "-c", ARM_AND_WAIT], stdout=subprocess.PIPE)
+    try:
+        assert child.stdout.readline().strip() == b"armed"
+        report = os.path.join(head.mount, "triggers")
+        assert "armed 1" in open(report).read()
+    finally:
+        child.kill()
+        child.wait()
+    deadline = time.monotonic() + 30
+    while "armed 1" in open(report).read() and time.monotonic() < deadline:
+        time.sleep(0.05)
+    assert "armed 0" in open(report).read()

@@ -8,11 +8,26 @@
         for frame in camera.stream(frames=10):
             print(frame.mean())
 
+    with varnel.Camera("V:", "HXA1") as camera:  # a virtual head (varnel-camsim)
+        with camera.triggered(frames=5) as frames:  # armed
+            camera.fire(rate=10, count=5)           # its steady-rate trigger
+            for frame in frames:
+                print(frame.number, frame.picture.mean())
+
 The library (libVarnelSdk_Rade.so) is found through VARNEL_LIBRARY, the
 system's library path, or a source checkout's build/native/bin.
 """
 
-from .camera import ERROR_TEXT, FILE_FORMATS, MODELS, Camera, VarnelError, version
+from .camera import (
+    ERROR_TEXT,
+    FILE_FORMATS,
+    MODELS,
+    TRIGGER_MODELS,
+    Camera,
+    TriggeredFrame,
+    VarnelError,
+    version,
+)
 
 
 def devices():
@@ -27,4 +42,14 @@ def devices():
         lib.Varnel_Release(handle)
 
 
-__all__ = ["Camera", "VarnelError", "ERROR_TEXT", "FILE_FORMATS", "MODELS", "devices", "version"]
+__all__ = [
+    "Camera",
+    "VarnelError",
+    "TriggeredFrame",
+    "ERROR_TEXT",
+    "FILE_FORMATS",
+    "MODELS",
+    "TRIGGER_MODELS",
+    "devices",
+    "version",
+]

@@ -95,6 +95,7 @@ _PROTOTYPES = {
     "Varnel_GetFilterValue": (_c_int, [CameraHandle, _c_int, _c_int_p]),
     "Varnel_CallBackPreview": (_c_int, [CameraHandle, HWND, ctypes.c_void_p, _c_int, _c_int]),
     "Varnel_SnapShot": (_c_int, [CameraHandle, ctypes.c_void_p, _c_int, _c_int]),
+    "Varnel_Trigger": (_c_int, [CameraHandle, HWND, ctypes.c_void_p, _c_int, _c_int]),
     "Varnel_StopPreview": (_c_int, [CameraHandle]),
     "Varnel_Close": (_c_int, [CameraHandle]),
     "Varnel_GetImage": (_c_int, [CameraHandle, ctypes.c_void_p, _c_int, _c_int]),

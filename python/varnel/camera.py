@@ -1,6 +1,9 @@
 """The Camera class: one camera handle of the library, frames as NumPy arrays."""
 
+import collections
 import ctypes
+import errno
+import os
 import time
 
 import numpy as np
@@ -21,6 +24,15 @@ ERROR_TEXT = {
 }
 
 MODELS = ("HWH8", "HXA1", "HXB2", "HXE5", "HXC3", "R2T", "HYD4", "HZF6", "HZG7")
+
+# The models that take triggers.
+TRIGGER_MODELS = ("HXA1", "HZG7")
+
+# One triggered frame: the camera's frame number and the wall-clock
+# microsecond (low 32 bits) its trigger fired, both as the virtual camera
+# head stamps them into the picture (None from a camera that stamps
+# nothing, or a picture too small or mirrored to read them from).
+TriggeredFrame = collections.namedtuple("TriggeredFrame", "picture number trigger_time")
 
 FILE_FORMATS = {"bmp": 0, "raw": 1, "jpg": 2, "jpeg": 2, "png": 5, "tif": 6, "tiff": 6}
 
@@ -48,6 +60,38 @@ class VarnelError(Exception):
 def version():
     """The library's version number (0x00C90502 for 201.5.2)."""
     return _lib.library().Varnel_GetDllVersion()
+
+
+def _drives_directory():
+    """Where the library finds camera drives on Linux (as it looks for them)."""
+    explicit = os.environ.get("VARNEL_DRIVES")
+    if explicit:
+        return explicit
+    config = os.environ.get("XDG_CONFIG_HOME") or os.path.join(os.path.expanduser("~"), ".config")
+    return os.path.join(config, "varnel", "drives")
+
+
+def _read_stamp(raw, width, height, bits_per_pixel, row_bytes, top):
+    """A stamp of the virtual head from a picture the library copied (rows top
+    first): 32 cells of 4 x 8 pixels from row `top`, bit 0 first, the bit in a
+    cell's upper half and its complement in the lower. A pixel is bright when
+    its brightest colour byte is at least half scale. None when no stamp."""
+    if width < 128 or height < top + 8:
+        return None
+    pixel_bytes = bits_per_pixel // 8
+    sample_bytes = {32: 3, 64: 6}.get(bits_per_pixel, pixel_bytes)
+    rows = np.frombuffer(raw, dtype=np.uint8, count=row_bytes * height).reshape(height, row_bytes)
+
+    def bright(x, y):
+        return rows[y, x * pixel_bytes : x * pixel_bytes + sample_bytes].max() >= 0x80
+
+    number = 0
+    for bit in range(32):
+        upper = bright(bit * 4 + 1, top + 2)
+        if upper == bright(bit * 4 + 1, top + 5):
+            return None
+        number |= int(upper) << bit
+    return number
 
 
 def _layout(mode):
@@ -302,6 +346,62 @@ class Camera:
         order = [2, 1, 0] + ([3] if channels == 4 else [])
         return np.ascontiguousarray(pixels[:, :, order])
 
+    @property
+    def takes_triggers(self):
+        """Whether the camera's model takes triggers (HXA1 and HZG7 do)."""
+        return MODELS[self.camera_type if self.camera_type <= 8 else 1] in TRIGGER_MODELS
+
+    def triggered(self, frames=None, timeout=30.0):
+        """Arms triggered acquisition at once and returns an iterator that
+        yields a :class:`TriggeredFrame` for each trigger, until ``frames``
+        were yielded (without it: until it is closed). Acquisition stops when
+        the iterator ends or is closed (it is a context manager too). Raises
+        VarnelError when arming fails (11 on a model that takes no triggers)
+        and, while iterating, when no frame comes within ``timeout`` seconds.
+
+            with camera.triggered(frames=5) as frames:
+                camera.fire(rate=10, count=5)
+                for frame in frames:
+                    print(frame.number, frame.picture.mean())
+        """
+        return _Triggers(self, frames, timeout)
+
+    def _head_file(self, name):
+        """A file of the virtual camera head (varnel-camsim) that serves this
+        camera's drive, found through the drives directory."""
+        root = os.path.join(_drives_directory(), self.drive[0].lower() + ":")
+        if not os.path.exists(root):
+            root = os.path.join(_drives_directory(), self.drive[0].upper() + ":")
+        path = os.path.join(root, name)
+        if not os.path.exists(path):
+            raise VarnelError(0, f"reaching the trigger input (drive {self.drive} is no virtual camera head)")
+        return path
+
+    def fire(self, rate=None, count=1):
+        """Fires the virtual camera head's trigger: once now, or with ``rate``
+        (Hz) ``count`` times at that steady rate, whether or not the frames
+        are read. One trigger returns whether it started a frame (False: the
+        head was not waiting for triggers, or held two frames not yet read).
+        Only a virtual head (varnel-camsim) has a trigger input to fire."""
+        path = self._head_file("trigger")
+        command = b"1" if rate is None else f"rate {float(rate)} {int(count)}".encode()
+        try:
+            with open(path, "wb", buffering=0) as trigger:
+                trigger.write(command)
+        except OSError as error:
+            if error.errno == errno.EAGAIN:
+                return False
+            raise
+        return True
+
+    def trigger_counts(self):
+        """What became of the virtual head's triggers: a dict of 'armed',
+        'fired', 'taken', 'ignored', 'overrun', 'cleared', 'read' and
+        'readout-us' (the head's read-out time of one frame)."""
+        with open(self._head_file("triggers")) as report:
+            return {key: float(value) if "." in value else int(value)
+                    for key, value in (line.split() for line in report if line.strip())}
+
     def snap(self):
         """Takes one frame and returns it as a NumPy array: (height, width)
         for monochrome modes, (height, width, 3 or 4) in red, green, blue
@@ -368,6 +468,86 @@ class Camera:
             self._streaming = False
             if self._handle:
                 self._lib.Varnel_StopPreview(self._handle)
+
+
+class _Triggers:
+    """The iterator of :meth:`Camera.triggered`: armed from its making until
+    it ends or is closed."""
+
+    def __init__(self, camera, frames, timeout):
+        self._camera = camera
+        self._frames = frames
+        self._timeout = timeout
+        self._yielded = 0
+        lib = camera._lib
+        handle = camera._live()
+        if camera._streaming:
+            raise VarnelError(0, "arming the trigger while acquiring")
+        if camera._queue is None:
+            camera._queue = lib.VarnelPosix_CreateMessageQueue()
+            if not camera._queue:
+                raise VarnelError(5, "creating a message queue")
+        self._mode, self._width, self._height, self._row_bytes, self._raw = camera._picture_buffer()
+        channels, dtype = _layout(self._mode)
+        self._bits = channels * dtype.itemsize * 8
+        self._message = _lib.PosixMessage()
+        while lib.VarnelPosix_ReadMessage(camera._queue, ctypes.byref(self._message), 0) == 1:
+            pass  # messages of an earlier acquisition
+        camera._check(lib.Varnel_Trigger(handle, camera._queue, self._raw, len(self._raw), 1),
+                      "arming the trigger")
+        camera._streaming = True
+        self._armed = True
+
+    def __iter__(self):
+        return self
+
+    def __next__(self):
+        if not self._armed or (self._frames is not None and self._yielded >= self._frames):
+            self.close()
+            raise StopIteration
+        camera = self._camera
+        message = self._message
+        try:
+            while True:
+                got = camera._lib.VarnelPosix_ReadMessage(camera._queue, ctypes.byref(message),
+                                                          int(self._timeout * 1000))
+                if got != 1:
+                    raise VarnelError(8, f"waiting {self._timeout} s for a triggered frame")
+                if message.message != _FRAME_MESSAGE:
+                    continue
+                if message.wParam == 0:
+                    raise VarnelError(int(message.lParam), "delivering a triggered frame")
+                break
+        except BaseException:
+            self.close()
+            raise
+        raw, bits, row_bytes = self._raw, self._bits, self._row_bytes
+        number = _read_stamp(raw, self._width, self._height, bits, row_bytes, 0)
+        fired = _read_stamp(raw, self._width, self._height, bits, row_bytes, 8) if number is not None else None
+        picture = camera._to_array(raw, self._mode, self._width, self._height, row_bytes)
+        self._yielded += 1
+        return TriggeredFrame(picture, number, fired)
+
+    def close(self):
+        """Stops triggered acquisition."""
+        if self._armed:
+            self._armed = False
+            self._camera._streaming = False
+            if self._camera._handle:
+                self._camera._lib.Varnel_StopPreview(self._camera._handle)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
+    def __del__(self):
+        try:
+            self.close()
+        except Exception:
+            pass
 
 
 # Filter values as properties: name -> (identifier, description).
