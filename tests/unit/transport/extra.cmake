@@ -41,4 +41,24 @@ else()
     set_tests_properties(win32fuse_tests PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600
                          LABELS "fuse" RESOURCE_LOCK varnel_settings_key)
   endif()
+  # Programs that call the library through VarnelSdk_Rade.dll itself, one
+  # run per model of the head.
+  file(GLOB VARNEL_WIN32FUSE_DLL_SOURCES CONFIGURE_DEPENDS
+       ${PROJECT_SOURCE_DIR}/tests/win32fuse_dll/*.cpp)
+  if(VARNEL_WIN32FUSE_DLL_SOURCES)
+    add_executable(win32fuse_dll_tests ${VARNEL_WIN32FUSE_DLL_SOURCES})
+    target_link_libraries(win32fuse_dll_tests PRIVATE VarnelSdk_Rade GTest::gtest
+                          GTest::gtest_main user32)
+    target_include_directories(win32fuse_dll_tests PRIVATE ${PROJECT_SOURCE_DIR}
+                               ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/src
+                               ${PROJECT_SOURCE_DIR}/tests)
+    foreach(model HXA1 HZG7)
+      add_test(NAME win32fuse_dll_triggers_${model}
+               COMMAND ${VARNEL_FUSE_RUNNER} --wine ${camsim} $<TARGET_FILE:win32fuse_dll_tests>
+                       --gtest_color=no)
+      set_tests_properties(win32fuse_dll_triggers_${model} PROPERTIES
+        ENVIRONMENT "VARNEL_CAMSIM_ARGS=--model ${model};VARNEL_TEST_MODEL=${model}"
+        SKIP_RETURN_CODE 77 TIMEOUT 600 LABELS "fuse" RESOURCE_LOCK varnel_settings_key)
+    endforeach()
+  endif()
 endif()
