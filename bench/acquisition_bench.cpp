@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "api/handle_registry.h"
+#include "bench_session.h"
 #include "device/model_code.h"
 #include "device/sensor_device.h"
 #include "driver/camera_driver.h"
@@ -34,16 +35,7 @@ constexpr auto kMinimumTime = std::chrono::seconds(3);
 constexpr int kWarmUpFrames = 5;
 constexpr char16_t kBenchLetter = u'V';
 
-struct Session {
-  CameraHandle handle = 0;
-  HWND queue = nullptr;
-  std::shared_ptr<VirtualHead> head;
-  ~Session() {
-    if (handle != 0) Varnel_Release(handle);
-    if (queue != nullptr) VarnelPosix_DestroyMessageQueue(queue);
-    if (head) head->Detach();
-  }
-};
+using Session = BenchSession;
 
 // Chooses the head at the bench letter and the model's full window.
 bool Select(Session& s, int type, int* width, int* height) {

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_session.h"
 #include "device/model_code.h"
 #include "sim/virtual_head.h"
 #include "varnel.h"
@@ -48,16 +49,7 @@ double Rank(std::vector<double> values, double q) {
   return values[std::min(values.size(), std::max<size_t>(rank, 1)) - 1];
 }
 
-struct Session {
-  CameraHandle handle = 0;
-  HWND queue = nullptr;
-  std::shared_ptr<VirtualHead> head;
-  ~Session() {
-    if (handle != 0) Varnel_Release(handle);
-    if (queue != nullptr) VarnelPosix_DestroyMessageQueue(queue);
-    if (head) head->Detach();
-  }
-
+struct Session : BenchSession {
   // The wall-clock time of the next frame message; 0 when none came.
   int64_t NextFrame() {
     VarnelPosixMessage message{};

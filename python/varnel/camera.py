@@ -102,7 +102,28 @@ def _layout(mode):
     return channels, np.dtype(dtype)
 
 
-class Camera:
+class _Closing:
+    """A context manager that closes itself at the end of the block, and when
+    it is collected."""
+
+    def close(self):
+        raise NotImplementedError
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
+    def __del__(self):
+        try:
+            self.close()
+        except Exception:
+            pass
+
+
+class Camera(_Closing):
     """One camera: a drive and a camera type.
 
     ``device`` is an index into :meth:`devices` or a drive name such as
@@ -162,18 +183,6 @@ class Camera:
             self._lib.VarnelPosix_DestroyMessageQueue(self._queue)
             self._queue = None
 
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-        return False
-
-    def __del__(self):
-        try:
-            self.close()
-        except Exception:
-            pass
 
     # ---- errors -------------------------------------------------------------
 
@@ -470,7 +479,7 @@ class Camera:
                 self._lib.Varnel_StopPreview(self._handle)
 
 
-class _Triggers:
+class _Triggers(_Closing):
     """The iterator of :meth:`Camera.triggered`: armed from its making until
     it ends or is closed."""
 
@@ -536,18 +545,6 @@ class _Triggers:
             if self._camera._handle:
                 self._camera._lib.Varnel_StopPreview(self._camera._handle)
 
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-        return False
-
-    def __del__(self):
-        try:
-            self.close()
-        except Exception:
-            pass
 
 
 # Filter values as properties: name -> (identifier, description).
