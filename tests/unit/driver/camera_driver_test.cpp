@@ -256,7 +256,9 @@ TEST_F(CameraDriverTest, SingleShotFetchSendsPendingChangesAndKeepsTheTriggeredF
   EXPECT_EQ(head_->PeekRegister(0x7E), 0x0102u);
   ASSERT_EQ(listener_->CountEvents(kEventRegisterWriteDone), 1u);
   for (const RecordingListener::Event& e : listener_->Events()) {
-    if (e.code == kEventRegisterWriteDone) EXPECT_EQ(e.record.address, 0x7E);
+    if (e.code == kEventRegisterWriteDone) {
+      EXPECT_EQ(e.record.address, 0x7E);
+    }
   }
   bool gainWritten = false;
   for (const RegisterExchange& e : head_->RegisterLog()) gainWritten |= e.write && e.address == 53;
