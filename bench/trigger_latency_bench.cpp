@@ -139,6 +139,12 @@ void BM_TriggerLatency(benchmark::State& state, ModelCode model, int type) {
     state.SetIterationTime(periodMs * static_cast<double>(arrivals.size()) / 1000.0);
     state.counters["triggers"] = fired;
     state.counters["lost"] = fired - static_cast<double>(arrivals.size());
+    // Why a trigger gave no frame: the camera was not waiting for it, both
+    // frame areas still held frames the library had not read (it was late),
+    // or a stop or restart threw its frame away.
+    state.counters["ignored"] = static_cast<double>(counts.ignored - countsBefore.ignored);
+    state.counters["overrun"] = static_cast<double>(counts.overrun - countsBefore.overrun);
+    state.counters["cleared"] = static_cast<double>(counts.cleared - countsBefore.cleared);
     state.counters["period_ms"] = periodMs;
     state.counters["median_ms"] = median;
     state.counters["p99_ms"] = p99;
