@@ -70,8 +70,15 @@ DriveType SystemDriveType(char letter) {
 }
 
 bool SystemQueryFreeSpace(char letter, uint64_t* freeBytes) {
+  const std::string root = DriveEntryPath(letter, false);
+  // A drive whose root is a block device (an attached camera head such as
+  // /dev/sdb) has no file system to ask: statvfs on the device node would
+  // answer for the file system holding /dev instead, and the camera would be
+  // taken for a disk with a file system.
+  struct stat node {};
+  if (stat(root.c_str(), &node) == 0 && S_ISBLK(node.st_mode)) return false;
   struct statvfs info {};
-  if (statvfs(DriveEntryPath(letter, false).c_str(), &info) != 0) return false;
+  if (statvfs(root.c_str(), &info) != 0) return false;
   if (freeBytes != nullptr) {
     *freeBytes = static_cast<uint64_t>(info.f_bavail) * static_cast<uint64_t>(info.f_frsize);
   }
