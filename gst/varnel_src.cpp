@@ -755,11 +755,29 @@ gboolean StartAcquisition(GstVarnelSrc* self) {
 // a newer frame, so no frame is pushed twice.
 enum class Wait { kFrame, kFlushing, kFailed };
 
+// The library goes on waiting for frames from a head that is no longer
+// there, and records nothing: while no frame comes, the element looks once a
+// second whether the camera's drive is still listed (on a handle of its own,
+// so the streaming handle's device list stays as it is).
+constexpr guint kPresenceCheckMs = 1000;
+
+bool DriveStillThere(const char* driveName) {
+  const CameraHandle probe = Varnel_Initialize(nullptr);
+  if (probe == 0) return true;
+  char names[26][256] = {};
+  const int count = std::min(Varnel_EnumDevice(probe, &names[0][0]), 26);
+  bool found = false;
+  for (int i = 0; i < count; ++i) found = found || std::strcmp(names[i], driveName) == 0;
+  Varnel_Release(probe);
+  return found;
+}
+
 Wait WaitForFrame(GstVarnelSrc* self, GstClockTime* arrival, guint64* frames, int* width,
                   int* height) {
   GstClock* clock = gst_element_get_clock(GST_ELEMENT(self));
   GST_OBJECT_LOCK(self);
-  const guint timeoutMs = self->timeoutSeconds * 1000;
+  // Triggered frames come when the trigger fires: only a stream times out.
+  const guint timeoutMs = self->trigger == kTriggerOff ? self->timeoutSeconds * 1000 : 0;
   GST_OBJECT_UNLOCK(self);
   guint waited = 0;
   *frames = 0;
@@ -778,6 +796,14 @@ Wait WaitForFrame(GstVarnelSrc* self, GstClockTime* arrival, guint64* frames, in
         break;
       }
       waited += kPollMs;
+      if (waited % kPresenceCheckMs == 0 && !DriveStillThere(self->driveName)) {
+        GST_ELEMENT_ERROR(self, RESOURCE, NOT_FOUND,
+                          ("Camera %s is gone: its drive is no longer attached (the head was "
+                           "unplugged or switched off)",
+                           self->driveName),
+                          ("%s", PendingErrors(self->handle).c_str()));
+        break;
+      }
       if (timeoutMs && waited >= timeoutMs) {
         GST_ELEMENT_ERROR(self, RESOURCE, READ,
                           ("Camera %s sent no frame for %u s", self->driveName, timeoutMs / 1000),
