@@ -24,3 +24,7 @@ if(TARGET varnel-camsim)
   set_tests_properties(tool_trigger_external PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300
     LABELS "fuse" ENVIRONMENT "VARNEL_REGISTRY=${CMAKE_BINARY_DIR}/test-settings/tool_trigger_external.reg")
 endif()
+
+# varnelcam serve on 127.0.0.1, played by a stock GStreamer RTSP client.
+add_test(NAME tool_serve_rtsp COMMAND bash ${dir}/serve_rtsp.sh $<TARGET_FILE:varnelcam>)
+set_tests_properties(tool_serve_rtsp PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600)

@@ -211,6 +211,7 @@ int CommandTrigger(int argc, char** argv);
 int CommandReg(int argc, char** argv);
 int CommandSettings(int argc, char** argv);
 int CommandView(int argc, char** argv);
+int CommandServe(int argc, char** argv);
 
 // Writes the 8- or 16-bit mosaic `samples` (rows top first, `rowBytes`
 // apart) as a DNG whose colour filter pattern starts with `phase` (the

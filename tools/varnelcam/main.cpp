@@ -19,6 +19,7 @@ constexpr const char* kUsage =
     "             read / delivered / dropped counters; save every Nth frame\n"
     "  trigger    arm triggered acquisition, fire or wait for triggers, count frames\n"
     "  view       a live picture in a window\n"
+    "  serve      serve the camera over RTSP (JPEG or raw RTP video)\n"
     "  reg        read or write a sensor register\n"
     "  settings   show or change the settings stored for a camera type\n"
     "\n"
@@ -54,6 +55,7 @@ int main(int argc, char** argv) {
       {"snap", varnelcam::CommandSnap},       {"stream", varnelcam::CommandStream},
       {"trigger", varnelcam::CommandTrigger}, {"view", varnelcam::CommandView},
       {"reg", varnelcam::CommandReg},         {"settings", varnelcam::CommandSettings},
+      {"serve", varnelcam::CommandServe},
   };
   for (const Entry& entry : kCommands) {
     if (command == entry.name) return entry.run(argc - 2, argv + 2);
