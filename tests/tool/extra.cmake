@@ -28,3 +28,13 @@ endif()
 # varnelcam serve on 127.0.0.1, played by a stock GStreamer RTSP client.
 add_test(NAME tool_serve_rtsp COMMAND bash ${dir}/serve_rtsp.sh $<TARGET_FILE:varnelcam>)
 set_tests_properties(tool_serve_rtsp PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600)
+
+# A camera head as a block device: a loop device (direct I/O) over the FUSE
+# head's volume, given its letter by the udev helper.
+if(TARGET varnel-camsim)
+  add_test(NAME tool_block_device
+           COMMAND bash ${dir}/block_device.sh ${PROJECT_SOURCE_DIR}/tests/fuse/run_with_camsim.sh
+                   $<TARGET_FILE:varnel-camsim> $<TARGET_FILE:varnelcam>
+                   ${PROJECT_SOURCE_DIR}/packaging/udev/varnel-drive-link)
+  set_tests_properties(tool_block_device PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600 LABELS "fuse")
+endif()
