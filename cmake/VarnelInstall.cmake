@@ -100,6 +100,7 @@ if(IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
 else()
   set(VARNEL_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
 endif()
+set(PC_PREFIX "@PC_PREFIX@")  # filled in at install time, below
 configure_file(${PROJECT_SOURCE_DIR}/packaging/varnel-sdk.pc.in
                ${CMAKE_BINARY_DIR}/packaging/varnel-sdk.pc.in @ONLY)
 # The prefix is only known at install time (cmake --install --prefix).
@@ -124,6 +125,14 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/real-ca
               ${PROJECT_SOURCE_DIR}/packaging/udev/70-varnel-camera.rules
               ${PROJECT_SOURCE_DIR}/packaging/copyright
         DESTINATION ${VARNEL_DOC_DIR} COMPONENT sdk)
+# Debian wants the changelog compressed, without a time stamp in the gzip
+# header (so that the package is reproducible).
+install(CODE "
+  execute_process(COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/packaging/changelog
+                  OUTPUT_FILE ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
+" COMPONENT sdk)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz DESTINATION ${VARNEL_DOC_DIR}
+        COMPONENT sdk)
 install(PROGRAMS ${PROJECT_SOURCE_DIR}/packaging/udev/varnel-drive-link
         DESTINATION ${VARNEL_DOC_DIR} COMPONENT sdk)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION ${VARNEL_DOC_DIR}/examples
@@ -147,9 +156,10 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# The library's directory is the linker cache's: dpkg runs ldconfig through
+# its trigger.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/packaging/triggers)
 file(WRITE ${CMAKE_BINARY_DIR}/packaging/triggers "activate-noawait ldconfig\n")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_SOURCE_IGNORE_FILES "/build/;/\\\\.git/")
-set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/packages)
 include(CPack)

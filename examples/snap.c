@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
       double sum = 0;
       for (int y = 0; y < height; ++y)
         for (int x = 0; x < width * 3; ++x) sum += picture[(size_t)y * rowBytes + x];
-      printf("%s: %d x %d, mean %.1f\n", names[0], width, height,
+      printf("camera %s %d x %d, mean %.1f\n", names[0], width, height,
              sum / ((double)width * height * 3));
       if (Varnel_SaveImage(camera, file, VARNEL_FILE_PNG)) {
         printf("saved %s\n", file);

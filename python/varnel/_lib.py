@@ -3,6 +3,8 @@
 import ctypes
 import ctypes.util
 import os
+import subprocess
+import sysconfig
 
 _LIBRARY_NAME = "libVarnelSdk_Rade.so"
 
@@ -106,15 +108,40 @@ _PROTOTYPES = {
 }
 
 
+def _pkg_config_libdir():
+    try:
+        result = subprocess.run(
+            ["pkg-config", "--variable=libdir", "varnel-sdk"],
+            capture_output=True, text=True, timeout=30, check=False)
+    except (OSError, subprocess.SubprocessError):
+        return None
+    return result.stdout.strip() if result.returncode == 0 else None
+
+
+def _multiarch():
+    return sysconfig.get_config_var("MULTIARCH") or ""
+
+
 def _candidates():
     explicit = os.environ.get("VARNEL_LIBRARY")
     if explicit:
         yield explicit
         return
+    # An installed SDK: the linker cache (the Debian package, or a prefix
+    # whose lib directory ldconfig knows), then the prefix pkg-config names
+    # (any prefix on its search path), then the usual prefixes, whose
+    # library a plain `cmake --install` leaves outside the cache until
+    # ldconfig runs.
     found = ctypes.util.find_library("VarnelSdk_Rade")
     if found:
         yield found
     yield _LIBRARY_NAME
+    libdir = _pkg_config_libdir()
+    if libdir:
+        yield os.path.join(libdir, _LIBRARY_NAME)
+    for prefix in ("/usr/local", "/usr"):
+        for lib in ("lib", "lib64", os.path.join("lib", _multiarch())):
+            yield os.path.join(prefix, lib, _LIBRARY_NAME)
     # Run from a source checkout: the native build tree next to python/.
     here = os.path.dirname(os.path.abspath(__file__))
     yield os.path.join(here, "..", "..", "build", "native", "bin", _LIBRARY_NAME)
