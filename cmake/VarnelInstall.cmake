@@ -60,7 +60,7 @@ if(WIN32)
     COMMENT "Windows SDK zip ${sdk_name}.zip"
     VERBATIM)
   add_custom_target(windows_sdk ALL DEPENDS ${sdk_zip})
-  set(VARNEL_WINDOWS_SDK_DIR ${sdk_dir})
+  set(VARNEL_WINDOWS_SDK_ZIP ${sdk_zip} CACHE INTERNAL "the Windows SDK zip")
   return()
 endif()
 

@@ -19,6 +19,13 @@ packages=(
 )
 # varnelcam's live viewer, and the Python package with its tests.
 packages+=(libsdl2-dev dbus-bin python3-numpy python3-pytest python3-pip python3-setuptools)
+# The GStreamer element varnelsrc and its tests (the harness in the core dev
+# package), varnelcam serve (RTSP server), the stock elements the tests and
+# the README's pipelines use (videoconvert, jpegenc, rtspsrc, ...) and
+# gst-launch-1.0 with the X window sinks; the Debian package's lint; llvm-dlltool for the Windows
+# SDK's MSVC-style import library.
+packages+=(libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libgstrtspserver-1.0-dev
+  gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-x lintian llvm)
 
 missing=()
 for p in "${packages[@]}"; do
