@@ -286,6 +286,41 @@ TEST_F(HeadFixture, FramesMissedWhileDownstreamStallsShowAsAGap) {
   EXPECT_GE(Counter(h.get(), "frames-read"), 1 + 3 + dropped);
 }
 
+// Fault caught: a triggered source that streams on its own, misses a
+// trigger, or pushes a frame twice for one trigger: each trigger (the
+// element's action signal, or the camera's input) gives exactly one buffer.
+TEST_F(HeadFixture, EachTriggerGivesOneFrame) {
+  struct Case {
+    const char* name;
+    const char* properties;
+    bool software;
+  };
+  const Case cases[] = {
+      {"software", "device=V: subsample=2 trigger=software", true},
+      {"external", "device=V: subsample=2 trigger=external", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Harness h = StartSource(c.properties, nullptr);
+    GstElement* source = gst_harness_find_element(h.get(), "varnelsrc");
+    for (guint n = 1; n <= 3; ++n) {
+      if (c.software) {
+        g_signal_emit_by_name(source, "trigger");
+      } else {
+        // The head takes a trigger once the library has armed it.
+        ASSERT_TRUE(WaitUntil([&] { return head_->Trigger(); }));
+      }
+      GstBuffer* buffer = gst_harness_pull(h.get());
+      ASSERT_NE(buffer, nullptr);
+      gst_buffer_unref(buffer);
+      EXPECT_EQ(gst_harness_buffers_received(h.get()), n);
+    }
+    EXPECT_EQ(Counter(h.get(), "frames-read"), 3u);
+    EXPECT_EQ(Counter(h.get(), "frames-dropped"), 0u);
+    gst_object_unref(source);
+  }
+}
+
 // Fault caught: a camera that is missing, refuses the mode, or is unplugged
 // mid-stream ending the stream silently, hanging, or with an error that does
 // not say what happened.
