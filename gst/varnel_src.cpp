@@ -755,10 +755,11 @@ gboolean StartAcquisition(GstVarnelSrc* self) {
 // a newer frame, so no frame is pushed twice.
 enum class Wait { kFrame, kFlushing, kFailed };
 
-// The library goes on waiting for frames from a head that is no longer
-// there, and records nothing: while no frame comes, the element looks once a
-// second whether the camera's drive is still listed (on a handle of its own,
-// so the streaming handle's device list stays as it is).
+// The library reports a head whose frame reads keep failing (error 8). A
+// drive that vanishes from the list altogether is caught here too: while no
+// frame comes, the element looks once a second whether the camera's drive is
+// still listed (on a handle of its own, so the streaming handle's device list
+// stays as it is).
 constexpr guint kPresenceCheckMs = 1000;
 
 bool DriveStillThere(const char* driveName) {

@@ -341,7 +341,7 @@ TEST_F(HeadFixture, FailuresEndTheStreamWithAnErrorThatSaysWhat) {
        "fakesink",
        false, "Downstream accepts none"},
       {"head unplugged", "varnelsrc device=V: subsample=2 ! fakesink name=sink signal-handoffs=1",
-       true, "Camera V: is gone"},
+       true, "unplugged"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
