@@ -12,4 +12,8 @@ if(NOT CMAKE_CXX_FLAGS MATCHES "sanitize" AND TARGET varnel-camsim AND TARGET va
   # cache for a moment: nothing else that loads them runs at the same time.
   set_tests_properties(install_tree install_debian_package PROPERTIES
                        SKIP_RETURN_CODE 77 TIMEOUT 600 RESOURCE_LOCK varnel_system_install)
+  # Other trees' suites may run beside this one (tools/run-tests.sh): the
+  # label lets the runner keep the machine-wide install for a moment when
+  # nothing else runs.
+  set_tests_properties(install_debian_package PROPERTIES LABELS "system")
 endif()
