@@ -57,7 +57,9 @@ suite_pids=()
 cleanup() {
   for pid in "${suite_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
-  WINEPREFIX="$PWD/build/win32/wineprefix" wineserver -k 2>/dev/null || true
+  for prefix in build/win32/wineprefix build/win32/wineprefix-fuse; do
+    WINEPREFIX="$PWD/$prefix" wineserver -k 2>/dev/null || true
+  done
 }
 trap cleanup EXIT
 if [ -z "${DISPLAY:-}" ]; then
@@ -73,7 +75,7 @@ if [ -z "${DISPLAY:-}" ]; then
   [ -s "$logs/display" ] || { echo "Xvfb did not start"; cat "$logs/xvfb.log"; exit 1; }
   export DISPLAY=":$(head -n1 "$logs/display")"
 fi
-rm -rf build/win32/wineprefix build/win32/wineprefix.lock
+rm -rf build/win32/wineprefix*
 
 # A suite in the background: its output goes to its log, its exit status and
 # wall time to a result file read at the end.

@@ -9,8 +9,7 @@ add_test(NAME windows_sdk_import_libraries
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/windows_sdk.sh ${VARNEL_WINDOWS_SDK_ZIP}
                  ${PROJECT_SOURCE_DIR}/tests/fuse/run_with_camsim.sh ${windows_sdk_camsim}
                  ${CMAKE_C_COMPILER} ${PROJECT_SOURCE_DIR}/examples/snap.c)
-# The programs live in a temporary directory: they run in the tree's own Wine
-# prefix, as every other program of the tree does.
+# The programs live in a temporary directory: the label gives them the tree's
+# prefix for programs on a FUSE head (tests/CMakeLists.txt).
 set_tests_properties(windows_sdk_import_libraries PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600
-                     LABELS "fuse" RESOURCE_LOCK varnel_settings_key
-                     ENVIRONMENT "VARNEL_WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix")
+                     LABELS "fuse")

@@ -8,9 +8,9 @@ add_test(NAME tool_varnelcam_wine
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/wine_varnelcam.sh
                  ${PROJECT_SOURCE_DIR}/tests/fuse/run_with_camsim.sh ${varnelcam_camsim}
                  $<TARGET_FILE:varnelcam>)
-# The tool's camera stores its settings under the prefix's settings key.
+# Label "fuse": a Wine prefix of the FUSE programs' own (tests/CMakeLists.txt).
 set_tests_properties(tool_varnelcam_wine PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600
-                     LABELS "fuse" RESOURCE_LOCK varnel_settings_key)
+                     LABELS "fuse")
 
 # varnelcam.exe trigger --external: the DLL's triggered frames from the FUSE
 # head, and their latency on the clock the native head stamped with.
@@ -19,4 +19,4 @@ add_test(NAME tool_trigger_external_wine
                  ${PROJECT_SOURCE_DIR}/tests/fuse/run_with_camsim.sh ${varnelcam_camsim}
                  $<TARGET_FILE:varnelcam> --wine)
 set_tests_properties(tool_trigger_external_wine PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600
-                     LABELS "fuse" RESOURCE_LOCK varnel_settings_key)
+                     LABELS "fuse")

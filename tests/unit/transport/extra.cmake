@@ -34,9 +34,9 @@ else()
     add_test(NAME win32fuse_tests
              COMMAND ${VARNEL_FUSE_RUNNER} --wine ${camsim} $<TARGET_FILE:win32fuse_tests>
                      --gtest_color=no)
-    # Its camera tests keep their settings under the prefix's settings key.
+    # Label "fuse": a Wine prefix of the FUSE programs' own (tests/CMakeLists.txt).
     set_tests_properties(win32fuse_tests PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600
-                         LABELS "fuse" RESOURCE_LOCK varnel_settings_key)
+                         LABELS "fuse")
   endif()
   # Programs that call the library through VarnelSdk_Rade.dll itself, one
   # run per model of the head.
@@ -55,7 +55,7 @@ else()
                        --gtest_color=no)
       set_tests_properties(win32fuse_dll_triggers_${model} PROPERTIES
         ENVIRONMENT "VARNEL_CAMSIM_ARGS=--model ${model};VARNEL_TEST_MODEL=${model}"
-        SKIP_RETURN_CODE 77 TIMEOUT 600 LABELS "fuse" RESOURCE_LOCK varnel_settings_key)
+        SKIP_RETURN_CODE 77 TIMEOUT 600 LABELS "fuse")
     endforeach()
   endif()
 endif()
