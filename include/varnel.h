@@ -240,19 +240,27 @@ int VARNEL_API Varnel_SetAutoIris(CameraHandle handle, int mode);
  * not null. Needs no driver. */
 int VARNEL_API Varnel_GetAutoIris(CameraHandle handle, int* valid);
 
-/* Writes bits 0-15 of `value` to the sensor register at the low 8 bits of
- * `address`. Returns 1. Errors: 1, 2 (another user has the camera open), 6.
+/* Register addresses: 0..255 on HWH8, HXA1, HXB2, HXE5 and R2T heads,
+ * 0..65535 on HXC3 heads (16-bit addresses), 0..1023 on HYD4, HZF6 and HZG7
+ * heads (10-bit addresses; their registers hold up to 24 bits, of which these
+ * two functions write and read the low 16, a write setting the bits above to
+ * 0). An address outside the current model's range, or a value outside
+ * 0..65535, is refused with error 9 and nothing reaches the camera. */
+
+/* Writes `value` (0..65535) to the sensor register at `address`. Returns 1.
+ * Errors: 1, 2 (another user has the camera open), 6, 9 (address or value
+ * out of range).
  * While the camera streams the write is made between two frames: it is
  * accepted at once (1), and a camera that then refuses it records error 6
  * (0x8003 to the notification window). Writes still waiting when the stream
  * stops are made before the camera is closed. */
 int VARNEL_API Varnel_WriteRegister(CameraHandle handle, int address, int value);
 
-/* Reads the 16-bit sensor register at the low 8 bits of `address`. Sets
- * *valid (when not null) to 1 on success and 0 on failure. Returns the value,
- * or 0 on failure. While the camera streams the read is made between two
- * frames within a 100 ms wait; a read the camera did not confirm in that
- * time (no answer, busy, refused, removed) fails. Errors: 1, 2, 6. */
+/* Reads the 16-bit sensor register at `address`. Sets *valid (when not
+ * null) to 1 on success and 0 on failure. Returns the value, or 0 on failure.
+ * While the camera streams the read is made between two frames within a
+ * 100 ms wait; a read the camera did not confirm in that time (no answer,
+ * busy, refused, removed) fails. Errors: 1, 2, 6, 9 (address out of range). */
 int VARNEL_API Varnel_ReadRegister(CameraHandle handle, int address, int* valid);
 
 /* ---- Acquisition, images and windows ------------------------------------ */

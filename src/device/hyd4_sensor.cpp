@@ -3,6 +3,7 @@
 namespace varnel {
 
 Hyd4Sensor::Hyd4Sensor() {
+  SetRegisterAddressLimit(static_cast<int>(kMaxAddressWide));
   StoreWindows(WindowRect{0, 0, kMaxWidth, kMaxHeight},
                WindowRect{0, 0, kMaxWidth - 1, kMaxHeight - 1});
 }

@@ -3,6 +3,7 @@
 namespace varnel {
 
 Hzf6Sensor::Hzf6Sensor() {
+  SetRegisterAddressLimit(static_cast<int>(kMaxAddressWide));
   StoreWindows(WindowRect{0, 0, kMaxWidth, kMaxHeight}, WindowRect{0, 0, kMaxWidth, kMaxHeight});
 }
 

@@ -18,6 +18,7 @@ constexpr int kTriggerDelay = 129;
 }  // namespace
 
 Hzg7Sensor::Hzg7Sensor() {
+  SetRegisterAddressLimit(static_cast<int>(kMaxAddressWide));
   SetWideValueLimit((1 << 24) - 1);
   StoreOneByteOutput(1);
   StoreEightBitTransfer(1);

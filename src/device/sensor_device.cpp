@@ -658,11 +658,30 @@ void SensorDevice::StartStream(bool run) {
 // refused here before they could be taken for large unsigned addresses.
 bool SensorDevice::ReadRegister(int address, uint8_t* high, uint8_t* low) {
   if (address < 0) return false;
-  return protocol_.ReadRegister(static_cast<uint32_t>(address), high, low);
+  if (registerAddressLimit_ != kWideAddressLimit) {
+    return protocol_.ReadRegister(static_cast<uint32_t>(address), high, low);
+  }
+  // A head with 10-bit register addresses is read in the wide form, which
+  // carries the address's top bits; the 16-bit read delivers the value's low
+  // 16 bits, when and as the 8-bit form delivers bytes 40 and 41.
+  RegisterResult result = RegisterResult::kNoAnswer;
+  uint32_t value = 0;
+  const bool ok = protocol_.ReadRegisterWide(static_cast<uint32_t>(address), &value, &result);
+  if (result == RegisterResult::kDone || result == RegisterResult::kExhausted) {
+    if (low != nullptr) *low = static_cast<uint8_t>(value & 0xFF);
+    if (high != nullptr) *high = static_cast<uint8_t>((value >> 8) & 0xFF);
+  }
+  return ok;
 }
 
 bool SensorDevice::WriteRegister(int address, uint8_t high, uint8_t low) {
   if (address < 0) return false;
+  // A head with 10-bit register addresses takes every register command as a
+  // wide one, value bits 16 and up from byte 50 included: the wide form
+  // reaches the address's top bits and sends those value bits as 0, where
+  // the 8-bit form would carry over whatever an earlier wide read left there.
+  if (registerAddressLimit_ == kWideAddressLimit)
+    return WriteRegisterWide(address, high << 8 | low);
   return protocol_.WriteRegister(static_cast<uint32_t>(address), high, low);
 }
 

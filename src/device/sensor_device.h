@@ -202,12 +202,15 @@ class SensorDevice {
   bool RunningForTriggers() const;
   WindowRect GetStoredCaptureWindow();
   WindowRect GetRegisterWindow();
+  // Largest address RequestReadRegister and RequestWriteRegister take on this
+  // model; a larger one is refused, never cut to fit.
+  int RegisterAddressLimit() const { return registerAddressLimit_; }
 
  protected:
-  // Largest register address the 8-bit-value transfers accept (255, or 65535
-  // for the model with 16-bit register addresses).
+  // Largest register address the 16-bit-value transfers accept: 255, 65535
+  // for the model with 16-bit register addresses, 1023 for the models with
+  // 10-bit (wide) ones, which these transfers then reach in the wide form.
   void SetRegisterAddressLimit(int limit) { registerAddressLimit_ = limit; }
-  int RegisterAddressLimit() const { return registerAddressLimit_; }
   // Largest value the wide registers take: 22 bits on most models, 24 on the
   // model that keeps the whole top byte.
   void SetWideValueLimit(int limit) { wideValueLimit_ = limit; }

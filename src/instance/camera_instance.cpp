@@ -442,9 +442,23 @@ int CameraInstance::GetAutoIris(int* valid) const {
   return autoIris_;
 }
 
+bool CameraInstance::RegisterAddressFits(int address) {
+  // Cut to the model's width, an address beyond it would reach another
+  // register (0x109 register 9): it is refused instead.
+  if (address >= 0 && address <= Sensor().RegisterAddressLimit()) return true;
+  RecordError(kErrorRange);
+  return false;
+}
+
 int CameraInstance::WriteRegister(int address, int value) {
   if (!HasDriver()) return CameraOperationFailure(0);
-  if (!Sensor().RequestWriteRegister(address & 0xFF, static_cast<uint8_t>((value >> 8) & 0xFF),
+  if (!RegisterAddressFits(address)) return 0;
+  // A register write carries 16 bits: a wider value would be stored cut.
+  if (value < 0 || value > 0xFFFF) {
+    RecordError(kErrorRange);
+    return 0;
+  }
+  if (!Sensor().RequestWriteRegister(address, static_cast<uint8_t>((value >> 8) & 0xFF),
                                      static_cast<uint8_t>(value & 0xFF))) {
     RecordError(Sensor().CameraInUse() ? kErrorDeviceSelect : kErrorRegister);
     return 0;
@@ -454,6 +468,10 @@ int CameraInstance::WriteRegister(int address, int value) {
 
 int CameraInstance::ReadRegister(int address, int* valid) {
   if (!HasDriver()) return CameraOperationFailure(0);
+  if (!RegisterAddressFits(address)) {
+    if (valid != nullptr) *valid = 0;
+    return 0;
+  }
   constexpr uint8_t kNoAnswerHigh = 0xFD;
   constexpr uint8_t kNoAnswerLow = 0xB3;
   uint8_t high = kNoAnswerHigh;
@@ -468,7 +486,7 @@ int CameraInstance::ReadRegister(int address, int* valid) {
   // streams, whatever the instance's state (a capture, or a stream a
   // snapshot left running): the answer then comes through the record.
   const bool deferred = currentDriver_->IsRunning();
-  if (Sensor().RequestReadRegister(address & 0xFF, &high, &low)) {
+  if (Sensor().RequestReadRegister(address, &high, &low)) {
     // A read deferred to a streaming driver's reader is answered within this
     // pause. Its outcome is taken from the sensor, which withdraws a read not
     // made by then: an answer counts only when the camera confirmed it (a

@@ -206,6 +206,9 @@ class CameraInstance : public FrameListener {
   int CameraOperationFailure(int failureValue);
   // The current driver's sensor; only called when a driver is current.
   SensorDevice& Sensor() const;
+  // Whether `address` lies within the current model's register addresses;
+  // records error 9 when it does not.
+  bool RegisterAddressFits(int address);
   // Drive enumeration into the drive count and letters.
   void EnumerateDrives();
   // Makes the driver at `driverIndex` current and gives it the letter in drive

@@ -271,16 +271,86 @@ TEST_F(DeviceApiTest, CameraTypeReplacesAWindowTheModelCannotHold) {
 }
 
 // Fault caught: register bytes swapped or truncated on the way to the camera
-// and back, a refused command reported as done.
-TEST_F(DeviceApiTest, RegisterWriteAndReadReachTheCamera) {
-  AttachAndSelect(varnel::kModelHXA1, kTypeHXA1);
-  EXPECT_EQ(Varnel_WriteRegister(handle_, 0x120, 0x7BCD), 1);  // address 0x20, value 0xBCD
-  EXPECT_EQ(head_->PeekRegister(0x20), 0x7BCDu);
-  int valid = 0;
-  EXPECT_EQ(Varnel_ReadRegister(handle_, 0x20, &valid), 0x7BCD);
-  EXPECT_EQ(valid, 1);
-  EXPECT_TRUE(DrainErrors().empty());
+// and back; an address beyond the model's width cut to fit (0x109 reaching
+// register 9) or a value beyond 16 bits stored cut instead of refused with
+// error 9; the 16-bit-address and 10-bit-address models' upper registers out
+// of reach; a write to a wide register carrying value bits an earlier wide
+// read left in the control sector; a refused command reported as done.
+TEST_F(DeviceApiTest, RegisterAccessTakesEachModelsAddressWidth) {
+  enum Refusal { kNone, kAddress, kValue };
+  struct Case {
+    const char* name;
+    varnel::ModelCode model;
+    int type;
+    int address;
+    int value;
+    Refusal refused;
+  };
+  const Case cases[] = {
+      {"HXA1", varnel::kModelHXA1, kTypeHXA1, 0x20, 0x7BCD, kNone},
+      {"HXA1", varnel::kModelHXA1, kTypeHXA1, 0xFF, 0x0102, kNone},
+      {"HXA1", varnel::kModelHXA1, kTypeHXA1, 0x109, 0x0102, kAddress},
+      {"HXA1", varnel::kModelHXA1, kTypeHXA1, -1, 0x0102, kAddress},
+      {"HXA1", varnel::kModelHXA1, kTypeHXA1, 0x21, 0x10000, kValue},
+      {"HXA1", varnel::kModelHXA1, kTypeHXA1, 0x21, -1, kValue},
+      {"HXC3", varnel::kModelHXC3, 4, 0x3166, 0x0447, kNone},
+      {"HXC3", varnel::kModelHXC3, 4, 0xFFFF, 0xFFFF, kNone},
+      {"HXC3", varnel::kModelHXC3, 4, 0x10000, 0x0001, kAddress},
+      {"HYD4", varnel::kModelHYD4, kTypeHYD4, 0x3FF, 0x1234, kNone},
+      {"HYD4", varnel::kModelHYD4, kTypeHYD4, 0x400, 0x1234, kAddress},
+      {"HZG7", varnel::kModelHZG7, kTypeHZG7, 0x2A0, 0xBEEF, kNone},
+  };
+  varnel::ModelCode attached = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " address " + std::to_string(c.address) + " value " +
+                 std::to_string(c.value));
+    if (c.model != attached) {
+      if (head_) head_->Detach();
+      head_ = std::make_shared<varnel::VirtualHead>(c.model);
+      ASSERT_TRUE(head_->AttachTo(u'Q'));
+      char names[VARNEL_MAX_DEVICES][VARNEL_DEVICE_NAME_SIZE];
+      ASSERT_EQ(Varnel_EnumDevice(handle_, &names[0][0]), 1);
+      ASSERT_EQ(Varnel_SetDeviceNumber(handle_, 0), 1);
+      Varnel_SetCameraType(handle_, c.type);
+      DrainErrors();  // a stored window of another model may not fit (7)
+      attached = c.model;
+    }
+    // Where a cut address or value would land.
+    const uint32_t target = static_cast<uint32_t>(c.address) & 0xFFFF;
+    const uint32_t before = head_->PeekRegister(target);
+    const uint32_t beforeCut = head_->PeekRegister(target & 0xFF);
+    EXPECT_EQ(Varnel_WriteRegister(handle_, c.address, c.value), c.refused == kNone ? 1 : 0);
+    int valid = -1;
+    const int read = Varnel_ReadRegister(handle_, c.address, &valid);
+    if (c.refused == kNone) {
+      EXPECT_EQ(head_->PeekRegister(target), static_cast<uint32_t>(c.value));
+      EXPECT_EQ(read, c.value);
+      EXPECT_EQ(valid, 1);
+      EXPECT_EQ(DrainErrors(), std::vector<int>{});
+      continue;
+    }
+    EXPECT_EQ(head_->PeekRegister(target), before);
+    EXPECT_EQ(head_->PeekRegister(target & 0xFF), beforeCut);
+    if (c.refused == kAddress) {
+      EXPECT_EQ(read, 0);
+      EXPECT_EQ(valid, 0);
+      EXPECT_EQ(DrainErrors(), (std::vector<int>{kRange, kRange}));
+    } else {
+      EXPECT_EQ(valid, 1);
+      EXPECT_EQ(DrainErrors(), std::vector<int>{kRange});
+    }
+  }
 
+  // A wide read leaves the value's top bits in the control sector; the next
+  // 16-bit write must not send them along.
+  head_->PokeRegister(0x50, 0xA51234);
+  int valid = 0;
+  EXPECT_EQ(Varnel_ReadRegister(handle_, 0x50, &valid), 0x1234);
+  EXPECT_EQ(Varnel_WriteRegister(handle_, 0x51, 0x0042), 1);
+  EXPECT_EQ(head_->PeekRegister(0x51), 0x0042u);
+
+  head_->Detach();
+  AttachAndSelect(varnel::kModelHXA1, kTypeHXA1);
   varnel::HeadFaults faults;
   faults.refusedRegisters = {0x21};
   head_->SetFaults(faults);
