@@ -279,3 +279,86 @@ def test_head_leaves_trigger_mode_when_the_arming_program_dies(head_factory):
     while "armed 1" in open(report).read() and time.monotonic() < deadline:
         time.sleep(0.05)
     assert "armed 0" in open(report).read()
+
+
+def _version_is_the_packages(_):
+    here = os.path.dirname(os.path.abspath(__file__))
+    with open(os.path.join(here, "..", "pyproject.toml"), encoding="utf-8") as f:
+        versions = [value.strip().strip('"') for key, _, value in (line.partition("=") for line in f)
+                    if key.strip() == "version"]
+    assert versions == [varnel.__version__]
+
+
+# Each case: the head's model (None: no camera attached), what is done with
+# the camera (or without one), and what it must raise (None: nothing) with
+# the words the message must hold.
+VALUE_CASES = [
+    # Register addresses and values are checked against the model, never cut.
+    ("HXA1", lambda c: c.write_register(0x109, 777), ValueError, "0x109"),
+    ("HXA1", lambda c: c.write_register(9, 70000), ValueError, "0..0xffff"),
+    ("HXA1", lambda c: c.read_register(0x100), ValueError, "0..0xff"),
+    ("HXA1", lambda c: c.read_register(-1), ValueError, "HXA1"),
+    ("HXC3", lambda c: c.read_register(0x3166), None, None),
+    ("HZG7", lambda c: c.write_register(0x3FF, 0x1234), None, None),
+    ("HZG7", lambda c: c.read_register(0x400), ValueError, "0..0x3ff"),
+    # Settings: only whole numbers, only the camera's own attributes, and
+    # the range in the message of a refused value.
+    ("HXA1", lambda c: setattr(c, "gamma", 120.7), TypeError, "whole number"),
+    ("HXA1", lambda c: setattr(c, "exposure", "600"), TypeError, "whole number"),
+    ("HXA1", lambda c: setattr(c, "mirror_h", 2), ValueError, "0 or 1"),
+    ("HXA1", lambda c: setattr(c, "exposure_us", 100), AttributeError, "exposure_us"),
+    ("HXA1", lambda c: setattr(c, "camera_type", 5), AttributeError, "camera_type"),
+    ("HXA1", lambda c: setattr(c, "gamma", 300), varnel.VarnelError, "gamma takes 0..200"),
+    ("HXA1", lambda c: setattr(c, "gain", 99), varnel.VarnelError, "gain takes 1..63 on the HXA1"),
+    ("HXA1", lambda c: setattr(c, "color_mode", 20), varnel.VarnelError, "8, 10, 12"),
+    ("HXA1", lambda c: setattr(c, "window", (0, 0, 5000, 10)), varnel.VarnelError, "2048 x 1536"),
+    # Counts and times of 0 or less are refused when asked for, not ignored.
+    ("HXA1", lambda c: c.stream(frames=-1), ValueError, "frames"),
+    ("HXA1", lambda c: c.stream(seconds=0), ValueError, "seconds"),
+    ("HXA1", lambda c: c.triggered(frames=0), ValueError, "frames"),
+    # A file the system will not let anyone write: its own reason.
+    ("HXA1", lambda c: (c.snap(), c.save("/nonexistent/dir/x.png")), FileNotFoundError,
+     "No such file or directory"),
+    # The camera type is checked before any camera is looked for.
+    (None, lambda c: varnel.Camera(camera_type="HXZ9"), ValueError, "unknown camera model 'HXZ9'"),
+    (None, lambda c: varnel.Camera(camera_type=11), ValueError, "unknown camera type 11"),
+    (None, lambda c: varnel.Camera(camera_type="HXA1"), varnel.VarnelError, "no camera drive"),
+    (None, _version_is_the_packages, None, None),
+]
+
+
+# Fault caught: a register address cut to 8 bits or a value cut to 16 (the
+# wrong register written silently), a model's wider addresses refused; a
+# float taken as its whole part, a misspelt setting kept as an attribute of
+# its own, a read-only fact overwritten; a refused value without its range;
+# a negative frame count that yields nothing; a file error without the
+# system's reason; an unknown camera type reported as a missing camera; a
+# package without a version of its own.
+@pytest.mark.parametrize("model, action, raised, words", VALUE_CASES)
+def test_values_and_errors_as_a_user_meets_them(head_factory, model, action, raised, words):
+    camera = None
+    if model is not None:
+        head_factory(model)
+        camera = varnel.Camera("V:", model)
+    try:
+        if raised is None:
+            action(camera)
+        else:
+            with pytest.raises(raised) as error:
+                action(camera)
+            assert words in str(error.value)
+    finally:
+        if camera is not None:
+            camera.close()
+
+
+# Fault caught: the fourth channel of 32- and 64-bit pictures handed out as
+# the library's unused 0 (a transparent picture) while the files of the same
+# frame hold opaque alpha.
+@pytest.mark.parametrize("mode, opaque", [(32, 255), (64, 65535)])
+def test_fourth_channel_is_the_files_opaque_alpha(camera, mode, opaque):
+    camera.window = (0, 0, 256, 64)
+    camera.color_mode = mode
+    picture = camera.snap()
+    assert (picture[:, :, 3] == opaque).all()
+

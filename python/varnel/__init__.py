@@ -18,10 +18,14 @@ The library (libVarnelSdk_Rade.so) is found through VARNEL_LIBRARY, the
 system's library path, or a source checkout's build/native/bin.
 """
 
-from .camera import (
+# The package's version; version() gives the library's.
+__version__ = "0.201.5"
+
+from .camera import (  # noqa: E402
     ERROR_TEXT,
     FILE_FORMATS,
     MODELS,
+    REGISTER_ADDRESS_LIMITS,
     TRIGGER_MODELS,
     Camera,
     TriggeredFrame,
@@ -49,6 +53,7 @@ __all__ = [
     "ERROR_TEXT",
     "FILE_FORMATS",
     "MODELS",
+    "REGISTER_ADDRESS_LIMITS",
     "TRIGGER_MODELS",
     "devices",
     "version",

@@ -3,6 +3,7 @@
 import collections
 import ctypes
 import errno
+import operator
 import os
 import time
 
@@ -28,6 +29,10 @@ MODELS = ("HWH8", "HXA1", "HXB2", "HXE5", "HXC3", "R2T", "HYD4", "HZF6", "HZG7")
 # The models that take triggers.
 TRIGGER_MODELS = ("HXA1", "HZG7")
 
+# The largest sensor register address of each model: 16-bit addresses on
+# HXC3, 10-bit ones on HYD4, HZF6 and HZG7, 8-bit ones on the others.
+REGISTER_ADDRESS_LIMITS = {"HXC3": 0xFFFF, "HYD4": 0x3FF, "HZF6": 0x3FF, "HZG7": 0x3FF}
+
 # One triggered frame: the camera's frame number and the wall-clock
 # microsecond (low 32 bits) its trigger fired, both as the virtual camera
 # head stamps them into the picture (None from a camera that stamps
@@ -44,22 +49,54 @@ _MONO_MODES = {8: np.uint8, 10: np.uint16, 12: np.uint16, 14: np.uint16, 16: np.
 _COLOUR_MODES = {24: (3, np.uint8), 32: (4, np.uint8), 30: (3, np.uint16), 36: (3, np.uint16),
                  42: (3, np.uint16), 48: (3, np.uint16), 64: (4, np.uint16),
                  640: (4, np.uint16), 768: (4, np.uint16), 896: (4, np.uint16)}
+_MODE_LIST = tuple(_MONO_MODES) + tuple(_COLOUR_MODES)
 
 
 class VarnelError(Exception):
     """A failure the library reported; `code` is its error code (0 when it gave none)."""
 
-    def __init__(self, code, operation, codes=()):
+    def __init__(self, code, operation, codes=(), detail=None):
         self.code = code
         self.codes = tuple(codes) or ((code,) if code else ())
         self.operation = operation
         text = ERROR_TEXT.get(code, "the library gave no error code" if code == 0 else "unknown error")
-        super().__init__(f"{operation} failed: error {code} ({text})")
+        super().__init__(f"{operation} failed: error {code} ({text})" + (f": {detail}" if detail else ""))
 
 
 def version():
-    """The library's version number (0x00C90502 for 201.5.2)."""
+    """The library's version as the number it reports (0x00C90502 for
+    201.5.2); the package's own version is ``varnel.__version__``."""
     return _lib.library().Varnel_GetDllVersion()
+
+
+def _whole(value, name):
+    """`value` as an int; TypeError for anything that is not a whole number
+    (a float is refused rather than cut: 120.7 is not 120)."""
+    if isinstance(value, bool):
+        return int(value)
+    try:
+        return operator.index(value)
+    except TypeError:
+        raise TypeError(f"{name} takes a whole number, not {value!r}") from None
+
+
+def _positive_or_none(value, name):
+    if value is not None and not value > 0:
+        raise ValueError(f"{name} must be more than 0, or None, not {value!r}")
+    return value
+
+
+def _check_writable(path):
+    """Raises the OSError the system gives when a file cannot be written at
+    `path` (a missing directory, no permission, a directory of that name). A
+    file that is not there yet is created and removed again."""
+    if os.path.isdir(path):
+        raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), path)
+    existed = os.path.exists(path)
+    with open(path, "ab"):
+        pass
+    if not existed:
+        os.remove(path)
 
 
 def _drives_directory():
@@ -106,6 +143,8 @@ class _Closing:
     """A context manager that closes itself at the end of the block, and when
     it is collected."""
 
+    __slots__ = ()
+
     def close(self):
         raise NotImplementedError
 
@@ -130,14 +169,32 @@ class Camera(_Closing):
     ``"V:"`` (default: the first camera drive). ``camera_type`` is 0..10 or
     a model name (``"HXA1"``). Use it as a context manager, or call
     :meth:`close`.
+
+    Settings are properties under the names ``varnelcam settings`` and
+    ``varnelcam info`` use (with ``_`` for ``-``); an attribute the camera
+    does not have cannot be set (a misspelt setting raises AttributeError
+    instead of being kept), and values must be whole numbers.
     """
 
+    __slots__ = ("_lib", "_handle", "_queue", "_streaming", "_drive", "_camera_type")
+
     def __init__(self, device=0, camera_type=1):
+        self._handle = 0
+        self._queue = None
+        # The type is checked first: a wrong one is the caller's mistake
+        # whether or not a camera is attached.
+        if isinstance(camera_type, str):
+            if camera_type.upper() not in MODELS:
+                raise ValueError(f"unknown camera model {camera_type!r} (one of {', '.join(MODELS)})")
+            camera_type = MODELS.index(camera_type.upper())
+        camera_type = _whole(camera_type, "camera_type")
+        if not 0 <= camera_type <= 10:
+            raise ValueError(f"unknown camera type {camera_type} (0..10, or one of {', '.join(MODELS)})")
+        self._camera_type = camera_type
         self._lib = _lib.library()
         self._handle = self._lib.Varnel_Initialize(None)
         if not self._handle:
             raise VarnelError(5, "creating a camera instance")
-        self._queue = None
         self._streaming = False
         try:
             self._drain("initialising the library", strict=True)
@@ -150,16 +207,11 @@ class Camera(_Closing):
                     raise VarnelError(2, f"finding camera drive {device} (drives: {', '.join(drives)})")
                 index = drives.index(wanted)
             else:
-                index = int(device)
+                index = _whole(device, "device")
                 if not 0 <= index < len(drives):
                     raise VarnelError(2, f"finding camera drive {device} ({len(drives)} attached)")
-            self.drive = drives[index]
+            self._drive = drives[index]
             self._check(self._lib.Varnel_SetDeviceNumber(self._handle, index), f"selecting drive {self.drive}")
-            if isinstance(camera_type, str):
-                if camera_type.upper() not in MODELS:
-                    raise ValueError(f"unknown camera model {camera_type!r} (one of {', '.join(MODELS)})")
-                camera_type = MODELS.index(camera_type.upper())
-            self.camera_type = int(camera_type)
             if self._lib.Varnel_SetCameraType(self._handle, self.camera_type) != 1:
                 codes = self._pop()
                 # Error 7 alone: the stored window did not fit and the whole
@@ -169,6 +221,21 @@ class Camera(_Closing):
         except BaseException:
             self.close()
             raise
+
+    @property
+    def drive(self):
+        """The camera's drive ("V:")."""
+        return self._drive
+
+    @property
+    def camera_type(self):
+        """The camera type 0..10 (types 9 and 10 drive the same model as 1)."""
+        return self._camera_type
+
+    @property
+    def model(self):
+        """The model the camera type drives ("HXA1")."""
+        return MODELS[self._camera_type if self._camera_type <= 8 else 1]
 
     # ---- life cycle -------------------------------------------------------
 
@@ -201,10 +268,12 @@ class Camera(_Closing):
         if strict and codes:
             raise VarnelError(codes[0], operation, codes)
 
-    def _check(self, result, operation, success=1):
+    def _check(self, result, operation, success=1, detail=None):
         if result != success:
             codes = self._pop()
-            raise VarnelError(codes[0] if codes else 0, operation, codes)
+            code = codes[0] if codes else 0
+            # The range goes with a refused value (9) and a refused window (7).
+            raise VarnelError(code, operation, codes, detail if code in (7, 9) else None)
         return result
 
     def _live(self):
@@ -232,11 +301,15 @@ class Camera(_Closing):
 
     @property
     def color_mode(self):
+        """Bits per pixel: 8, 10, 12, 14, 16 (monochrome), 24, 32, 30, 36, 42,
+        48, 64 (colour; 640, 768 and 896 read back as 64)."""
         return self._lib.Varnel_GetColorMode(self._live())
 
     @color_mode.setter
     def color_mode(self, mode):
-        self._check(self._lib.Varnel_SetColorMode(self._live(), int(mode)), f"setting colour mode {mode}")
+        mode = _whole(mode, "color_mode")
+        self._check(self._lib.Varnel_SetColorMode(self._live(), mode), f"setting color_mode to {mode}",
+                    detail=f"color_mode takes {', '.join(str(m) for m in _MODE_LIST)}")
 
     @property
     def subsample(self):
@@ -245,18 +318,22 @@ class Camera(_Closing):
 
     @subsample.setter
     def subsample(self, mode):
-        if self._lib.Varnel_SetSubSample(self._live(), int(mode)) != 1:
-            raise VarnelError(9, f"setting sub-sample {mode}")
+        mode = _whole(mode, "subsample")
+        if self._lib.Varnel_SetSubSample(self._live(), mode) != 1:
+            detail = ("subsample takes 0..2" if not 0 <= mode <= 2
+                      else "it leaves the capture window no picture")
+            raise VarnelError(9, f"setting subsample to {mode}", detail=detail)
 
     @property
     def wait_time(self):
-        """Milliseconds waited before each streamed frame is handled."""
+        """Milliseconds waited before each streamed frame is handled (0 or more)."""
         return self._lib.Varnel_GetWaitTime(self._live())
 
     @wait_time.setter
     def wait_time(self, milliseconds):
-        if self._lib.Varnel_SetWaitTime(self._live(), int(milliseconds)) != 1:
-            raise VarnelError(9, f"setting wait time {milliseconds}")
+        milliseconds = _whole(milliseconds, "wait_time")
+        if self._lib.Varnel_SetWaitTime(self._live(), milliseconds) != 1:
+            raise VarnelError(9, f"setting wait_time to {milliseconds}", detail="wait_time takes 0 or more")
 
     @property
     def window(self):
@@ -268,9 +345,11 @@ class Camera(_Closing):
 
     @window.setter
     def window(self, rect):
-        x, y, width, height = (int(v) for v in rect)
+        x, y, width, height = (_whole(v, "window") for v in rect)
+        limits = self.info
         self._check(self._lib.Varnel_SetCaptureWindowEx(self._live(), 0, x, width, 0, y, height),
-                    f"setting capture window {width}x{height}+{x}+{y}")
+                    f"setting window to {width}x{height}+{x}+{y}",
+                    detail=f"the window must lie within {limits['maxWidth']} x {limits['maxHeight']}")
 
     @property
     def picture_size(self):
@@ -286,22 +365,30 @@ class Camera(_Closing):
 
     # ---- sensor settings ---------------------------------------------------------
 
+    def _flag(self, on, name):
+        on = _whole(on, name)
+        if on not in (0, 1):
+            raise ValueError(f"{name} takes 0 or 1 (False or True), not {on}")
+        return on
+
     @property
     def mirror_h(self):
+        """The horizontal mirror (False or True)."""
         return bool(self._lib.Varnel_GetMirrorH(self._live()))
 
     @mirror_h.setter
     def mirror_h(self, on):
-        self._lib.Varnel_SetMirrorH(self._live(), int(bool(on)))
+        self._lib.Varnel_SetMirrorH(self._live(), self._flag(on, "mirror_h"))
         self._drain("setting the horizontal mirror", strict=True)
 
     @property
     def mirror_v(self):
+        """The vertical mirror (False or True)."""
         return bool(self._lib.Varnel_GetMirrorV(self._live()))
 
     @mirror_v.setter
     def mirror_v(self, on):
-        self._lib.Varnel_SetMirrorV(self._live(), int(bool(on)))
+        self._lib.Varnel_SetMirrorV(self._live(), self._flag(on, "mirror_v"))
         self._drain("setting the vertical mirror", strict=True)
 
     @property
@@ -311,16 +398,37 @@ class Camera(_Closing):
 
     @auto_iris.setter
     def auto_iris(self, mode):
-        self._check(self._lib.Varnel_SetAutoIris(self._live(), int(mode)), f"setting auto iris {mode}")
+        mode = _whole(mode, "auto_iris")
+        self._check(self._lib.Varnel_SetAutoIris(self._live(), mode), f"setting auto_iris to {mode}",
+                    detail="auto_iris takes 0..2")
+
+    def _register_address(self, address):
+        address = _whole(address, "register address")
+        limit = REGISTER_ADDRESS_LIMITS.get(self.model, 0xFF)
+        if not 0 <= address <= limit:
+            raise ValueError(f"register address {address:#x} is not one of the {self.model}'s "
+                             f"(0..{limit:#x})")
+        return address
 
     def read_register(self, address):
+        """The 16-bit sensor register at `address` (0..0xFF; 0..0xFFFF on
+        HXC3, 0..0x3FF on HYD4, HZF6 and HZG7, whose registers hold up to 24
+        bits: the low 16 are read)."""
+        address = self._register_address(address)
         valid = ctypes.c_int(0)
-        value = self._lib.Varnel_ReadRegister(self._live(), int(address), ctypes.byref(valid))
+        value = self._lib.Varnel_ReadRegister(self._live(), address, ctypes.byref(valid))
         self._check(valid.value, f"reading register {address:#x}")
         return value
 
     def write_register(self, address, value):
-        self._check(self._lib.Varnel_WriteRegister(self._live(), int(address), int(value)),
+        """Writes `value` (0..0xFFFF) to the sensor register at `address`
+        (the ranges of :meth:`read_register`; on the 24-bit registers the bits
+        above 16 become 0)."""
+        address = self._register_address(address)
+        value = _whole(value, "register value")
+        if not 0 <= value <= 0xFFFF:
+            raise ValueError(f"register value {value} is outside 0..{0xFFFF:#x}")
+        self._check(self._lib.Varnel_WriteRegister(self._live(), address, value),
                     f"writing register {address:#x}")
 
     def _get_filter(self, identifier, name):
@@ -330,8 +438,16 @@ class Camera(_Closing):
         return value
 
     def _set_filter(self, identifier, name, value):
-        self._check(self._lib.Varnel_SetFilterValue(self._live(), identifier, int(value)),
-                    f"setting {name} to {value}")
+        value = _whole(value, name)
+        if identifier in (13, 18):
+            limits = self.info
+            low, high = ((limits["gainMin"], limits["gainMax"]) if identifier == 13
+                         else (limits["exposureMin"], limits["exposureMax"]))
+            allowed = f"{low}..{high} on the {self.model}"
+        else:
+            allowed = _FILTERS[name][1]
+        self._check(self._lib.Varnel_SetFilterValue(self._live(), identifier, value),
+                    f"setting {name} to {value}", detail=f"{name} takes {allowed}")
 
     # ---- acquisition -------------------------------------------------------------
 
@@ -353,7 +469,16 @@ class Camera(_Closing):
             return pixels.reshape(height, width)
         pixels = pixels.reshape(height, width, channels)
         order = [2, 1, 0] + ([3] if channels == 4 else [])
-        return np.ascontiguousarray(pixels[:, :, order])
+        picture = np.ascontiguousarray(pixels[:, :, order])
+        if channels == 4:
+            # The fourth sample is opaque alpha, as the PNG and TIFF files of
+            # the same frame hold it: 255 minus the library's unused fourth
+            # byte (which it leaves 0), and 65535 in the 64-bit modes.
+            if dtype.itemsize == 1:
+                picture[:, :, 3] = 255 - picture[:, :, 3]
+            else:
+                picture[:, :, 3] = 65535
+        return picture
 
     @property
     def takes_triggers(self):
@@ -373,6 +498,9 @@ class Camera(_Closing):
                 for frame in frames:
                     print(frame.number, frame.picture.mean())
         """
+        if frames is not None and _whole(frames, "frames") < 1:
+            raise ValueError(f"frames must be 1 or more, or None, not {frames}")
+        _positive_or_none(timeout, "timeout")
         return _Triggers(self, frames, timeout)
 
     def _head_file(self, name):
@@ -392,8 +520,11 @@ class Camera(_Closing):
         are read. One trigger returns whether it started a frame (False: the
         head was not waiting for triggers, or held two frames not yet read).
         Only a virtual head (varnel-camsim) has a trigger input to fire."""
+        _positive_or_none(rate, "rate")
+        if _whole(count, "count") < 1:
+            raise ValueError(f"count must be 1 or more, not {count}")
         path = self._head_file("trigger")
-        command = b"1" if rate is None else f"rate {float(rate)} {int(count)}".encode()
+        command = b"1" if rate is None else f"rate {float(rate)} {count}".encode()
         try:
             with open(path, "wb", buffering=0) as trigger:
                 trigger.write(command)
@@ -414,8 +545,9 @@ class Camera(_Closing):
     def snap(self):
         """Takes one frame and returns it as a NumPy array: (height, width)
         for monochrome modes, (height, width, 3 or 4) in red, green, blue
-        (, fourth) order for colour modes; uint8 for 8-bit samples, uint16
-        for deeper ones."""
+        (, alpha) order for colour modes; uint8 for 8-bit samples, uint16
+        for deeper ones. The alpha of the 32- and 64-bit modes is opaque (255
+        or 65535), as in the PNG and TIFF files :meth:`save` writes."""
         handle = self._live()
         if self._streaming:
             raise VarnelError(0, "snapshot while streaming")
@@ -426,18 +558,36 @@ class Camera(_Closing):
     def save(self, path, file_format=None):
         """Saves the last picture taken through the library; the format comes
         from the name's extension unless given (bmp, raw, jpg, png, tif)."""
-        name = str(path)
+        name = os.fspath(path)
         key = (file_format or name.rsplit(".", 1)[-1]).lower()
         if key not in FILE_FORMATS:
             raise ValueError(f"unknown picture format {key!r} (bmp, raw, jpg, png, tif)")
-        self._check(self._lib.Varnel_SaveImage(self._live(), name.encode(), FILE_FORMATS[key]),
-                    f"saving {name}")
+        handle = self._live()
+        # The library does not say why the system refused a file: a path that
+        # cannot be written raises the system's own OSError, before and (a
+        # file that went away meanwhile) after the library's attempt.
+        _check_writable(name)
+        if self._lib.Varnel_SaveImage(handle, os.fsencode(name), FILE_FORMATS[key]) != 1:
+            codes = self._pop()
+            if codes:
+                raise VarnelError(codes[0], f"saving {name}", codes)
+            _check_writable(name)
+            raise VarnelError(0, f"saving {name}", detail="the system did not let the library write "
+                              "the whole file (a full disk, an I/O error)")
 
     def stream(self, frames=None, seconds=None, timeout=30.0):
         """Streams frames, yielding each as :meth:`snap` returns it, until
         ``frames`` were yielded or ``seconds`` passed (without either: until
         the loop stops). Acquisition stops when the iterator is closed.
-        Raises VarnelError when no frame comes within ``timeout`` seconds."""
+        Raises VarnelError when no frame comes within ``timeout`` seconds,
+        and at once ValueError for a count or time of 0 or less."""
+        if frames is not None and _whole(frames, "frames") < 1:
+            raise ValueError(f"frames must be 1 or more, or None, not {frames}")
+        _positive_or_none(seconds, "seconds")
+        _positive_or_none(timeout, "timeout")
+        return self._stream(frames, seconds, timeout)
+
+    def _stream(self, frames, seconds, timeout):
         handle = self._live()
         if self._queue is None:
             self._queue = self._lib.VarnelPosix_CreateMessageQueue()
@@ -483,7 +633,11 @@ class _Triggers(_Closing):
     """The iterator of :meth:`Camera.triggered`: armed from its making until
     it ends or is closed."""
 
+    __slots__ = ("_camera", "_frames", "_timeout", "_yielded", "_mode", "_width", "_height",
+                 "_row_bytes", "_raw", "_bits", "_message", "_armed")
+
     def __init__(self, camera, frames, timeout):
+        self._armed = False
         self._camera = camera
         self._frames = frames
         self._timeout = timeout
@@ -547,42 +701,51 @@ class _Triggers(_Closing):
 
 
 
-# Filter values as properties: name -> (identifier, description).
+# Filter values as properties: name -> (identifier, range, what it is).
 _FILTERS = {
-    "brightness": (1, "-255..255"),
-    "contrast": (2, "-127..127"),
-    "hue": (3, "-360..360"),
-    "saturation": (4, "-255..255"),
-    "sharpness": (5, "0..30"),
-    "bayer_gain_red": (7, "0..400"),
-    "bayer_gain_green": (8, "0..400"),
-    "bayer_gain_blue": (9, "0..400"),
-    "bayer_gain_auto": (10, "0 or 1"),
-    "gamma": (11, "0..200, 100 leaves the picture unchanged"),
-    "bayer_mode": (12, "colour filter phase 0..3"),
-    "gain": (13, "global gain, range per model (Camera.info)"),
-    "exposure": (18, "exposure time 1..6400"),
-    "gray_mode": (19, "0..2"),
-    "gray_gain_r": (20, "0..255"),
-    "gray_gain_g1": (21, "0..255"),
-    "gray_gain_g2": (22, "0..255"),
-    "gray_gain_b": (23, "0..255"),
-    "gray_offset_r": (24, "-255..255"),
-    "gray_offset_g1": (25, "-255..255"),
-    "gray_offset_g2": (26, "-255..255"),
-    "gray_offset_b": (27, "-255..255"),
+    "brightness": (1, "-255..255", None),
+    "contrast": (2, "-127..127", None),
+    "hue": (3, "-360..360", None),
+    "saturation": (4, "-255..255", None),
+    "sharpness": (5, "0..30", None),
+    "bayer_gain_red": (7, "0..400", None),
+    "bayer_gain_green": (8, "0..400", None),
+    "bayer_gain_blue": (9, "0..400", None),
+    "bayer_gain_auto": (10, "0..1", None),
+    "gamma": (11, "0..200", "100 leaves the picture unchanged"),
+    "bayer_mode": (12, "0..3", "the colour filter phase"),
+    "gain": (13, "the model's own range (Camera.info: gainMin..gainMax)",
+             "the sensor's global gain, sent to it unchanged: on HXA1, HXB2 and R2T steps of "
+             "its gain register 53 (0x35); on HYD4 and HZF6 of wide registers 6 and 7; on HZG7 "
+             "of wide register 4; HWH8, HXE5 and HXC3 have no gain register (stored only)"),
+    "exposure": (18, "the model's own range (Camera.info: exposureMin..exposureMax)",
+                 "the sensor's exposure, sent to it unchanged and counted in the units of its "
+                 "exposure register, whose duration the camera does not report: register 9 on "
+                 "HXA1 and HXB2, 11 on R2T, 82 on HXE5, 0x3166 on HXC3, wide registers 158 and "
+                 "159 on HYD4 and HZF6 (sent as 8..1068), wide register 154 on HZG7 (a larger "
+                 "value exposes less); HWH8 has no exposure register (stored only)"),
+    "gray_mode": (19, "0..2", None),
+    "gray_gain_r": (20, "0..255", "128 = x1"),
+    "gray_gain_g1": (21, "0..255", "128 = x1"),
+    "gray_gain_g2": (22, "0..255", "128 = x1"),
+    "gray_gain_b": (23, "0..255", "128 = x1"),
+    "gray_offset_r": (24, "-255..255", None),
+    "gray_offset_g1": (25, "-255..255", None),
+    "gray_offset_g2": (26, "-255..255", None),
+    "gray_offset_b": (27, "-255..255", None),
 }
 
 
-def _filter_property(name, identifier, description):
+def _filter_property(name, identifier, allowed, meaning):
     def getter(self):
         return self._get_filter(identifier, name)
 
     def setter(self, value):
         self._set_filter(identifier, name, value)
 
-    return property(getter, setter, doc=f"{name} ({description}); stored when the camera is closed")
+    doc = f"{name}: {allowed}" + (f"; {meaning}" if meaning else "") + ". Stored when the camera is closed."
+    return property(getter, setter, doc=doc)
 
 
-for _name, (_identifier, _description) in _FILTERS.items():
-    setattr(Camera, _name, _filter_property(_name, _identifier, _description))
+for _name, (_identifier, _allowed, _meaning) in _FILTERS.items():
+    setattr(Camera, _name, _filter_property(_name, _identifier, _allowed, _meaning))

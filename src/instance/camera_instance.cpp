@@ -7,6 +7,7 @@
 #include "driver/camera_driver.h"
 #include "driver/model_factory.h"
 #include "imagefile/dib_image.h"
+#include "imaging/color_modes.h"
 #include "instance/drive_enumeration.h"
 #include "platform/clock.h"
 #include "platform/preview_window.h"
@@ -14,22 +15,6 @@
 namespace varnel {
 
 namespace {
-
-struct ColorModeEntry {
-  int mode;
-  int colorClass;
-  BitDepthCode bitDepth;
-};
-
-// Bits per pixel as the application names them, and the output class and
-// significant-bit code each selects.
-constexpr ColorModeEntry kColorModes[] = {
-    {8, kColorClassMono8, 0},   {10, kColorClassMono16, 1}, {12, kColorClassMono16, 2},
-    {14, kColorClassMono16, 3}, {16, kColorClassMono16, 4}, {24, kColorClassBgr24, 0},
-    {32, kColorClassBgr32, 0},  {30, kColorClassBgr48, 1},  {36, kColorClassBgr48, 2},
-    {42, kColorClassBgr48, 3},  {48, kColorClassBgr48, 4},  {640, kColorClassBgr64, 1},
-    {768, kColorClassBgr64, 2}, {896, kColorClassBgr64, 3}, {64, kColorClassBgr64, 4},
-};
 
 // Device names: 256-byte slots, at least ten of them, and the smallest buffer
 // Varnel_GetDeviceName refuses.
@@ -316,15 +301,14 @@ int CameraInstance::GetCaptureWindowEx(int* hTotal, int* hStart, int* hEffective
 }
 
 int CameraInstance::SetColorMode(int mode) {
-  for (const ColorModeEntry& entry : kColorModes) {
-    if (entry.mode == mode) {
-      colorClass_ = entry.colorClass;
-      bitDepthCode_ = entry.bitDepth;
-      return 1;
-    }
+  const ColorModeEntry* entry = FindColorMode(mode);
+  if (entry == nullptr) {
+    RecordError(kErrorRange);
+    return 0;
   }
-  RecordError(kErrorRange);
-  return 0;
+  colorClass_ = entry->colorClass;
+  bitDepthCode_ = entry->bitDepth;
+  return 1;
 }
 
 int CameraInstance::GetColorMode() const {

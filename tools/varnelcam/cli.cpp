@@ -1,12 +1,18 @@
 // varnelcam: the parts the subcommands share.
 #include "cli.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
+
+#include "device/model_code.h"
+#include "imaging/color_modes.h"
+#include "instance/frame_intake.h"
 
 #ifndef _WIN32
 #include "varnel_posix.h"
@@ -50,16 +56,37 @@ std::string FrameLossText(intptr_t code) {
   return "frame not delivered: " + words;
 }
 
-int ReportFailure(CameraHandle handle, const std::string& what) {
+namespace {
+
+// Prints "varnelcam: WHAT failed: error N (words)" for every code the handle
+// has pending, newest first; false when there was none.
+bool PrintPendingCodes(CameraHandle handle, const std::string& what) {
   bool any = false;
   for (int code = Varnel_GetLastError(handle); code != 0; code = Varnel_GetLastError(handle)) {
     std::fprintf(stderr, "varnelcam: %s failed: error %d (%s)\n", what.c_str(), code,
                  ErrorText(code));
     any = true;
   }
-  if (!any)
+  return any;
+}
+
+}  // namespace
+
+int ReportFailure(CameraHandle handle, const std::string& what) {
+  if (!PrintPendingCodes(handle, what)) {
     std::fprintf(stderr, "varnelcam: %s failed (the library gave no error code)\n", what.c_str());
+  }
   return kExitFailed;
+}
+
+int ReportSaveFailure(CameraHandle handle, const std::string& path) {
+  const std::string what = "saving '" + path + "'";
+  if (PrintPendingCodes(handle, what)) return kExitFailed;
+  const std::string why = WhyNotWritable(path);
+  return Complain(kExitFailed, what + " failed: " +
+                                   (why.empty() ? "the system did not let the library write the "
+                                                  "whole file (a full disk, an I/O error)"
+                                                : why));
 }
 
 int Complain(int status, const std::string& message) {
@@ -71,6 +98,20 @@ std::string FormatSeconds(double seconds) {
   char text[32];
   std::snprintf(text, sizeof text, "%g s", seconds);
   return text;
+}
+
+bool TakeValue(int argc, char** argv, int* i, std::string* value) {
+  const char* option = argv[*i];
+  if (*i + 1 >= argc || std::strncmp(argv[*i + 1], "--", 2) == 0) {
+    std::fprintf(stderr, "varnelcam: %s needs a value\n", option);
+    return false;
+  }
+  *value = argv[++*i];
+  if (value->empty()) {
+    std::fprintf(stderr, "varnelcam: %s needs a value, not an empty one\n", option);
+    return false;
+  }
+  return true;
 }
 
 bool ParseInt(const std::string& option, const std::string& text, long minimum, long maximum,
@@ -100,6 +141,19 @@ bool ParseDouble(const std::string& option, const std::string& text, double mini
   return true;
 }
 
+bool ParseWindow(const std::string& text, int* width, int* height, int* x, int* y) {
+  int consumed = 0;
+  int w = 0, h = 0, x0 = 0, y0 = 0;
+  const int fields =
+      std::sscanf(text.c_str(), "%dx%d%n+%d+%d%n", &w, &h, &consumed, &x0, &y0, &consumed);
+  if ((fields != 2 && fields != 4) || consumed != static_cast<int>(text.size()) || w <= 0 ||
+      h <= 0 || x0 < 0 || y0 < 0) {
+    return false;
+  }
+  *width = w, *height = h, *x = x0, *y = y0;
+  return true;
+}
+
 const CameraTypeName kCameraTypes[9] = {{0, "HWH8"}, {1, "HXA1"}, {2, "HXB2"},
                                         {3, "HXE5"}, {4, "HXC3"}, {5, "R2T"},
                                         {6, "HYD4"}, {7, "HZF6"}, {8, "HZG7"}};
@@ -113,6 +167,86 @@ const char* ModelOfType(int type) {
 }
 
 bool TakesTriggers(int type) { return type == 1 || type == 9 || type == 10 || type == 8; }
+
+bool WindowIsFixed(int type) { return type >= 6 && type <= 8; }
+
+int RegisterAddressLimit(int type) {
+  if (type == 4) return 0xFFFF;
+  return WindowIsFixed(type) ? 0x3FF : 0xFF;
+}
+
+const char* GainUnit(int type) {
+  switch (type) {
+    case 0:
+    case 3:
+    case 4:
+      return "stored only: this model has no gain register";
+    case 6:
+    case 7:
+      return "steps of the sensor's gain, wide registers 6 and 7";
+    case 8:
+      return "steps of the sensor's gain, wide register 4";
+    default:
+      return "steps of the sensor's gain, register 53 (0x35)";
+  }
+}
+
+const char* ExposureUnit(int type) {
+  switch (type) {
+    case 0:
+      return "stored only: this model has no exposure register";
+    case 3:
+      return "units of the sensor's exposure register 82";
+    case 4:
+      return "units of the sensor's exposure register 0x3166";
+    case 5:
+      return "units of the sensor's exposure register 11";
+    case 6:
+    case 7:
+      return "units of the sensor's exposure, wide registers 158 and 159, sent as 8..1068";
+    case 8:
+      return "units of the sensor's exposure, wide register 154; a larger value exposes less";
+    default:
+      return "units of the sensor's exposure register 9";
+  }
+}
+
+bool IsColorMode(int mode) { return varnel::FindColorMode(mode) != nullptr; }
+
+std::string ColorModeList() {
+  std::string list;
+  for (const varnel::ColorModeEntry& entry : varnel::kColorModes) {
+    list += (list.empty() ? "" : ", ") + std::to_string(entry.mode);
+  }
+  return list;
+}
+
+int SignificantBitsOf(int type, int mode) {
+  const varnel::ColorModeEntry* entry = varnel::FindColorMode(mode);
+  if (entry == nullptr || !varnel::IsDeepClass(entry->colorClass)) return 8;
+  if (type == 9 || type == 10) type = 1;
+  if (type < 0 || type > 8) return varnel::SignificantBits(entry->bitDepth);
+  return std::min(varnel::SignificantBits(entry->bitDepth),
+                  varnel::IntakeSignificantBits(varnel::kModelList[type], entry->bitDepth));
+}
+
+std::string WhyNotWritable(const std::string& path) {
+  struct stat status {};
+  const bool existed = ::stat(path.c_str(), &status) == 0;
+  if (existed && S_ISDIR(status.st_mode)) return std::strerror(EISDIR);
+  errno = 0;
+  // Appending changes nothing in a file that is there; a new one is removed
+  // again, so that a failure later leaves no empty file behind.
+  FILE* file = std::fopen(path.c_str(), "ab");
+  if (file == nullptr) return std::strerror(errno != 0 ? errno : EACCES);
+  std::fclose(file);
+  if (!existed) std::remove(path.c_str());
+  return "";
+}
+
+std::string CountOf(long count, const char* noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
 
 bool ParseCameraType(const std::string& text, int* type) {
   std::string upper = text;
@@ -144,14 +278,7 @@ const char* const kCameraOptionsHelp =
 
 int CameraOptions::Take(int argc, char** argv, int* i) {
   const std::string arg = argv[*i];
-  auto value = [&](std::string* out) {
-    if (*i + 1 >= argc) {
-      std::fprintf(stderr, "varnelcam: %s needs a value\n", arg.c_str());
-      return false;
-    }
-    *out = argv[++*i];
-    return true;
-  };
+  auto value = [&](std::string* out) { return TakeValue(argc, argv, i, out); };
   std::string text;
   if (arg == "--virtual") {
     if (!value(&text)) return -1;
@@ -173,13 +300,25 @@ int CameraOptions::Take(int argc, char** argv, int* i) {
   }
   if (arg == "--device") {
     if (!value(&device)) return -1;
+    // A drive is named by its index in the list or by its letter; anything
+    // else can name none.
+    const bool index = device.find_first_not_of("0123456789") == std::string::npos;
+    const bool letter = std::isalpha(static_cast<unsigned char>(device[0])) &&
+                        (device.size() == 1 || (device.size() == 2 && device[1] == ':'));
+    if (!index && !letter) {
+      std::fprintf(stderr,
+                   "varnelcam: --device wants a drive's index in the list (0, 1, ...) or its "
+                   "letter (V or V:), not '%s'\n",
+                   device.c_str());
+      return -1;
+    }
     return 1;
   }
   if (arg == "--type") {
     if (!value(&text)) return -1;
     if (!ParseCameraType(text, &type)) {
-      std::fprintf(stderr, "varnelcam: unknown camera type '%s' (0..10 or a model name)\n",
-                   text.c_str());
+      std::fprintf(stderr, "varnelcam: unknown camera type '%s' (0..10 or a model name: %s)\n",
+                   text.c_str(), kVirtualModels);
       return -1;
     }
     return 1;
@@ -365,6 +504,12 @@ int Session::Select(const CameraOptions& options) {
     return ReportFailure(handle_, "selecting camera drive " + drive_);
   }
 
+  return SetType(options, true);
+}
+
+int Session::SelectTypeOnly(const CameraOptions& options) { return SetType(options, false); }
+
+int Session::SetType(const CameraOptions& options, bool withDrive) {
   type_ = options.type;
   if (type_ < 0) {
     type_ = 1;
@@ -373,18 +518,21 @@ int Session::Select(const CameraOptions& options) {
   if (Varnel_SetCameraType(handle_, type_) != 1) {
     // Error 7 alone means the stored window did not fit and the whole sensor
     // is used instead: worth saying, not worth stopping for.
+    // Without a drive, error 2 says just that; the type's stored settings
+    // are loaded all the same.
     bool fatal = false;
     std::vector<int> codes;
     for (int code = Varnel_GetLastError(handle_); code != 0; code = Varnel_GetLastError(handle_)) {
+      if (code == 2 && !withDrive) continue;
       codes.push_back(code);
       if (code != 7) fatal = true;
     }
     for (int code : codes) {
-      std::fprintf(stderr, "varnelcam: %s camera type %d (%s) on %s: error %d (%s)\n",
-                   fatal ? "setting" : "note: setting", type_, ModelOfType(type_), drive_.c_str(),
-                   code, ErrorText(code));
+      std::fprintf(stderr, "varnelcam: %s camera type %d (%s)%s: error %d (%s)\n",
+                   fatal ? "setting" : "note: setting", type_, ModelOfType(type_),
+                   withDrive ? (" on " + drive_).c_str() : "", code, ErrorText(code));
     }
-    if (fatal || codes.empty()) return kExitFailed;
+    if (fatal || (withDrive && codes.empty())) return kExitFailed;
   }
   return kExitOk;
 }

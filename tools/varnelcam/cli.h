@@ -37,17 +37,32 @@ std::string FrameLossText(intptr_t code);
 // has pending (newest first), and returns kExitFailed.
 int ReportFailure(CameraHandle handle, const std::string& what);
 
+// Reports a Varnel_SaveImage of `path` that failed and returns kExitFailed:
+// the library's codes in words when it recorded some, else (the system would
+// not let it create or fill the file) the system's reason where it can be
+// found again.
+int ReportSaveFailure(CameraHandle handle, const std::string& path);
+
 // Prints "varnelcam: MESSAGE" to the error stream and returns `status`.
 int Complain(int status, const std::string& message);
 
 // "2.5 s".
 std::string FormatSeconds(double seconds);
 
+// Takes the value of the option at argv[*i], moving *i past it. False, after
+// saying the value is missing, when nothing follows, the next word is another
+// option ("--..."), or the value is empty.
+bool TakeValue(int argc, char** argv, int* i, std::string* value);
+
 // Parsing helpers. Each returns false (after printing why) on a bad value.
 bool ParseInt(const std::string& option, const std::string& text, long minimum, long maximum,
               long* value);
 bool ParseDouble(const std::string& option, const std::string& text, double minimum, double maximum,
                  double* value);
+
+// "WIDTHxHEIGHT" or "WIDTHxHEIGHT+X+Y" with a positive size and an origin of
+// 0 or more; false for anything else.
+bool ParseWindow(const std::string& text, int* width, int* height, int* x, int* y);
 
 // The camera types of the library and the model each selects (types 9 and
 // 10 select the same driver as 1).
@@ -61,6 +76,32 @@ bool ParseCameraType(const std::string& text, int* type);
 const char* ModelOfType(int type);
 // Whether the camera type takes triggers (HXA1 and HZG7 do).
 bool TakesTriggers(int type);
+// Whether the camera type always captures its whole sensor (HYD4, HZF6 and
+// HZG7 do: their window cannot be chosen).
+bool WindowIsFixed(int type);
+// The largest sensor register address of the camera type's model: 255,
+// 65535 on HXC3 (16-bit addresses), 1023 on HYD4, HZF6, HZG7 (10-bit ones).
+int RegisterAddressLimit(int type);
+// What the camera type's gain and exposure values are: the sensor register
+// each is written to, in whose units the value is counted (the library sends
+// both unchanged), or that the model has none.
+const char* GainUnit(int type);
+const char* ExposureUnit(int type);
+
+// Whether the library takes `mode` as a colour mode, and all of them as text
+// ("8, 10, ...").
+bool IsColorMode(int mode);
+std::string ColorModeList();
+// The bits of each sample the camera type's pictures carry in `mode`: 8 for
+// the 8-bit modes; for the deep ones those the model's sensor delivers (10
+// on the models whose frames carry 10 bits in every deep mode), at most the
+// mode's own.
+int SignificantBitsOf(int type, int mode);
+
+// Why a file cannot be written at `path`, in the operating system's words
+// ("No such file or directory"); empty when it can. A file that does not
+// exist yet is created and removed again; one that exists is only opened.
+std::string WhyNotWritable(const std::string& path);
 
 // Options every camera subcommand takes.
 struct CameraOptions {
@@ -84,8 +125,9 @@ struct CaptureOptions {
   int width = 0, height = 0, x = 0, y = 0;
 
   int Take(int argc, char** argv, int* i);  // as CameraOptions::Take
-  // Applies what was given; kExitOk or the status to exit with.
-  int Apply(CameraHandle handle) const;
+  // Applies what was given to the camera of `type`; kExitOk or the status to
+  // exit with (kExitUsage for a window the model cannot take).
+  int Apply(CameraHandle handle, int type) const;
 };
 extern const char* const kCaptureOptionsHelp;
 
@@ -164,6 +206,9 @@ class Session {
   int Open(const CameraOptions& options, bool selectCamera = true);
   // Selects the drive and the camera type on a session opened without them.
   int Select(const CameraOptions& options);
+  // Chooses the camera type without a drive: the settings the library stores
+  // for it are loaded, and nothing reaches a camera.
+  int SelectTypeOnly(const CameraOptions& options);
 
   CameraHandle handle() const { return handle_; }
   FrameWindow& window() { return window_; }
@@ -175,6 +220,8 @@ class Session {
   std::vector<std::string> Drives();
 
  private:
+  int SetType(const CameraOptions& options, bool withDrive);
+
   FrameWindow window_;
   std::unique_ptr<VirtualCamera> virtual_;
   CameraHandle handle_ = 0;
@@ -198,9 +245,19 @@ inline constexpr int kTriggerTimeStampRow = 8;
 std::optional<uint32_t> ReadFrameStamp(const uint8_t* picture, int width, int height,
                                        int bitsPerPixel, int stampRow = kFrameNumberStampRow);
 
-// Prints the processor's features, the pixel routines and the demosaic
-// forms the library chooses on it (diagnostics.cpp).
+// Prints the processor as the system names it, what the library's own
+// detection makes of it, every feature the library uses, and the pixel
+// routines and demosaic forms it chooses there (diagnostics.cpp).
 void PrintProcessor();
+
+// Prints the camera settings `settings show` lists under the same names
+// (window, colour mode, sub-sample, wait time, mirrors, automatic
+// brightness, gain, exposure) with their ranges and units; with
+// `filters`, the filter, gray and Bayer values too (settings.cpp).
+void PrintSettings(CameraHandle handle, int type, bool filters);
+
+// "N frame" or "N frames".
+std::string CountOf(long count, const char* noun);
 
 // Subcommands.
 int CommandList(int argc, char** argv);
@@ -215,7 +272,8 @@ int CommandServe(int argc, char** argv);
 
 // Writes the 8- or 16-bit mosaic `samples` (rows top first, `rowBytes`
 // apart) as a DNG whose colour filter pattern starts with `phase` (the
-// library's Bayer mode 0..3). False after printing why.
+// library's Bayer mode 0..3) and whose white level is the largest value of
+// `significantBits`. False after printing why.
 bool WriteDng(const std::string& path, const uint8_t* samples, int width, int height, int rowBytes,
               int bitsPerSample, int significantBits, int phase, const std::string& model);
 

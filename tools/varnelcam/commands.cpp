@@ -27,14 +27,17 @@ const char* const kCaptureOptionsHelp =
 int CaptureOptions::Take(int argc, char** argv, int* i) {
   const std::string arg = argv[*i];
   if (arg != "--mode" && arg != "--window" && arg != "--subsample") return 0;
-  if (*i + 1 >= argc) {
-    std::fprintf(stderr, "varnelcam: %s needs a value\n", arg.c_str());
-    return -1;
-  }
-  const std::string text = argv[++*i];
+  std::string text;
+  if (!TakeValue(argc, argv, i, &text)) return -1;
   long value = 0;
   if (arg == "--mode") {
-    if (!ParseInt(arg, text, 8, 896, &value)) return -1;
+    char* end = nullptr;
+    value = std::strtol(text.c_str(), &end, 10);
+    if (*end != '\0' || !IsColorMode(static_cast<int>(value))) {
+      std::fprintf(stderr, "varnelcam: --mode wants one of %s, not '%s'\n", ColorModeList().c_str(),
+                   text.c_str());
+      return -1;
+    }
     mode = static_cast<int>(value);
   } else if (arg == "--subsample") {
     if (text == "full" || text == "half" || text == "quarter") {
@@ -44,30 +47,47 @@ int CaptureOptions::Take(int argc, char** argv, int* i) {
       subsample = static_cast<int>(value);
     }
   } else {
-    int consumed = 0;
-    int w = 0, h = 0, x0 = 0, y0 = 0;
-    const int fields =
-        std::sscanf(text.c_str(), "%dx%d%n+%d+%d%n", &w, &h, &consumed, &x0, &y0, &consumed);
-    if ((fields != 2 && fields != 4) || consumed != static_cast<int>(text.size()) || w <= 0 ||
-        h <= 0 || x0 < 0 || y0 < 0) {
+    if (!ParseWindow(text, &width, &height, &x, &y)) {
       std::fprintf(stderr, "varnelcam: --window wants WIDTHxHEIGHT or WIDTHxHEIGHT+X+Y, not '%s'\n",
                    text.c_str());
       return -1;
     }
     window = true;
-    width = w, height = h, x = x0, y = y0;
   }
   return 1;
 }
 
-int CaptureOptions::Apply(CameraHandle handle) const {
+int CaptureOptions::Apply(CameraHandle handle, int type) const {
   if (mode >= 0 && Varnel_SetColorMode(handle, mode) != 1) {
     return ReportFailure(handle, "setting colour mode " + std::to_string(mode));
   }
   if (subsample >= 0 && Varnel_SetSubSample(handle, subsample) != 1) {
-    return Complain(kExitFailed, "sub-sample " + std::to_string(subsample) + " was refused");
+    return Complain(kExitFailed, "sub-sample " + std::to_string(subsample) +
+                                     " was refused: it leaves the window no picture");
   }
-  if (window && Varnel_SetCaptureWindowEx(handle, 0, x, width, 0, y, height) != 1) {
+  if (!window) return kExitOk;
+  // What the model cannot take is said here, with its limits, before the
+  // library is asked.
+  CameraInfo info{};
+  info.size = sizeof info;
+  if (Varnel_GetCameraInfo(handle, &info) == 1) {
+    const std::string sensor = std::string(ModelOfType(type)) + "'s sensor (" +
+                               std::to_string(info.maxWidth) + " x " +
+                               std::to_string(info.maxHeight) + ")";
+    if (WindowIsFixed(type)) {
+      return Complain(kExitUsage, "--window: a " + std::string(ModelOfType(type)) +
+                                      " always captures its whole sensor (" +
+                                      std::to_string(info.maxWidth) + " x " +
+                                      std::to_string(info.maxHeight) + ")");
+    }
+    if (static_cast<long>(x) + width > info.maxWidth ||
+        static_cast<long>(y) + height > info.maxHeight) {
+      return Complain(kExitUsage, "--window " + std::to_string(width) + "x" +
+                                      std::to_string(height) + "+" + std::to_string(x) + "+" +
+                                      std::to_string(y) + " does not fit the " + sensor);
+    }
+  }
+  if (Varnel_SetCaptureWindowEx(handle, 0, x, width, 0, y, height) != 1) {
     return ReportFailure(handle, "setting capture window " + std::to_string(width) + "x" +
                                      std::to_string(height) + "+" + std::to_string(x) + "+" +
                                      std::to_string(y));
@@ -167,8 +187,13 @@ int CommandInfo(int argc, char** argv) {
     std::printf(
         "usage: varnelcam info [camera options]\n"
         "\n"
-        "Prints the library version and the camera drives and, when a camera is\n"
-        "attached, its type, limits and current settings.\n\n%s",
+        "Prints the library version, the processor and what the library runs on\n"
+        "it, the camera drives and, when a camera is attached, its type, limits and\n"
+        "current settings, under the names `varnelcam settings` uses. Gain and\n"
+        "exposure are the sensor's own register values: the library sends them\n"
+        "unchanged, so each is counted in the units of the model's register (the\n"
+        "camera does not report how long one exposure unit lasts). Exits 3 when no\n"
+        "camera is attached.\n\n%s",
         kCameraOptionsHelp);
     return kExitOk;
   }
@@ -176,7 +201,8 @@ int CommandInfo(int argc, char** argv) {
   if (const int status = TakeCameraOptionsOnly("info", argc, argv, 0, options); status != kExitOk)
     return status;
   const uint32_t version = Varnel_GetDllVersion();
-  std::printf("library version: 0x%08X\n", version);
+  std::printf("library version: 0x%08X (%u.%u.%u)\n", version, (version >> 16) & 0xFF,
+              (version >> 8) & 0xFF, version & 0xFF);
   PrintProcessor();
   Session session;
   if (const int status = session.Open(options, false); status != kExitOk) return status;
@@ -187,31 +213,22 @@ int CommandInfo(int argc, char** argv) {
     std::printf("%s%s", i ? " " : "", drives[i].c_str());
   }
   if (!drives.empty()) std::printf(")\n");
-  if (drives.empty()) {
-    std::printf("no camera attached (varnelcam info --virtual HXA1 shows a virtual one)\n");
-    return kExitOk;
-  }
-  Session& camera = session;
-  if (const int status = camera.Select(options); status != kExitOk) return status;
-  const CameraHandle h = camera.handle();
-  std::printf("camera: type %d (%s) on %s%s\n", camera.type(), ModelOfType(camera.type()),
-              camera.driveName().c_str(),
+  std::fflush(stdout);
+  // Without a camera Select says so and gives the status every camera
+  // command exits with.
+  if (const int status = session.Select(options); status != kExitOk) return status;
+  const CameraHandle h = session.handle();
+  std::printf("camera: type %d (%s) on %s%s\n", session.type(), ModelOfType(session.type()),
+              session.driveName().c_str(),
               options.virtualModel.empty() ? "" : ", a virtual camera head");
   CameraInfo info{};
   info.size = sizeof info;
   if (Varnel_GetCameraInfo(h, &info) != 1) return ReportFailure(h, "reading the camera's limits");
-  std::printf("sensor: up to %d x %d\n", info.maxWidth, info.maxHeight);
-  std::printf("triggers: %s\n", TakesTriggers(camera.type()) ? "yes (varnelcam trigger)"
-                                                             : "no (this model takes none)");
-  std::printf("gain range: %d..%d, exposure range: %d..%d\n", info.gainMin, info.gainMax,
-              info.exposureMin, info.exposureMax);
-  int hTotal = 0, hStart = 0, width = 0, vTotal = 0, vStart = 0, height = 0;
-  Varnel_GetCaptureWindowEx(h, &hTotal, &hStart, &width, &vTotal, &vStart, &height);
-  std::printf("capture window: %d x %d at (%d, %d)\n", width, height, hStart, vStart);
-  std::printf("colour mode: %d bits per pixel, sub-sample %d, wait time %d ms\n",
-              Varnel_GetColorMode(h), Varnel_GetSubSample(h), Varnel_GetWaitTime(h));
-  std::printf("global gain: %d, exposure time: %d\n", Varnel_GetGlobalGain(h, nullptr),
-              Varnel_GetExposureTime(h, nullptr));
+  std::printf("sensor: up to %d x %d%s\n", info.maxWidth, info.maxHeight,
+              WindowIsFixed(session.type()) ? ", always captured whole" : "");
+  std::printf("triggers: %s\n", TakesTriggers(session.type()) ? "yes (varnelcam trigger)"
+                                                              : "no (this model takes none)");
+  PrintSettings(h, session.type(), false);
   DrainErrors(h);
   return kExitOk;
 }
@@ -247,14 +264,51 @@ std::string Extension(const std::string& path) {
   return path.substr(dot + 1);
 }
 
+// What a file of `format` holds for a picture of colour mode `mode` whose
+// deep samples carry `significantBits`: JPEG always 8 bits a sample, BMP and
+// RAW the picture as held, PNG and TIFF its samples with alpha where the
+// picture has a fourth one.
+std::string FileContents(const FileFormat& format, int mode, int significantBits) {
+  const int bits = BitsPerPixelOfMode(mode);
+  const bool mono = bits <= 16;
+  const bool jpeg = format.code == VARNEL_FILE_JPEG_100;
+  const bool alpha = (bits == 32 || bits == 64) &&
+                     (format.code == VARNEL_FILE_PNG || format.code == VARNEL_FILE_TIFF);
+  const int fileBits = jpeg ? (mono ? 8 : 24) : bits;
+  std::string text = std::to_string(fileBits) + "-bit " +
+                     (mono    ? "grey"
+                      : alpha ? "RGBA"
+                              : "colour") +
+                     " " + format.extension;
+  if (!jpeg && significantBits > 8)
+    text += ", " + std::to_string(significantBits) + " significant bits";
+  if (fileBits != bits) text += ", from the " + std::to_string(bits) + "-bit picture";
+  return text;
+}
+
+// kExitOk when `path` (none when empty) can be written, else kExitUsage after
+// saying why in the system's words.
+int CheckWritable(const std::string& path) {
+  if (path.empty()) return kExitOk;
+  const std::string why = WhyNotWritable(path);
+  if (why.empty()) return kExitOk;
+  return Complain(kExitUsage, "cannot write '" + path + "': " + why);
+}
+
 // Takes the raw mosaic of the picture just taken: the library's monochrome
 // classes without gray processing hold the sensor's samples as they came.
 int SnapDng(Session& session, const std::string& path) {
   const CameraHandle h = session.handle();
   const int mode = Varnel_GetColorMode(h);
-  const bool deep = mode >= 10 && mode <= 16;
-  const int rawMode = deep ? mode : 8;
-  const int significantBits = deep ? mode : 8;
+  // The monochrome mode of the same depth: 8 bits, or for a deep mode (grey
+  // or colour) the deep monochrome mode of its significant bits.
+  static const int kRawModes[] = {8, 10, 12, 14, 16};
+  const int depth = SignificantBitsOf(-1, mode);
+  const bool deep = depth > 8;
+  const int rawMode = kRawModes[(depth - 8) / 2];
+  // The white level is what the sensor's samples reach: a 10-bit sensor's
+  // frames peak at 1023 in every deep mode, 16-bit ones included.
+  const int significantBits = SignificantBitsOf(session.type(), rawMode);
   // The gray settings are stored when the handle is released: put back what
   // was there after taking the mosaic.
   const int grayMode = Varnel_GetGrayMode(h, nullptr);
@@ -292,8 +346,11 @@ int SnapDng(Session& session, const std::string& path) {
         status = kExitFailed;
       } else {
         static const char* kPatternNames[4] = {"GBRG", "RGGB", "BGGR", "GRBG"};
-        std::printf("wrote %s (%d x %d, %d-bit Bayer mosaic, CFA %s)\n", path.c_str(), width,
-                    height, significantBits, kPatternNames[phase & 3]);
+        std::printf(
+            "wrote %s (%d x %d Bayer mosaic, CFA %s, %d-bit samples, white level %u: %d "
+            "significant bits)\n",
+            path.c_str(), width, height, kPatternNames[phase & 3], bits,
+            (1u << significantBits) - 1, significantBits);
       }
     }
   }
@@ -310,7 +367,10 @@ int CommandSnap(int argc, char** argv) {
     std::printf(
         "usage: varnelcam snap [options] [-o FILE] [--dng FILE]\n"
         "\n"
-        "Takes one frame and saves it through the library.\n"
+        "Takes one frame and saves it through the library, and says what the file\n"
+        "holds: JPEG is always 8 bits a sample; BMP and RAW keep the picture as\n"
+        "the library holds it (the deep BMPs in a layout most viewers cannot open);\n"
+        "PNG and TIFF keep deep samples.\n"
         "\n"
         "  -o FILE            picture file (default snap.<format>)\n"
         "  --format F         bmp, raw, jpg, png or tif (default: from FILE's\n"
@@ -318,7 +378,9 @@ int CommandSnap(int argc, char** argv) {
         "  --quality Q        JPEG quality 100, 70 or 20 (default 100)\n"
         "  --dng FILE         also (or, without -o and --format, only) write the\n"
         "                     sensor's raw Bayer mosaic as a DNG with its colour\n"
-        "                     filter pattern, for your own processing\n\n%s%s",
+        "                     filter pattern, for your own processing: 8-bit samples,\n"
+        "                     or 16-bit ones in a deep mode, with the white level of\n"
+        "                     the bits the sensor delivers\n\n%s%s",
         kCaptureOptionsHelp, kCameraOptionsHelp);
     return kExitOk;
   }
@@ -332,20 +394,24 @@ int CommandSnap(int argc, char** argv) {
     if (taken < 0) return kExitUsage;
     if (taken == 1) continue;
     const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if ((arg == "-o" || arg == "--output") && hasValue) {
-      output = argv[++i];
-    } else if (arg == "--dng" && hasValue) {
-      dng = argv[++i];
-    } else if (arg == "--format" && hasValue) {
-      formatName = argv[++i];
-    } else if (arg == "--quality" && hasValue) {
-      if (!ParseInt(arg, argv[++i], 0, 100, &quality)) return kExitUsage;
-      if (quality != 100 && quality != 70 && quality != 20) {
-        return Complain(kExitUsage, "--quality is 100, 70 or 20");
-      }
+    std::string value;
+    if (arg == "-o" || arg == "--output" || arg == "--dng" || arg == "--format" ||
+        arg == "--quality") {
+      if (!TakeValue(argc, argv, &i, &value)) return kExitUsage;
     } else {
       return UnknownOption("snap", argv[i]);
+    }
+    if (arg == "-o" || arg == "--output") {
+      output = value;
+    } else if (arg == "--dng") {
+      dng = value;
+    } else if (arg == "--format") {
+      formatName = value;
+    } else {
+      if (!ParseInt(arg, value, 0, 100, &quality)) return kExitUsage;
+      if (quality != 100 && quality != 70 && quality != 20) {
+        return Complain(kExitUsage, "--quality is 100, 70 or 20, not " + value);
+      }
     }
   }
   const FileFormat* format = nullptr;
@@ -370,21 +436,32 @@ int CommandSnap(int argc, char** argv) {
                  : quality == 20 ? VARNEL_FILE_JPEG_20
                                  : VARNEL_FILE_JPEG_100;
   }
+  // A file that cannot be written is found before the camera is started.
+  if (const int status = CheckWritable(format != nullptr ? output : ""); status != kExitOk) {
+    return status;
+  }
+  if (const int status = CheckWritable(dng); status != kExitOk) return status;
 
   Session session;
   if (const int status = session.Open(options); status != kExitOk) return status;
   const CameraHandle h = session.handle();
-  if (const int status = capture.Apply(h); status != kExitOk) return status;
+  if (const int status = capture.Apply(h, session.type()); status != kExitOk) return status;
 
   if (format != nullptr) {
     if (Varnel_SnapShot(h, nullptr, 0, 1) != 1) return ReportFailure(h, "snapshot");
-    if (Varnel_SaveImage(h, output.data(), fileFormat) != 1) {
-      return ReportFailure(h, "saving '" + output + "'");
-    }
+    if (Varnel_SaveImage(h, output.data(), fileFormat) != 1) return ReportSaveFailure(h, output);
     int width = 0, height = 0;
     PictureSize(h, session.type(), &width, &height);
-    std::printf("wrote %s (%d x %d, %d-bit %s)\n", output.c_str(), width, height,
-                BitsPerPixelOfMode(Varnel_GetColorMode(h)), format->name);
+    const int mode = Varnel_GetColorMode(h);
+    std::printf("wrote %s (%d x %d, %s)\n", output.c_str(), width, height,
+                FileContents(*format, mode, SignificantBitsOf(session.type(), mode)).c_str());
+    const int bits = BitsPerPixelOfMode(mode);
+    if (format->code == VARNEL_FILE_BMP && (bits == 16 || bits >= 48)) {
+      std::fprintf(stderr,
+                   "varnelcam: note: %s is a %d-bit BMP in the library's own layout, which most "
+                   "viewers cannot open; PNG and TIFF keep the deep samples and open everywhere\n",
+                   output.c_str(), bits);
+    }
   }
   if (!dng.empty()) return SnapDng(session, dng);
   return kExitOk;
@@ -446,12 +523,17 @@ int CommandTrigger(int argc, char** argv) {
     if (taken < 0) return kExitUsage;
     if (taken == 1) continue;
     const std::string arg = argv[i];
-    if (arg == "--frames" && i + 1 < argc) {
-      if (!ParseInt(arg, argv[++i], 1, 1000000, &frames)) return kExitUsage;
-    } else if (arg == "--timeout" && i + 1 < argc) {
-      if (!ParseDouble(arg, argv[++i], 0.001, 86400, &timeout)) return kExitUsage;
-    } else if (arg == "--rate" && i + 1 < argc) {
-      if (!ParseDouble(arg, argv[++i], 0.001, 10000, &rate)) return kExitUsage;
+    std::string value;
+    if ((arg == "--frames" || arg == "--timeout" || arg == "--rate") &&
+        !TakeValue(argc, argv, &i, &value)) {
+      return kExitUsage;
+    }
+    if (arg == "--frames") {
+      if (!ParseInt(arg, value, 1, 1000000, &frames)) return kExitUsage;
+    } else if (arg == "--timeout") {
+      if (!ParseDouble(arg, value, 0.001, 86400, &timeout)) return kExitUsage;
+    } else if (arg == "--rate") {
+      if (!ParseDouble(arg, value, 0.001, 10000, &rate)) return kExitUsage;
     } else if (arg == "--external") {
       external = true;
     } else {
@@ -466,7 +548,7 @@ int CommandTrigger(int argc, char** argv) {
   Session session;
   if (const int status = session.Open(options); status != kExitOk) return status;
   const CameraHandle h = session.handle();
-  if (const int status = capture.Apply(h); status != kExitOk) return status;
+  if (const int status = capture.Apply(h, session.type()); status != kExitOk) return status;
   VirtualCamera* head = external ? nullptr : session.virtualCamera();
 
   int width = 0, height = 0;
@@ -597,37 +679,64 @@ int CommandTrigger(int argc, char** argv) {
 // ---- reg -----------------------------------------------------------------------
 
 int CommandReg(int argc, char** argv) {
-  if (WantsHelp(argc, argv) || argc < 2) {
-    std::fprintf(argc < 2 && !WantsHelp(argc, argv) ? stderr : stdout,
+  const bool help = WantsHelp(argc, argv);
+  if (help || argc < 1) {
+    std::fprintf(help ? stdout : stderr,
                  "usage: varnelcam reg read ADDRESS [camera options]\n"
                  "       varnelcam reg write ADDRESS VALUE [camera options]\n"
                  "\n"
-                 "Reads or writes a 16-bit sensor register (8-bit address; numbers in\n"
-                 "decimal or 0x hexadecimal).\n\n%s",
+                 "Reads or writes a 16-bit sensor register (numbers in decimal or 0x\n"
+                 "hexadecimal). Addresses: 0..255; 0..0xFFFF on HXC3 (16-bit addresses);\n"
+                 "0..0x3FF on HYD4, HZF6 and HZG7 (10-bit addresses, whose registers hold\n"
+                 "up to 24 bits: the low 16 are read and written, a write sets the rest 0).\n"
+                 "Values: 0..0xFFFF.\n\n%s",
                  kCameraOptionsHelp);
-    return WantsHelp(argc, argv) ? kExitOk : kExitUsage;
+    return help ? kExitOk : kExitUsage;
   }
   const std::string action = argv[0];
   if (action != "read" && action != "write") {
     return Complain(kExitUsage, "reg wants read or write, not '" + action + "'");
   }
-  const int values = action == "read" ? 1 : 2;
-  if (argc < 1 + values)
-    return Complain(kExitUsage,
-                    "reg " + action + " needs " + (values == 1 ? "an ADDRESS" : "ADDRESS VALUE"));
-  long address = 0, value = 0;
-  if (!ParseInt("ADDRESS", argv[1], 0, 0xFF, &address)) return kExitUsage;
-  if (values == 2 && !ParseInt("VALUE", argv[2], 0, 0xFFFF, &value)) return kExitUsage;
+  // The numbers may come before or after the camera options.
   CameraOptions options;
-  if (const int status = TakeCameraOptionsOnly("reg", argc, argv, 1 + values, options);
-      status != kExitOk)
-    return status;
+  std::vector<std::string> numbers;
+  for (int i = 1; i < argc; ++i) {
+    const int taken = options.Take(argc, argv, &i);
+    if (taken < 0) return kExitUsage;
+    if (taken == 1) continue;
+    if (std::strncmp(argv[i], "--", 2) == 0) return UnknownOption("reg", argv[i]);
+    numbers.emplace_back(argv[i]);
+  }
+  const size_t wanted = action == "read" ? 1 : 2;
+  if (numbers.size() < wanted) {
+    return Complain(kExitUsage, "reg " + action + " needs " +
+                                    (numbers.empty() ? "an ADDRESS" : "a VALUE") +
+                                    (wanted == 2 && numbers.empty() ? " and a VALUE" : ""));
+  }
+  if (numbers.size() > wanted) {
+    return Complain(kExitUsage, "reg " + action + " takes " +
+                                    (wanted == 1 ? "one number" : "two numbers") + ", not '" +
+                                    numbers[wanted] + "' as well");
+  }
+  // The address range is the model's: the camera type is known before any
+  // camera is opened.
+  int type = options.type;
+  if (type < 0) {
+    type = 1;
+    if (!options.virtualModel.empty()) ParseCameraType(options.virtualModel, &type);
+  }
+  long address = 0, value = 0;
+  if (!ParseInt(std::string("ADDRESS (") + ModelOfType(type) + ")", numbers[0], 0,
+                RegisterAddressLimit(type), &address)) {
+    return kExitUsage;
+  }
+  if (wanted == 2 && !ParseInt("VALUE", numbers[1], 0, 0xFFFF, &value)) return kExitUsage;
   Session session;
   if (const int status = session.Open(options); status != kExitOk) return status;
   const CameraHandle h = session.handle();
   char name[16];
   std::snprintf(name, sizeof name, "0x%02lX", address);
-  if (values == 2) {
+  if (wanted == 2) {
     if (Varnel_WriteRegister(h, static_cast<int>(address), static_cast<int>(value)) != 1) {
       return ReportFailure(h, std::string("writing register ") + name);
     }
@@ -638,143 +747,6 @@ int CommandReg(int argc, char** argv) {
   const int read = Varnel_ReadRegister(h, static_cast<int>(address), &valid);
   if (valid != 1) return ReportFailure(h, std::string("reading register ") + name);
   std::printf("register %s = 0x%04X (%d)\n", name, read, read);
-  return kExitOk;
-}
-
-// ---- settings ------------------------------------------------------------------
-
-namespace {
-
-struct NamedFilter {
-  const char* name;
-  int id;
-  const char* range;
-};
-// The stored filter, gray and analog values by the names the tool shows.
-// Identifiers 14..17 are not listed: the library accepts no value for them.
-constexpr NamedFilter kFilters[] = {
-    {"brightness", 1, "-255..255"},
-    {"contrast", 2, "-127..127"},
-    {"hue", 3, "-360..360"},
-    {"saturation", 4, "-255..255"},
-    {"sharpness", 5, "0..30"},
-    {"bayer-gain-red", 7, "0..400"},
-    {"bayer-gain-green", 8, "0..400"},
-    {"bayer-gain-blue", 9, "0..400"},
-    {"bayer-gain-auto", 10, "0/1"},
-    {"gamma", 11, "0..200, 100 = none"},
-    {"bayer-mode", 12, "0..3"},
-    {"global-gain", 13, "per model"},
-    {"exposure-time", 18, "1..6400"},
-    {"gray-mode", 19, "0..2"},
-    {"gray-gain-r", 20, "0..255"},
-    {"gray-gain-g1", 21, "0..255"},
-    {"gray-gain-g2", 22, "0..255"},
-    {"gray-gain-b", 23, "0..255"},
-    {"gray-offset-r", 24, "-255..255"},
-    {"gray-offset-g1", 25, "-255..255"},
-    {"gray-offset-g2", 26, "-255..255"},
-    {"gray-offset-b", 27, "-255..255"},
-};
-
-}  // namespace
-
-int CommandSettings(int argc, char** argv) {
-  if (WantsHelp(argc, argv) || argc < 1) {
-    std::fprintf(argc < 1 ? stderr : stdout,
-                 "usage: varnelcam settings show [camera options]\n"
-                 "       varnelcam settings set NAME=VALUE... [camera options]\n"
-                 "\n"
-                 "Shows or changes the settings stored for a camera type (the library\n"
-                 "loads them when the type is chosen and stores the filter, gray and\n"
-                 "analog values when the camera is released). Names for set:\n"
-                 "  mirror-h, mirror-v (0/1), auto-iris (0 off, 1 exposure, 2 gain) and\n"
-                 "  the filter values `settings show` lists.\n\n%s",
-                 kCameraOptionsHelp);
-    return argc < 1 ? kExitUsage : kExitOk;
-  }
-  const std::string action = argv[0];
-  if (action != "show" && action != "set") {
-    return Complain(kExitUsage, "settings wants show or set, not '" + action + "'");
-  }
-  CameraOptions options;
-  std::vector<std::pair<std::string, long>> assignments;
-  for (int i = 1; i < argc; ++i) {
-    const int taken = options.Take(argc, argv, &i);
-    if (taken < 0) return kExitUsage;
-    if (taken == 1) continue;
-    const std::string arg = argv[i];
-    const size_t equals = arg.find('=');
-    if (action == "set" && equals != std::string::npos && arg[0] != '-') {
-      long value = 0;
-      if (!ParseInt(arg.substr(0, equals), arg.substr(equals + 1), -100000000, 100000000, &value)) {
-        return kExitUsage;
-      }
-      assignments.emplace_back(arg.substr(0, equals), value);
-    } else {
-      return UnknownOption("settings", argv[i]);
-    }
-  }
-  if (action == "set" && assignments.empty()) {
-    return Complain(kExitUsage, "settings set needs NAME=VALUE");
-  }
-  Session session;
-  if (const int status = session.Open(options); status != kExitOk) return status;
-  const CameraHandle h = session.handle();
-
-  if (action == "set") {
-    for (const auto& [name, value] : assignments) {
-      const int v = static_cast<int>(value);
-      int ok = 0;
-      bool known = true;
-      if (name == "mirror-h") {
-        Varnel_SetMirrorH(h, v);
-        ok = Varnel_GetMirrorH(h) == (v != 0 ? 1 : 0) ? 1 : 0;
-      } else if (name == "mirror-v") {
-        Varnel_SetMirrorV(h, v);
-        ok = Varnel_GetMirrorV(h) == (v != 0 ? 1 : 0) ? 1 : 0;
-      } else if (name == "auto-iris") {
-        ok = Varnel_SetAutoIris(h, v);
-      } else {
-        known = false;
-        for (const NamedFilter& filter : kFilters) {
-          if (name == filter.name) {
-            known = true;
-            ok = Varnel_SetFilterValue(h, filter.id, v);
-          }
-        }
-      }
-      if (!known) {
-        return Complain(kExitUsage, "unknown setting '" + name + "' (see varnelcam settings show)");
-      }
-      if (ok != 1) return ReportFailure(h, "setting " + name + " to " + std::to_string(v));
-      std::printf("%s = %d\n", name.c_str(), v);
-    }
-    std::printf("stored for camera type %d (%s)\n", session.type(), ModelOfType(session.type()));
-    return kExitOk;
-  }
-
-  std::printf("camera type %d (%s) on %s\n", session.type(), ModelOfType(session.type()),
-              session.driveName().c_str());
-  int hTotal = 0, hStart = 0, width = 0, vTotal = 0, vStart = 0, height = 0;
-  Varnel_GetCaptureWindowEx(h, &hTotal, &hStart, &width, &vTotal, &vStart, &height);
-  std::printf("%-18s %d x %d at (%d, %d)\n", "capture-window", width, height, hStart, vStart);
-  std::printf("%-18s %d\n", "colour-mode", Varnel_GetColorMode(h));
-  std::printf("%-18s %d\n", "sub-sample", Varnel_GetSubSample(h));
-  std::printf("%-18s %d ms\n", "wait-time", Varnel_GetWaitTime(h));
-  std::printf("%-18s %d\n", "mirror-h", Varnel_GetMirrorH(h));
-  std::printf("%-18s %d\n", "mirror-v", Varnel_GetMirrorV(h));
-  std::printf("%-18s %d\n", "auto-iris", Varnel_GetAutoIris(h, nullptr));
-  for (const NamedFilter& filter : kFilters) {
-    int valid = 0;
-    const int value = Varnel_GetFilterValue(h, filter.id, &valid);
-    if (valid == 1) {
-      std::printf("%-18s %-6d (%s)\n", filter.name, value, filter.range);
-    } else {
-      std::printf("%-18s unavailable\n", filter.name);
-    }
-  }
-  DrainErrors(h);
   return kExitOk;
 }
 

@@ -1,4 +1,5 @@
 // varnelcam: the command-line tool over the camera library's C interface.
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -9,6 +10,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: varnelcam <command> [options]     (varnelcam <command> --help for more)\n"
+    "       varnelcam --version\n"
     "\n"
     "commands:\n"
     "  list       the camera drives found and the camera types\n"
@@ -44,6 +46,12 @@ int main(int argc, char** argv) {
   const std::string command = argv[1];
   if (command == "-h" || command == "--help" || command == "help") {
     std::fputs(kUsage, stdout);
+    return varnelcam::kExitOk;
+  }
+  if (command == "--version" || command == "version") {
+    const uint32_t library = Varnel_GetDllVersion();
+    std::printf("varnelcam %s (library %u.%u.%u, 0x%08X)\n", VARNELCAM_VERSION,
+                (library >> 16) & 0xFF, (library >> 8) & 0xFF, library & 0xFF, library);
     return varnelcam::kExitOk;
   }
   struct Entry {

@@ -104,23 +104,28 @@ int CommandServe(int argc, char** argv) {
     if (taken < 0) return kExitUsage;
     if (taken == 1) continue;
     const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == "--address" && hasValue) {
-      address = argv[++i];
-    } else if (arg == "--port" && hasValue) {
-      if (!ParseInt(arg, argv[++i], 0, 65535, &port)) return kExitUsage;
-    } else if (arg == "--path" && hasValue) {
-      path = argv[++i];
-      if (path.empty() || path[0] != '/') return Complain(kExitUsage, "--path must start with /");
-    } else if (arg == "--payload" && hasValue) {
-      payload = argv[++i];
+    std::string value;
+    if ((arg == "--address" || arg == "--port" || arg == "--path" || arg == "--payload" ||
+         arg == "--quality" || arg == "--seconds") &&
+        !TakeValue(argc, argv, &i, &value)) {
+      return kExitUsage;
+    }
+    if (arg == "--address") {
+      address = value;
+    } else if (arg == "--port") {
+      if (!ParseInt(arg, value, 0, 65535, &port)) return kExitUsage;
+    } else if (arg == "--path") {
+      path = value;
+      if (path[0] != '/') return Complain(kExitUsage, "--path must start with /");
+    } else if (arg == "--payload") {
+      payload = value;
       if (payload != "jpeg" && payload != "raw") {
         return Complain(kExitUsage, "--payload is jpeg or raw, not '" + payload + "'");
       }
-    } else if (arg == "--quality" && hasValue) {
-      if (!ParseInt(arg, argv[++i], 1, 100, &quality)) return kExitUsage;
-    } else if (arg == "--seconds" && hasValue) {
-      if (!ParseDouble(arg, argv[++i], 0.001, 1e7, &seconds)) return kExitUsage;
+    } else if (arg == "--quality") {
+      if (!ParseInt(arg, value, 1, 100, &quality)) return kExitUsage;
+    } else if (arg == "--seconds") {
+      if (!ParseDouble(arg, value, 0.001, 1e7, &seconds)) return kExitUsage;
     } else {
       std::fprintf(stderr,
                    "varnelcam: unknown option '%s' for serve (see varnelcam serve --help)\n",

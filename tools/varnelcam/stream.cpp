@@ -36,7 +36,6 @@ struct Counters {
   bool stamped = false;  // every delivered picture so far carried a frame number
   uint32_t firstStamp = 0;
   uint32_t lastStamp = 0;
-  long libraryFpsTenths = 0;
   int width = 0, height = 0, bitsPerPixel = 0;
 
   void Stamp(std::optional<uint32_t> stamp) {
@@ -118,19 +117,24 @@ int CommandStream(int argc, char** argv) {
     if (taken < 0) return kExitUsage;
     if (taken == 1) continue;
     const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == "--frames" && hasValue) {
-      if (!ParseInt(arg, argv[++i], 1, 100000000, &frames)) return kExitUsage;
-    } else if (arg == "--seconds" && hasValue) {
-      if (!ParseDouble(arg, argv[++i], 0.001, 1e6, &seconds)) return kExitUsage;
-    } else if (arg == "--save-every" && hasValue) {
-      if (!ParseInt(arg, argv[++i], 1, 100000000, &saveEvery)) return kExitUsage;
-    } else if (arg == "--save-dir" && hasValue) {
-      saveDir = argv[++i];
-    } else if (arg == "--save-format" && hasValue) {
-      saveFormat = argv[++i];
-    } else if (arg == "--timeout" && hasValue) {
-      if (!ParseDouble(arg, argv[++i], 0.001, 86400, &timeout)) return kExitUsage;
+    std::string value;
+    if ((arg == "--frames" || arg == "--seconds" || arg == "--save-every" || arg == "--save-dir" ||
+         arg == "--save-format" || arg == "--timeout") &&
+        !TakeValue(argc, argv, &i, &value)) {
+      return kExitUsage;
+    }
+    if (arg == "--frames") {
+      if (!ParseInt(arg, value, 1, 100000000, &frames)) return kExitUsage;
+    } else if (arg == "--seconds") {
+      if (!ParseDouble(arg, value, 0.001, 1e6, &seconds)) return kExitUsage;
+    } else if (arg == "--save-every") {
+      if (!ParseInt(arg, value, 1, 100000000, &saveEvery)) return kExitUsage;
+    } else if (arg == "--save-dir") {
+      saveDir = value;
+    } else if (arg == "--save-format") {
+      saveFormat = value;
+    } else if (arg == "--timeout") {
+      if (!ParseDouble(arg, value, 0.001, 86400, &timeout)) return kExitUsage;
     } else {
       std::fprintf(stderr,
                    "varnelcam: unknown option '%s' for stream (see varnelcam stream --help)\n",
@@ -151,12 +155,28 @@ int CommandStream(int argc, char** argv) {
   for (const auto& f : kSaveFormats) {
     if (saveFormat == f.name) saveCode = f.code;
   }
-  if (saveCode < 0) return Complain(kExitUsage, "unknown --save-format '" + saveFormat + "'");
+  if (saveCode < 0) {
+    return Complain(kExitUsage,
+                    "unknown --save-format '" + saveFormat + "' (bmp, raw, jpg, png, tif)");
+  }
+  // A directory the frames cannot go to is found before the camera starts:
+  // the first file is tried (and removed again).
+  auto framePath = [&](long number) {
+    char name[64];
+    std::snprintf(name, sizeof name, "/frame-%06ld.%s", number, saveFormat.c_str());
+    return saveDir + name;
+  };
+  if (saveEvery) {
+    const std::string why = WhyNotWritable(framePath(saveEvery));
+    if (!why.empty()) {
+      return Complain(kExitUsage, "cannot save frames into '" + saveDir + "': " + why);
+    }
+  }
 
   Session session;
   if (const int status = session.Open(options); status != kExitOk) return status;
   const CameraHandle h = session.handle();
-  if (const int status = capture.Apply(h); status != kExitOk) return status;
+  if (const int status = capture.Apply(h, session.type()); status != kExitOk) return status;
 
   int width = 0, height = 0;
   PictureSize(h, session.type(), &width, &height);
@@ -170,10 +190,9 @@ int CommandStream(int argc, char** argv) {
     return ReportFailure(h, "starting the stream");
   }
   const bool terminal = VARNELCAM_ISATTY(1) != 0;
-  std::printf("streaming from %s (%s)%s\n", session.driveName().c_str(),
-              ModelOfType(session.type()),
-              frames ? (", " + std::to_string(frames) + " frames").c_str()
-                     : (", " + FormatSeconds(seconds)).c_str());
+  std::printf(
+      "streaming from %s (%s)%s\n", session.driveName().c_str(), ModelOfType(session.type()),
+      frames ? (", " + CountOf(frames, "frame")).c_str() : (", " + FormatSeconds(seconds)).c_str());
   std::fflush(stdout);
 
   Counters counters;
@@ -220,14 +239,11 @@ int CommandStream(int argc, char** argv) {
     ++counters.delivered;
     counters.width = info.width, counters.height = info.height;
     counters.bitsPerPixel = info.bitsPerPixel;
-    counters.libraryFpsTenths = info.frameRate;
     counters.Stamp(ReadFrameStamp(buffer.data(), info.width, info.height, info.bitsPerPixel));
     if (saveEvery && counters.delivered % saveEvery == 0) {
-      char name[64];
-      std::snprintf(name, sizeof name, "/frame-%06ld.%s", counters.delivered, saveFormat.c_str());
-      std::string path = saveDir + name;
+      std::string path = framePath(counters.delivered);
       if (Varnel_SaveImage(h, path.data(), saveCode) != 1) {
-        status = ReportFailure(h, "saving '" + path + "'");
+        status = ReportSaveFailure(h, path);
         break;
       }
       ++saved;
@@ -251,8 +267,15 @@ int CommandStream(int argc, char** argv) {
   const std::string line = Line(counters, elapsed(lastFrame), linkBytesPerSample);
   if (terminal) std::printf("\r\033[K");
   std::printf("%s\n", line.c_str());
-  std::printf("stream: %ld frames delivered in %.2f s, library rate %.1f fps%s\n",
-              counters.delivered, elapsed(lastFrame), counters.libraryFpsTenths / 10.0,
+  // One rate: frames after the first over the time since the first, as the
+  // live line gives it. (The library's own meter in FrameInfo averages over
+  // its last second and starts at 0, so it trails in the first seconds.)
+  char rate[64] = ", a rate needs two frames";
+  if (counters.delivered > 1 && elapsed(lastFrame) > 0) {
+    std::snprintf(rate, sizeof rate, " in %.2f s: %.1f fps", elapsed(lastFrame),
+                  (counters.delivered - 1) / elapsed(lastFrame));
+  }
+  std::printf("stream: %s delivered%s%s\n", CountOf(counters.delivered, "frame").c_str(), rate,
               saved ? (", " + std::to_string(saved) + " saved").c_str() : "");
   if (status == kExitOk && counters.delivered == 0) {
     status = Complain(kExitFailed, "no frame was delivered");

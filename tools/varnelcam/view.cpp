@@ -56,20 +56,25 @@ int ParseView(int argc, char** argv, CameraOptions* options, CaptureOptions* cap
     if (taken < 0) return kExitUsage;
     if (taken == 1) continue;
     const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == "--frames" && hasValue) {
-      if (!ParseInt(arg, argv[++i], 1, 100000000, &view->frames)) return kExitUsage;
-    } else if (arg == "--seconds" && hasValue) {
-      if (!ParseDouble(arg, argv[++i], 0.001, 1e6, &view->seconds)) return kExitUsage;
-    } else if (arg == "--timeout" && hasValue) {
-      if (!ParseDouble(arg, argv[++i], 0.001, 86400, &view->timeout)) return kExitUsage;
-    } else if (arg == "--save" && hasValue) {
-      view->save = argv[++i];
+    std::string value;
+    if ((arg == "--frames" || arg == "--seconds" || arg == "--timeout" || arg == "--save" ||
+         arg == "--at") &&
+        !TakeValue(argc, argv, &i, &value)) {
+      return kExitUsage;
+    }
+    if (arg == "--frames") {
+      if (!ParseInt(arg, value, 1, 100000000, &view->frames)) return kExitUsage;
+    } else if (arg == "--seconds") {
+      if (!ParseDouble(arg, value, 0.001, 1e6, &view->seconds)) return kExitUsage;
+    } else if (arg == "--timeout") {
+      if (!ParseDouble(arg, value, 0.001, 86400, &view->timeout)) return kExitUsage;
+    } else if (arg == "--save") {
+      view->save = value;
     } else if (arg == "--hold") {
       view->hold = true;
-    } else if (arg == "--at" && hasValue) {
-      if (std::sscanf(argv[++i], "%d,%d", &view->x, &view->y) != 2) {
-        return Complain(kExitUsage, "--at wants X,Y");
+    } else if (arg == "--at") {
+      if (std::sscanf(value.c_str(), "%d,%d", &view->x, &view->y) != 2) {
+        return Complain(kExitUsage, "--at wants X,Y, not '" + value + "'");
       }
       view->placed = true;
     } else {
@@ -78,15 +83,18 @@ int ParseView(int argc, char** argv, CameraOptions* options, CaptureOptions* cap
       return kExitUsage;
     }
   }
+  // The file is tried before anything is shown, not when the window closes.
+  if (!view->save.empty()) {
+    const std::string why = WhyNotWritable(view->save);
+    if (!why.empty()) return Complain(kExitUsage, "cannot write '" + view->save + "': " + why);
+  }
   return kExitOk;
 }
 
 int SaveShown(CameraHandle h, const std::string& path) {
   if (path.empty()) return kExitOk;
   std::string name = path;
-  if (Varnel_SaveImage(h, name.data(), VARNEL_FILE_PNG) != 1) {
-    return ReportFailure(h, "saving '" + path + "'");
-  }
+  if (Varnel_SaveImage(h, name.data(), VARNEL_FILE_PNG) != 1) return ReportSaveFailure(h, path);
   std::printf("wrote %s\n", path.c_str());
   std::fflush(stdout);
   return kExitOk;
@@ -112,7 +120,7 @@ int CommandView(int argc, char** argv) {
   Session session;
   if (const int status = session.Open(options); status != kExitOk) return status;
   const CameraHandle h = session.handle();
-  if (const int status = capture.Apply(h); status != kExitOk) return status;
+  if (const int status = capture.Apply(h, session.type()); status != kExitOk) return status;
   if (view.placed) {
     int width = 0, height = 0;
     PictureSize(h, session.type(), &width, &height);
@@ -182,22 +190,6 @@ void ToBgr24(const uint8_t* picture, int width, int height, int bits, int signif
   }
 }
 
-int SignificantBits(int mode) {
-  switch (mode) {
-    case 10:
-    case 30:
-      return 10;
-    case 12:
-    case 36:
-      return 12;
-    case 14:
-    case 42:
-      return 14;
-    default:
-      return 16;
-  }
-}
-
 }  // namespace
 
 int CommandView(int argc, char** argv) {
@@ -240,7 +232,7 @@ int CommandView(int argc, char** argv) {
   Session session;
   if (const int status = session.Open(options); status != kExitOk) return status;
   const CameraHandle h = session.handle();
-  if (const int status = capture.Apply(h); status != kExitOk) return status;
+  if (const int status = capture.Apply(h, session.type()); status != kExitOk) return status;
   int width = 0, height = 0;
   PictureSize(h, session.type(), &width, &height);
   const int mode = Varnel_GetColorMode(h);
@@ -279,7 +271,7 @@ int CommandView(int argc, char** argv) {
   }
   std::vector<uint8_t> shown;
   auto show = [&]() {
-    ToBgr24(buffer.data(), width, height, bits, SignificantBits(mode), &shown);
+    ToBgr24(buffer.data(), width, height, bits, SignificantBitsOf(session.type(), mode), &shown);
     SDL_UpdateTexture(texture, nullptr, shown.data(), width * 3);
     SDL_RenderClear(renderer);
     SDL_RenderCopy(renderer, texture, nullptr, nullptr);
