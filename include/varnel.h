@@ -18,6 +18,14 @@
  *    Varnel_Initialize, when that window is not null.
  *  - Operations that need a camera driver record error 1 and return their
  *    failure value when none is attached to the handle.
+ *  - A few calls return 1 and still record an error, so read
+ *    Varnel_GetLastError after them too: Varnel_SetCameraType (error 2: no
+ *    camera drive could be selected, so there is no camera to use; error 7:
+ *    the stored window did not fit the model and the whole sensor is used,
+ *    the camera works); Varnel_Close (error 1 without a driver); and, while a
+ *    stream runs, Varnel_WriteRegister (error 6 when the camera refuses the
+ *    write made between two frames) and the starts (error 8 when the
+ *    camera's frames stop).
  *
  * Error codes:
  *   0  no error pending
@@ -84,12 +92,12 @@ typedef struct CameraInfo {
   int32_t size;      /* set by the caller to sizeof(CameraInfo) (36) */
   int32_t maxWidth;  /* model's maximum capture width */
   int32_t maxHeight; /* model's maximum capture height */
-  int32_t gainMin;   /* global gain range */
+  int32_t gainMin;   /* global gain range, in the sensor's own gain steps */
   int32_t gainMax;
   int32_t colorGainMin; /* colour gain range */
   int32_t colorGainMax;
-  int32_t exposureMin; /* exposure time range */
-  int32_t exposureMax;
+  int32_t exposureMin; /* exposure time range, in the units of the model's */
+  int32_t exposureMax; /* exposure register (see Varnel_SetExposureTime) */
 } CameraInfo;
 
 /* Image file formats of Varnel_SaveImage. */
@@ -149,10 +157,12 @@ int VARNEL_API Varnel_SetDeviceNumber(CameraHandle handle, int index);
 int VARNEL_API Varnel_GetDeviceName(CameraHandle handle, int index, char* name, int size);
 
 /* Chooses the camera type 0..10 (9 and 10 mean the same as 1), hands it the
- * selected drive and loads its stored settings. Returns 1 on success.
- * Errors: 2 (no drive selected yet, or the driver refused it; the type is
- * still set), 7 (the window did not fit the model and was replaced by the full
- * sensor area), 9 (type above 10 or negative). */
+ * selected drive and loads its stored settings. Returns 1, also with the
+ * errors 2 and 7, which must be read with Varnel_GetLastError: 2 (no drive
+ * selected yet, or the driver refused it: the type and its stored settings
+ * are set, but no camera can be used), 7 (the window did not fit the model
+ * and was replaced by the full sensor area). Returns 0 with error 9 (type
+ * above 10 or negative). */
 int VARNEL_API Varnel_SetCameraType(CameraHandle handle, int type);
 
 /* Returns the index of the current driver (0..8; types 9 and 10 read back as
@@ -432,7 +442,10 @@ int VARNEL_API Varnel_SetBayerMode(CameraHandle handle, int value);
 int VARNEL_API Varnel_GetBayerMode(CameraHandle handle, int* valid);
 
 /* Filter 13. Accepted values: 0..1023 on HYD4 and HZF6 heads, 0..63 on the others; sent to the
- * sensor at once. Same as Varnel_SetFilterValue(handle, 13, value). */
+ * sensor at once. Same as Varnel_SetFilterValue(handle, 13, value).
+ * The value goes to the sensor unchanged, in its own gain steps: register 53 (0x35) on HXA1,
+ * HXB2 and R2T, wide registers 6 and 7 on HYD4 and HZF6, wide register 4 on HZG7. HWH8, HXE5
+ * and HXC3 heads have no gain register: the value is stored only. */
 int VARNEL_API Varnel_SetGlobalGain(CameraHandle handle, int value);
 /* Filter 13. Returns the sensor's current global gain. Same as Varnel_GetFilterValue(handle, 13,
  * valid). */
@@ -467,7 +480,12 @@ int VARNEL_API Varnel_SetColorGainBlue(CameraHandle handle, int value);
 int VARNEL_API Varnel_GetColorGainBlue(CameraHandle handle, int* valid);
 
 /* Filter 18. Accepted values: 1..6400; sent to the sensor at once. Same as
- * Varnel_SetFilterValue(handle, 18, value). */
+ * Varnel_SetFilterValue(handle, 18, value).
+ * Unit: the value goes to the sensor unchanged and counts in the units of the model's exposure
+ * register, whose duration (the sensor's line time) the camera does not report: register 9 on
+ * HXA1 and HXB2, 11 on R2T, 82 on HXE5, 0x3166 on HXC3, wide registers 158 and 159 on HYD4 and
+ * HZF6 (sent limited to 8..1068), wide register 154 on HZG7. HWH8 heads have no exposure
+ * register: the value is stored only. */
 int VARNEL_API Varnel_SetExposureTime(CameraHandle handle, int value);
 /* Filter 18. Returns the sensor's current exposure time. Same as Varnel_GetFilterValue(handle, 18,
  * valid). */

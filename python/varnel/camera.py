@@ -722,8 +722,8 @@ _FILTERS = {
                  "the sensor's exposure, sent to it unchanged and counted in the units of its "
                  "exposure register, whose duration the camera does not report: register 9 on "
                  "HXA1 and HXB2, 11 on R2T, 82 on HXE5, 0x3166 on HXC3, wide registers 158 and "
-                 "159 on HYD4 and HZF6 (sent as 8..1068), wide register 154 on HZG7 (a larger "
-                 "value exposes less); HWH8 has no exposure register (stored only)"),
+                 "159 on HYD4 and HZF6 (sent as 8..1068), wide register 154 on HZG7; HWH8 has no "
+                 "exposure register (stored only)"),
     "gray_mode": (19, "0..2", None),
     "gray_gain_r": (20, "0..255", "128 = x1"),
     "gray_gain_g1": (21, "0..255", "128 = x1"),

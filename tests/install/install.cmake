@@ -16,4 +16,10 @@ if(NOT CMAKE_CXX_FLAGS MATCHES "sanitize" AND TARGET varnel-camsim AND TARGET va
   # label lets the runner keep the machine-wide install for a moment when
   # nothing else runs.
   set_tests_properties(install_debian_package PROPERTIES LABELS "system")
+  # The README's C example: the shipped examples/snap.c, built against this
+  # tree's library and run without a camera and on the FUSE head.
+  add_test(NAME readme_example
+           COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/readme_example.sh ${PROJECT_SOURCE_DIR}
+                   $<TARGET_FILE:VarnelSdk_Rade> $<TARGET_FILE:varnel-camsim> ${CMAKE_C_COMPILER})
+  set_tests_properties(readme_example PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300 LABELS "fuse")
 endif()

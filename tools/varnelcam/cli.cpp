@@ -205,7 +205,7 @@ const char* ExposureUnit(int type) {
     case 7:
       return "units of the sensor's exposure, wide registers 158 and 159, sent as 8..1068";
     case 8:
-      return "units of the sensor's exposure, wide register 154; a larger value exposes less";
+      return "units of the sensor's exposure, wide register 154";
     default:
       return "units of the sensor's exposure register 9";
   }
@@ -515,25 +515,36 @@ int Session::SetType(const CameraOptions& options, bool withDrive) {
     type_ = 1;
     if (!options.virtualModel.empty()) ParseCameraType(options.virtualModel, &type_);
   }
-  if (Varnel_SetCameraType(handle_, type_) != 1) {
-    // Error 7 alone means the stored window did not fit and the whole sensor
-    // is used instead: worth saying, not worth stopping for.
-    // Without a drive, error 2 says just that; the type's stored settings
-    // are loaded all the same.
-    bool fatal = false;
-    std::vector<int> codes;
-    for (int code = Varnel_GetLastError(handle_); code != 0; code = Varnel_GetLastError(handle_)) {
-      if (code == 2 && !withDrive) continue;
-      codes.push_back(code);
-      if (code != 7) fatal = true;
-    }
-    for (int code : codes) {
-      std::fprintf(stderr, "varnelcam: %s camera type %d (%s)%s: error %d (%s)\n",
-                   fatal ? "setting" : "note: setting", type_, ModelOfType(type_),
-                   withDrive ? (" on " + drive_).c_str() : "", code, ErrorText(code));
-    }
-    if (fatal || (withDrive && codes.empty())) return kExitFailed;
+  // The call returns 1 with errors 2 and 7 as well, so the codes decide.
+  // Error 7 alone means the stored window did not fit and the whole sensor
+  // is used instead: worth saying, not worth stopping for. Error 2 means no
+  // camera drive could be selected; without a drive that is what was asked
+  // for, and the type's stored settings are loaded all the same.
+  const bool set = Varnel_SetCameraType(handle_, type_) == 1;
+  bool fatal = !set;
+  std::vector<int> codes;
+  for (int code = Varnel_GetLastError(handle_); code != 0; code = Varnel_GetLastError(handle_)) {
+    if (code == 2 && !withDrive) continue;
+    codes.push_back(code);
+    if (code != 7) fatal = true;
   }
+  for (int code : codes) {
+    if (code == 7 && !fatal) {
+      std::fprintf(stderr,
+                   "varnelcam: note: the stored window does not fit the %s (error 7): the whole "
+                   "sensor is used\n",
+                   ModelOfType(type_));
+      continue;
+    }
+    std::fprintf(stderr, "varnelcam: setting camera type %d (%s)%s failed: error %d (%s)\n", type_,
+                 ModelOfType(type_), withDrive ? (" on " + drive_).c_str() : "", code,
+                 ErrorText(code));
+  }
+  if (fatal && codes.empty()) {
+    std::fprintf(stderr, "varnelcam: setting camera type %d (%s) failed\n", type_,
+                 ModelOfType(type_));
+  }
+  if (fatal) return kExitFailed;
   return kExitOk;
 }
 
