@@ -643,7 +643,9 @@ TEST_F(VarnelcamTest, ArgumentsAndMessagesAsAUserMeetsThem) {
     for (const std::string& a : c.args) name += "'" + a + "' ";
     SCOPED_TRACE(name);
     FreshStore("HXA1");
-    if (!c.before.empty()) ASSERT_EQ(Run(c.before).status, 0);
+    if (!c.before.empty()) {
+      ASSERT_EQ(Run(c.before).status, 0);
+    }
     const Result run = Run(c.args, c.env);
     EXPECT_EQ(run.status, c.status) << run.out << run.err;
     size_t at = 0;

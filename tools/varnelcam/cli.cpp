@@ -100,6 +100,13 @@ std::string FormatSeconds(double seconds) {
   return text;
 }
 
+bool WantsHelp(int argc, char** argv) {
+  for (int i = 0; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) return true;
+  }
+  return false;
+}
+
 bool TakeValue(int argc, char** argv, int* i, std::string* value) {
   const char* option = argv[*i];
   if (*i + 1 >= argc || std::strncmp(argv[*i + 1], "--", 2) == 0) {

@@ -49,6 +49,9 @@ int Complain(int status, const std::string& message);
 // "2.5 s".
 std::string FormatSeconds(double seconds);
 
+// Whether -h or --help is among the arguments.
+bool WantsHelp(int argc, char** argv);
+
 // Takes the value of the option at argv[*i], moving *i past it. False, after
 // saying the value is missing, when nothing follows, the next word is another
 // option ("--..."), or the value is empty.

@@ -111,13 +111,6 @@ void PictureSize(CameraHandle handle, int type, int* width, int* height) {
 
 namespace {
 
-bool WantsHelp(int argc, char** argv) {
-  for (int i = 0; i < argc; ++i) {
-    if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) return true;
-  }
-  return false;
-}
-
 int UnknownOption(const char* command, const char* arg) {
   std::fprintf(stderr, "varnelcam: unknown option '%s' for %s (see varnelcam %s --help)\n", arg,
                command, command);

@@ -291,10 +291,7 @@ void PrintSettings(CameraHandle h, int type, bool filters) {
 }
 
 int CommandSettings(int argc, char** argv) {
-  bool help = false;
-  for (int i = 0; i < argc; ++i) {
-    if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) help = true;
-  }
+  const bool help = WantsHelp(argc, argv);
   if (help || argc < 1) {
     std::fprintf(help ? stdout : stderr,
                  "usage: varnelcam settings show [camera options]\n"
