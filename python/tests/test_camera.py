@@ -312,6 +312,7 @@ VALUE_CASES = [
     ("HXA1", lambda c: setattr(c, "gain", 99), varnel.VarnelError, "gain takes 1..63 on the HXA1"),
     ("HXA1", lambda c: setattr(c, "color_mode", 20), varnel.VarnelError, "8, 10, 12"),
     ("HXA1", lambda c: setattr(c, "window", (0, 0, 5000, 10)), varnel.VarnelError, "2048 x 1536"),
+    ("HYD4", lambda c: setattr(c, "window", (0, 0, 640, 480)), ValueError, "whole sensor"),
     # Counts and times of 0 or less are refused when asked for, not ignored.
     ("HXA1", lambda c: c.stream(frames=-1), ValueError, "frames"),
     ("HXA1", lambda c: c.stream(seconds=0), ValueError, "seconds"),

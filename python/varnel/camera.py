@@ -347,6 +347,11 @@ class Camera(_Closing):
     def window(self, rect):
         x, y, width, height = (_whole(v, "window") for v in rect)
         limits = self.info
+        if self.camera_type in (6, 7, 8):
+            # The library takes any window on these models and captures the
+            # whole sensor all the same.
+            raise ValueError(f"the {self.model} always captures its whole sensor "
+                             f"({limits['maxWidth']} x {limits['maxHeight']}): its window cannot be set")
         self._check(self._lib.Varnel_SetCaptureWindowEx(self._live(), 0, x, width, 0, y, height),
                     f"setting window to {width}x{height}+{x}+{y}",
                     detail=f"the window must lie within {limits['maxWidth']} x {limits['maxHeight']}")

@@ -345,7 +345,7 @@ int CommandView(int argc, char** argv) {
     // the library made, copied again now that nothing overwrites it.
     if (Varnel_GetImage(h, buffer.data(), static_cast<int>(buffer.size()), 1) == 1) show();
     status = SaveShown(h, view.save);
-    std::printf("view: %ld frames shown\n", delivered);
+    std::printf("view: %s shown\n", CountOf(delivered, "frame").c_str());
     std::fflush(stdout);
     while (status == kExitOk && view.hold && !quit) {
       SDL_Event event;
