@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Fault caught: `varnelcam info` naming a demosaic form other than the one the
 # library runs, such as "SSE2" on a processor and system whose AVX2 form the
-# frame pipeline or the colour engine uses.
+# frame pipeline or the colour engine uses; a features line without the AVX2
+# or AVX-512 the library uses there.
 #
 # The kernel lists avx2 among a processor's flags only when it also saves the
 # AVX register state, which is the condition the library checks as well.
@@ -19,10 +20,24 @@ if has avx2; then pipeline=AVX2; elif has sse2; then pipeline=SSE2; else pipelin
 if has avx2; then engine=AVX2; elif has sse2; then engine=SSE2; else engine=scalar; fi
 want="demosaic: $pipeline (frame pipeline), $engine (colour engine)"
 
-got=$("$tool" info | grep '^demosaic:' || true)
+info=$("$tool" info 2>/dev/null || true)
+got=$(grep -o 'demosaic: [^;]*(colour engine)' <<<"$info" || true)
 if [ "$got" != "$want" ]; then
   echo "expected: $want"
   echo "printed:  ${got:-(no demosaic line)}"
   exit 1
 fi
 echo "$got"
+
+features=$(grep 'features the library uses:' <<<"$info" || true)
+expect_feature() {
+  if ! grep -q " $1\( \|$\)" <<<"$features"; then
+    echo "the features line lacks $1: ${features:-(no features line)}"
+    exit 1
+  fi
+}
+if has avx2; then expect_feature AVX2; fi
+if has avx512f && has avx512bw && has avx512vl && [ -z "${VARNEL_NO_AVX512:-}" ]; then
+  expect_feature AVX-512
+fi
+echo "$features"
