@@ -89,6 +89,7 @@ struct VirtualHead::Impl {
   sim::Layout cachedLayout;
   SceneOptions cachedScene;
   std::shared_ptr<const sim::Rendering> cachedBase;
+  std::vector<uint32_t> cachedColumns, cachedRows;  // of cachedLayout, upright
 
   bool tickStarted = false;
   uint32_t lastTick = 0;
@@ -128,7 +129,11 @@ struct VirtualHead::Impl {
   uint32_t SceneLevel(const SceneOptions& opts, uint32_t x, uint32_t y, int color) const;
   std::shared_ptr<const sim::Rendering> RenderBase(const sim::Layout& layout,
                                                    const SceneOptions& opts) const;
-  std::vector<sim::Patch> Overlay(const sim::Layout& layout, const SceneOptions& opts,
+  // The overlays of frame `number` (and the trigger time of a triggered
+  // frame), drawn into the upright picture whose columns and rows are the
+  // frame's `columns` and `rows`.
+  std::vector<sim::Patch> Overlay(const sim::Layout& layout, const std::vector<uint32_t>& columns,
+                                  const std::vector<uint32_t>& rows, const SceneOptions& opts,
                                   uint32_t number, std::optional<uint32_t> triggerTime) const;
   std::shared_ptr<const sim::Frame> MakeFrame(uint32_t number,
                                               std::optional<uint32_t> triggerTime = std::nullopt);

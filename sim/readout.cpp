@@ -42,6 +42,33 @@ int FilterColor(uint32_t x, uint32_t y, int phase) {
   return kPhase0[(y & 1) ^ (phase & 1)][(x & 1) ^ ((phase >> 1) & 1)];
 }
 
+namespace {
+
+// The frame indices whose map entry is a sensor index, ordered by what
+// `key` makes of that index.
+template <typename Key>
+std::vector<uint32_t> OrderedBy(const std::vector<int32_t>& map, Key key) {
+  std::vector<uint32_t> shown;
+  for (uint32_t p = 0; p < map.size(); ++p) {
+    if (map[p] >= 0) shown.push_back(p);
+  }
+  std::stable_sort(shown.begin(), shown.end(), [&](uint32_t a, uint32_t b) {
+    return key(static_cast<uint32_t>(map[a])) < key(static_cast<uint32_t>(map[b]));
+  });
+  return shown;
+}
+
+}  // namespace
+
+std::vector<uint32_t> Layout::UprightColumns() const {
+  // The lens keeps left and right: scene columns are sensor columns.
+  return OrderedBy(columnMap, [](uint32_t column) { return column; });
+}
+
+std::vector<uint32_t> Layout::UprightRows() const {
+  return OrderedBy(rowMap, [this](uint32_t row) { return SceneRow(row); });
+}
+
 }  // namespace sim
 
 Layout VirtualHead::Impl::ComputeLayout() const {
@@ -131,29 +158,23 @@ Layout VirtualHead::Impl::ComputeLayout() const {
   auto windowIndex = [pairs](uint32_t picture, uint32_t step) -> uint64_t {
     return pairs ? uint64_t{picture / 2} * 2 * step + (picture & 1) : uint64_t{picture} * step;
   };
+  // The read-out: frame sample p comes from window sample windowIndex(p),
+  // counted from the window's far edge when the sensor mirrors.
   auto buildMap = [&](uint32_t count, uint32_t step, uint32_t extent, int64_t origin, bool mirror,
-                      uint32_t sensorExtent, std::vector<int32_t>& map, uint32_t* inWindow) {
+                      uint32_t sensorExtent, std::vector<int32_t>& map) {
     map.assign(count, -1);
-    *inWindow = count;
     for (uint32_t p = 0; p < count; ++p) {
       const uint64_t w = windowIndex(p, step);
-      if (w >= extent) {
-        *inWindow = std::min(*inWindow, p);
-        continue;
-      }
+      if (w >= extent) continue;
       const int64_t s =
           mirror ? origin + extent - 1 - static_cast<int64_t>(w) : origin + static_cast<int64_t>(w);
       if (s >= 0 && s < sensorExtent) map[p] = static_cast<int32_t>(s);
     }
   };
-  uint32_t columnsInWindow = 0, rowsInWindow = 0;
-  buildMap(layout.pictureWidth, stepX, ww, x0, layout.mirrorH, traits.width, layout.columnMap,
-           &columnsInWindow);
-  buildMap(layout.pictureHeight, stepY, wh, y0, layout.mirrorV, traits.height, layout.rowMap,
-           &rowsInWindow);
-  // A bottom-up read-out starts at the window's last row, so the frame
-  // carries only the rows inside the window, last first.
-  layout.rowsSent = traits.transport == Transport::kBottomUp ? rowsInWindow : layout.pictureHeight;
+  buildMap(layout.pictureWidth, stepX, ww, x0, layout.mirrorH, traits.width, layout.columnMap);
+  buildMap(layout.pictureHeight, stepY, wh, y0, layout.mirrorV, traits.height, layout.rowMap);
+  layout.sensorHeight = traits.height;
+  layout.readOutStart = traits.readOutStart;
   return layout;
 }
 

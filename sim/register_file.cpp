@@ -3,6 +3,7 @@
 #include "sim/head_impl.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace varnel {
 
@@ -98,13 +99,17 @@ uint32_t VirtualHead::Impl::ExposureValue() const {
   return traits.referenceExposure;
 }
 
-// Brightness relative to the reference settings: linear in exposure, and
-// linear in (gain scale + gain), so gain 0 still gives a picture.
+// Brightness relative to the reference settings: linear in (gain scale +
+// gain), so gain 0 still gives a picture, and linear in the exposure, or in
+// its inverse on the sensor whose exposure register counts the other way
+// (there a value of 0 stands for the longest exposure the register holds).
 uint32_t VirtualHead::Impl::Permille() const {
-  const uint64_t gain = GainValue(), exposure = ExposureValue();
+  const uint64_t gain = GainValue();
+  uint64_t exposure = ExposureValue(), referenceExposure = traits.referenceExposure;
+  if (traits.inverseExposure) std::swap(exposure, referenceExposure);
   const uint64_t numerator = 1000 * (traits.gainScale + gain) * exposure;
   const uint64_t denominator =
-      uint64_t{traits.gainScale + traits.referenceGain} * traits.referenceExposure;
+      uint64_t{traits.gainScale + traits.referenceGain} * std::max<uint64_t>(referenceExposure, 1);
   return static_cast<uint32_t>(std::min<uint64_t>(numerator / denominator, 1'000'000));
 }
 

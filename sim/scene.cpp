@@ -42,12 +42,14 @@ std::shared_ptr<const Rendering> VirtualHead::Impl::RenderBase(const Layout& lay
   rendering->frameBytes = layout.frameBytes;
   if (layout.frameBytes == 0) return rendering;
   rendering->rowOf.assign(layout.frameBytes / layout.rowBytes, -1);
+  // A sample shows the scene point the lens puts on its sensor pixel, through
+  // the colour filter over that pixel.
   int8_t slotOf[4] = {-1, -1, -1, -1};  // distinct row (by key) -> index into rows
   for (uint32_t pr = 0; pr < layout.pictureHeight; ++pr) {
     const int32_t sy = layout.rowMap[pr];
     if (sy < 0) continue;
-    if (layout.transport == Transport::kBottomUp && pr >= layout.rowsSent) continue;
-    const uint32_t key = (static_cast<uint32_t>(sy) < traits.height / 2 ? 0 : 2) | (sy & 1);
+    const uint32_t sceneRow = layout.SceneRow(static_cast<uint32_t>(sy));
+    const uint32_t key = (sceneRow < traits.height / 2 ? 0 : 2) | (sy & 1);
     if (slotOf[key] < 0) {
       slotOf[key] = static_cast<int8_t>(rendering->rows.size() / layout.rowBytes);
       rendering->rows.resize(rendering->rows.size() + layout.rowBytes, 0);
@@ -56,31 +58,34 @@ std::shared_ptr<const Rendering> VirtualHead::Impl::RenderBase(const Layout& lay
         const int32_t sx = layout.columnMap[pc];
         if (sx < 0) continue;
         const int color = layout.monochrome ? -1 : FilterColor(sx, sy, layout.phase);
-        const uint64_t level = uint64_t{SceneLevel(opts, sx, sy, color)} * layout.permille / 1000;
-        // Position inside the row, as FrameOffset would place it in row 0.
-        uint64_t byte;
-        if (layout.transport == Transport::kTwoEnded) {
-          const uint32_t half = layout.pictureWidth / 2;
-          byte = pc < half ? 2 * uint64_t{pc} + 1 : 2 * uint64_t{layout.pictureWidth - 1 - pc};
-        } else {
-          byte = uint64_t{pc} * layout.bytesPerSample;
-        }
-        layout.Encode(static_cast<uint32_t>(std::min<uint64_t>(level, 0xFFFF)), cached + byte);
+        const uint64_t level =
+            uint64_t{SceneLevel(opts, sx, sceneRow, color)} * layout.permille / 1000;
+        layout.Encode(static_cast<uint32_t>(std::min<uint64_t>(level, 0xFFFF)),
+                      cached + layout.ByteInRow(pc));
       }
     }
-    const uint64_t frameRow =
-        layout.transport == Transport::kBottomUp ? layout.rowsSent - 1 - pr : pr;
-    rendering->rowOf[frameRow] = slotOf[key];
+    rendering->rowOf[pr] = slotOf[key];
   }
   return rendering;
 }
 
-std::vector<Patch> VirtualHead::Impl::Overlay(const Layout& layout, const SceneOptions& opts,
-                                              uint32_t number,
+std::vector<Patch> VirtualHead::Impl::Overlay(const Layout& layout,
+                                              const std::vector<uint32_t>& columns,
+                                              const std::vector<uint32_t>& rows,
+                                              const SceneOptions& opts, uint32_t number,
                                               std::optional<uint32_t> triggerTime) const {
   std::vector<Patch> patches;
+  // The overlays belong to the picture as the lens shows it: they are drawn
+  // into the upright picture of what the frame carries, so they mirror with
+  // it and stand upright wherever the picture does.
+  const bool stamp = opts.stampFrameNumber;
+  const bool mark = opts.movingMark;
+  if (!stamp && !mark) return patches;
+  const auto width = static_cast<uint32_t>(columns.size());
+  const auto height = static_cast<uint32_t>(rows.size());
   auto put = [&](uint32_t column, uint32_t row, uint16_t level) {
-    const int64_t offset = layout.FrameOffset(column, row);
+    if (column >= width || row >= height) return;
+    const int64_t offset = layout.FrameOffset(columns[column], rows[row]);
     if (offset < 0) return;
     uint8_t bytes[2];
     layout.Encode(level, bytes);
@@ -93,7 +98,7 @@ std::vector<Patch> VirtualHead::Impl::Overlay(const Layout& layout, const SceneO
   // 32 cells of 4 × 8 pixels, bit 0 first: the upper half of a cell shows
   // the bit, the lower half its complement, so a reader can tell a stamp
   // from a picture.
-  auto stamp = [&](uint32_t value, uint32_t top) {
+  auto putStamp = [&](uint32_t value, uint32_t top) {
     for (uint32_t bit = 0; bit < 32; ++bit) {
       const bool on = (value >> bit & 1) != 0;
       for (uint32_t dy = 0; dy < 8; ++dy) {
@@ -103,14 +108,14 @@ std::vector<Patch> VirtualHead::Impl::Overlay(const Layout& layout, const SceneO
     }
   };
   const uint32_t timeRow = static_cast<uint32_t>(StampRow::kTriggerTime);
-  if (opts.stampFrameNumber && layout.pictureWidth >= 128 && layout.pictureHeight >= 8) {
-    stamp(number, static_cast<uint32_t>(StampRow::kFrameNumber));
-    if (triggerTime && layout.pictureHeight >= timeRow + 8) stamp(*triggerTime, timeRow);
+  if (stamp && width >= 128 && height >= 8) {
+    putStamp(number, static_cast<uint32_t>(StampRow::kFrameNumber));
+    if (triggerTime && height >= timeRow + 8) putStamp(*triggerTime, timeRow);
   }
-  if (opts.movingMark && layout.pictureWidth >= 64 && layout.pictureHeight >= 48) {
-    const uint32_t travel = layout.pictureWidth - 48;
+  if (mark && width >= 64 && height >= 48) {
+    const uint32_t travel = width - 48;
     const uint32_t left = 16 + (number * 4) % travel;
-    const uint32_t top = layout.pictureHeight / 2 - 8;
+    const uint32_t top = height / 2 - 8;
     for (uint32_t dy = 0; dy < 16; ++dy) {
       for (uint32_t dx = 0; dx < 16; ++dx) put(left + dx, top + dy, kOverlayOn);
     }
@@ -131,10 +136,12 @@ std::shared_ptr<const Frame> VirtualHead::Impl::MakeFrame(uint32_t number,
     cachedBase = RenderBase(layout, opts);
     cachedScene = opts;
     cachedLayout = std::move(layout);
+    cachedColumns = cachedLayout.UprightColumns();
+    cachedRows = cachedLayout.UprightRows();
   }
   auto frame = std::make_shared<Frame>();
   frame->base = cachedBase;
-  frame->patches = Overlay(cachedLayout, opts, number, triggerTime);
+  frame->patches = Overlay(cachedLayout, cachedColumns, cachedRows, opts, number, triggerTime);
   frame->number = number;
   ++counters.framesRendered;
   return frame;
@@ -179,15 +186,15 @@ std::optional<uint32_t> VirtualHead::ReadFrameNumber(const void* frame, size_t s
     std::lock_guard lock(impl_->mutex);
     layout = impl_->ComputeLayout();
   }
+  const std::vector<uint32_t> columns = layout.UprightColumns();
+  const std::vector<uint32_t> rows = layout.UprightRows();
+  if (frame == nullptr || columns.size() < 128 || rows.size() < 8) return std::nullopt;
   const auto* bytes = static_cast<const uint8_t*>(frame);
   auto bright = [&](uint32_t column, uint32_t row) -> std::optional<bool> {
-    const int64_t offset = layout.FrameOffset(column, row);
+    const int64_t offset = layout.FrameOffset(columns[column], rows[row]);
     if (offset < 0 || static_cast<uint64_t>(offset) >= size) return std::nullopt;
     return bytes[offset] >= 0x80;
   };
-  if (frame == nullptr || layout.pictureWidth < 128 || layout.pictureHeight < 8) {
-    return std::nullopt;
-  }
   uint32_t number = 0;
   for (uint32_t bit = 0; bit < 32; ++bit) {
     const std::optional<bool> upper = bright(bit * 4 + 1, 1);

@@ -108,9 +108,10 @@ struct HeadFaults {
 
 struct HeadOptions {
   bool monochrome = false;  // a monochrome sensor instead of a Bayer mosaic
-  // Colour filter phase (0..3, numbered as the host's BayerPhase) that the host
-  // sees at an unmirrored window with an even origin, after its frame intake;
-  // -1 = the model's own (docs/virtual-head.md lists them).
+  // Colour filter phase (0..3, numbered as the host's BayerPhase) in the
+  // sensor's read-out order: the colours of the first samples an unmirrored
+  // read-out from an even origin sends; -1 = the model's own
+  // (docs/virtual-head.md lists them).
   int bayerPhase = -1;
   // Frame pacing: a fixed rate when framesPerSecond > 0, otherwise the pixel
   // clock over the streamed samples plus blanking.

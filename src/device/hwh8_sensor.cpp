@@ -10,13 +10,16 @@ Hwh8Sensor::Hwh8Sensor() {
 }
 
 bool Hwh8Sensor::SetCaptureWindow(int x, int y, int width, int height) {
-  // The origin goes to the camera as given, and the image the host receives
-  // always starts at its own (0, 0). Only a negative origin is raised to 0:
-  // the control sector carries it unsigned, where -3 would become 65533.
+  // The origin goes to the camera, and the image the host receives always
+  // starts at its own (0, 0). A negative origin is raised to 0 (the control
+  // sector carries it unsigned, where -3 would become 65533), and an odd one
+  // is taken down to even, as the models with window registers do: a window
+  // from an odd column or row would start on another colour of the mosaic
+  // than the Bayer phase names.
   width = std::clamp(width, 12, kMaxWidth);
   height = std::clamp(height, 12, kMaxHeight);
   StoreWindows(WindowRect{0, 0, width, height},
-               WindowRect{std::max(x, 0), std::max(y, 0), width, height});
+               WindowRect{std::max(x, 0) & ~1, std::max(y, 0) & ~1, width, height});
   return true;
 }
 

@@ -63,18 +63,9 @@ int AnalogDialog::ExposureChanged(int typed) {
   return value;
 }
 
-void AnalogDialog::MirrorVChanged(bool checked) {
-  target_.SetMirrorV(checked);
-  const int phase = target_.BayerPhase();
-  if (phase >= 0 && phase <= 3) target_.SetBayerPhase(phase ^ 1);
-}
+void AnalogDialog::MirrorVChanged(bool checked) { target_.SetMirrorV(checked); }
 
-void AnalogDialog::MirrorHChanged(bool checked) {
-  target_.SetMirrorH(checked);
-  if (target_.Model() != kModelHXB2) return;
-  const int phase = target_.BayerPhase();
-  if (phase >= 0 && phase <= 3) target_.SetBayerPhase(phase ^ 2);
-}
+void AnalogDialog::MirrorHChanged(bool checked) { target_.SetMirrorH(checked); }
 
 void AnalogDialog::AutoGainChanged(bool checked) { target_.SetAutoIris(checked ? 2 : 0); }
 

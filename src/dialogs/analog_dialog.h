@@ -29,6 +29,9 @@ class AnalogTarget {
   virtual void SetExposure(int exposure) = 0;
   virtual bool MirrorV() = 0;
   virtual bool MirrorH() = 0;
+  // Send to the sensor and keep in the instance; a flag that changes moves
+  // the instance's Bayer phase with the picture, as Varnel_SetMirrorV and
+  // Varnel_SetMirrorH do.
   virtual void SetMirrorV(bool on) = 0;
   virtual void SetMirrorH(bool on) = 0;
   virtual int BayerPhase() = 0;
@@ -62,8 +65,8 @@ class AnalogDialog {
   int GainChanged(int typed);
   int ExposureChanged(int typed);
 
-  // "Mirror V" swaps the Bayer phase 0 <-> 1 and 2 <-> 3 with the mirror;
-  // "Mirror H" swaps 0 <-> 2 and 1 <-> 3 on HXB2 heads only.
+  // "Mirror V" and "Mirror H": the flag to the camera, the Bayer phase moved
+  // with the picture (by the target, so the exports and the dialog agree).
   void MirrorVChanged(bool checked);
   void MirrorHChanged(bool checked);
   bool MirrorV() { return target_.MirrorV(); }

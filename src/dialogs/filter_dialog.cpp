@@ -1,6 +1,7 @@
 #include "dialogs/filter_dialog.h"
 
 #include "dialogs/dialog_ids.h"
+#include "settings/settings_store.h"
 
 namespace varnel {
 
@@ -29,8 +30,13 @@ const FilterRow kGrayRows[kGrayRowCount] = {
 };
 // clang-format on
 
-FilterDialog::FilterDialog(FilterBlockAccess& block, ModelCode model, int colorClass)
-    : block_(block), model_(model), monochrome_(colorClass == 0 || colorClass == 1) {}
+FilterDialog::FilterDialog(FilterBlockAccess& block, ModelCode model, int colorClass, int mirrorV,
+                           int mirrorH)
+    : block_(block),
+      model_(model),
+      monochrome_(colorClass == 0 || colorClass == 1),
+      mirrorV_(mirrorV),
+      mirrorH_(mirrorH) {}
 
 int FilterDialog::BayerPhaseButton() const {
   const int phase = block_.Read(kFilterIndexBayerPhase);
@@ -58,11 +64,8 @@ bool FilterDialog::WhiteBalanceAllFramesChecked() const {
 void FilterDialog::Default() {
   for (int index = 0; index <= 4; ++index) block_.Write(index, 0);
   for (int index = 5; index <= 8; ++index) block_.Write(index, 100);
-  const ModelCode model = model_;
-  const bool phase3 = model == kModelR2T || model == kModelHXJ9 || model == kModelHXA1 ||
-                      model == kModelHXB2 || model == kModelHXC3 || model == kModelHYD4 ||
-                      model == kModelHWH8;
-  block_.Write(kFilterIndexBayerPhase, phase3 ? 3 : 1);
+  // The model's phase, for the picture as the mirrors leave it.
+  block_.Write(kFilterIndexBayerPhase, BayerPhaseForMirrors(model_, mirrorV_, mirrorH_));
   if (!HasGrayPage()) return;
   for (int index = 12; index <= 15; ++index) block_.Write(index, 128);
   for (int index = 16; index <= 19; ++index) block_.Write(index, 0);

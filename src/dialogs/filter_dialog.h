@@ -51,7 +51,9 @@ extern const FilterRow kGrayRows[kGrayRowCount];
 
 class FilterDialog {
  public:
-  FilterDialog(FilterBlockAccess& block, ModelCode model, int colorClass);
+  // `mirrorV` and `mirrorH`: the instance's mirror flags, which decide the
+  // Bayer phase "Default" gives.
+  FilterDialog(FilterBlockAccess& block, ModelCode model, int colorClass, int mirrorV, int mirrorH);
 
   ModelCode Model() const { return model_; }
   // The monochrome classes (0, 1) get the "Gray Filter" tab, and only the
@@ -92,7 +94,8 @@ class FilterDialog {
   }
   bool GrayAutoGainAllFramesChecked() const { return block_.Read(kFilterIndexAutoGrayGain) < 0; }
 
-  // "Default": neutral image filters and the model's Bayer phase; with the
+  // "Default": neutral image filters and the model's Bayer phase for the
+  // picture as the mirrors leave it; with the
   // gray page also unit gray gains and no offsets. The modes and automatic
   // requests stay as they are.
   void Default();
@@ -101,6 +104,8 @@ class FilterDialog {
   FilterBlockAccess& block_;
   ModelCode model_;
   bool monochrome_;
+  int mirrorV_;
+  int mirrorH_;
 };
 
 }  // namespace varnel

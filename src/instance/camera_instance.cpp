@@ -1,5 +1,6 @@
 #include "instance/camera_instance.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 
@@ -11,6 +12,7 @@
 #include "instance/drive_enumeration.h"
 #include "platform/clock.h"
 #include "platform/preview_window.h"
+#include "settings/settings_store.h"
 
 namespace varnel {
 
@@ -182,19 +184,35 @@ bool CameraInstance::SelectDevice(int driveIndex, int driverIndex) {
 }
 
 void CameraInstance::SetWindowOrFullArea() {
-  const ModelLimits limits = Limits();
-  if (WindowFits(window_, subSample_, limits) &&
+  if (WindowFits(window_, subSample_, Limits()) &&
       Sensor().SetCaptureWindow(window_.hStart, window_.vStart, window_.width, window_.height)) {
     return;
   }
   RecordError(kErrorCaptureWindow);
-  window_.hTotal = limits.maxWidth;
-  window_.vTotal = limits.maxHeight;
-  window_.width = limits.maxWidth;
-  window_.height = limits.maxHeight;
+  int width = 0, height = 0;
+  FullArea(&width, &height);
+  window_.hTotal = width;
+  window_.vTotal = height;
+  window_.width = width;
+  window_.height = height;
   window_.hStart = 0;
   window_.vStart = 0;
   Sensor().SetCaptureWindow(window_.hStart, window_.vStart, window_.width, window_.height);
+}
+
+void CameraInstance::FullArea(int* width, int* height) const {
+  const ModelLimits limits = Limits();
+  *width = limits.maxWidth;
+  *height = limits.maxHeight;
+  if (!HasDriver()) return;
+  // The instance's limit for one model (HXC3: 5000 x 5000) exceeds its
+  // sensor (3264 x 2448). A window that large is legal, but the camera reads
+  // its sensor only and the rest of the frame stays black, so the window a
+  // camera starts with is never larger than its sensor.
+  int sensorWidth = 0, sensorHeight = 0;
+  Sensor().GetMaxSize(&sensorWidth, &sensorHeight);
+  if (sensorWidth > 0) *width = std::min(*width, sensorWidth);
+  if (sensorHeight > 0) *height = std::min(*height, sensorHeight);
 }
 
 int CameraInstance::SetCameraType(int type) {
@@ -385,21 +403,28 @@ int CameraInstance::GetSyncH(int* flag) {
 
 int CameraInstance::SetMirrorV(int on) {
   if (!HasDriver()) return CameraOperationFailure(0);
-  mirrorV_ = on != 0 ? 1 : 0;
-  return Sensor().SetMirrorV(static_cast<uint8_t>(mirrorV_)) ? 1 : 0;
+  return ApplyMirror(true, on) ? 1 : 0;
 }
 
 int CameraInstance::SetMirrorH(int on) {
   if (!HasDriver()) return CameraOperationFailure(0);
-  mirrorH_ = on != 0 ? 1 : 0;
-  // On these models a horizontal flip moves the Bayer mosaic by one column,
-  // so the phase the pipeline demosaics with steps on every call.
-  const ModelCode model = CurrentModel();
-  if (model == kModelHXA1 || model == kModelHXB2 || model == kModelHWH8) {
+  return ApplyMirror(false, on) ? 1 : 0;
+}
+
+bool CameraInstance::ApplyMirror(bool vertical, int on) {
+  const int flag = on != 0 ? 1 : 0;
+  SharedSetting<int>& mirror = vertical ? mirrorV_ : mirrorH_;
+  // Every model's picture follows both flags (its sensor mirrors its
+  // read-out, or the intake mirrors in software), over an even extent, so
+  // the mirrored picture starts on the mosaic's other row or column: the
+  // phase the pipeline demosaics with moves with it, once per change.
+  if (flag != mirror) {
     std::lock_guard<std::mutex> lock(filtersMutex_);
-    filters_.bayerPhase = (filters_.bayerPhase + 2) & 3;
+    filters_.bayerPhase = PhaseAfterMirrorChange(filters_.bayerPhase, vertical);
   }
-  return Sensor().SetMirrorH(static_cast<uint8_t>(mirrorH_)) ? 1 : 0;
+  mirror = flag;
+  const auto value = static_cast<uint8_t>(flag);
+  return vertical ? Sensor().SetMirrorV(value) : Sensor().SetMirrorH(value);
 }
 
 int CameraInstance::GetMirrorV() {

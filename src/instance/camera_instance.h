@@ -13,6 +13,7 @@
 // read-back, camera type and status) need no driver.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -216,12 +217,18 @@ class CameraInstance : public FrameListener {
   bool SelectDevice(int driveIndex, int driverIndex);
   // Runs the size check on the window fields and gives the window to the
   // sensor; when either refuses it, records error 7 and puts the model's
-  // full sensor area in its place, on the sensor too.
+  // full area (FullArea) in its place, on the sensor too.
   void SetWindowOrFullArea();
   // The error code of a driver start that failed: 5 when memory ran out, 3
   // when a thread could not be started, 2 when another user has the camera,
   // else 8.
   int StartFailureCode() const;
+  // The window a model starts with and falls back to: its whole sensor, as
+  // far as the instance's limits for the model allow.
+  void FullArea(int* width, int* height) const;
+  // Sets a mirror flag, moves the Bayer phase with the picture when the flag
+  // changes, and sends the flag to the sensor; the sensor's answer.
+  bool ApplyMirror(bool vertical, int on);
   // ---- acquisition control (acquisition.cpp) ----
   // Stops acquisition: the trigger worker first, then back to Idle, trigger
   // mode off, driver stopped, the frame engine given back. Nothing more
@@ -363,6 +370,19 @@ class CameraInstance : public FrameListener {
   bool analogLoaded_ = false;
   bool filterLoaded_ = false;
   bool grayLoaded_ = false;
+  // What each group held right after it was loaded, and whether the store had
+  // it then. A group the store had is saved only when it changed since: a
+  // session that changed nothing leaves the store as it found it, so another
+  // model's values there survive a look at this one.
+  std::array<int, 5> analogAsLoaded_{};
+  std::array<int, 10> filterAsLoaded_{};
+  std::array<int, 8> grayAsLoaded_{};
+  bool analogWasStored_ = false;
+  bool filterWasStored_ = false;
+  bool grayWasStored_ = false;
+  // The Bayer phase loaded is a default, to be settled once the mirror flags
+  // are known.
+  bool phaseFromDefaults_ = false;
 };
 
 }  // namespace varnel

@@ -44,6 +44,10 @@ IntakeKind IntakeKindFor(ModelCode model) {
   return IntakeKind::kGeneral;
 }
 
+bool SensorMirrors(ModelCode model) {
+  return model == kModelHXA1 || model == kModelHXJ9 || model == kModelR2T || model == kModelHXB2;
+}
+
 int IntakeSignificantBits(ModelCode model, BitDepthCode bitDepth) {
   if (IntakeKindFor(model) == IntakeKind::kBottomUp) {
     return model == kModelHXB2 && bitDepth == 2 ? 12 : 10;
@@ -75,12 +79,22 @@ bool IntakeFrame(const RawFrame& frame, const IntakeSettings& settings, DibImage
   const int rows = std::min(destination.Height(), keptHeight);
   if (columns <= 0 || rows <= 0) return true;
 
-  // The bottom-up heads mirror in the sensor; the flags are for the others.
-  // The software mirror flips the part of the picture the image shows, so
-  // the mirrored image is the unmirrored one flipped also where the sensor
-  // reads a larger picture than the image holds.
-  const bool mirrorH = kind != IntakeKind::kBottomUp && settings.mirrorH;
-  const bool mirrorV = kind != IntakeKind::kBottomUp && settings.mirrorV;
+  // The heads whose sensor mirrors its read-out need no more; the flags are
+  // for the others. The software mirror flips the part of the picture the
+  // image shows, so the mirrored image is the unmirrored one flipped also
+  // where the sensor reads a larger picture than the image holds.
+  const bool software = !SensorMirrors(settings.model);
+  const bool mirrorH = software && settings.mirrorH;
+  const bool mirrorV = software && settings.mirrorV;
+  // Every flip, and the bottom-up copy, runs over an even extent, so that
+  // the picture starts on the same colour of the mosaic whatever the
+  // window's size: an odd extent is flipped as if it had one more row (or
+  // column), the picture then starting one further on. The Bayer phase thus
+  // depends on the mirror flags only, as the exports and the dialogs assume.
+  auto even = [](int extent) { return extent + (extent & 1); };
+  const int flipColumns = even(columns);
+  const int flipRows = even(rows);
+  const int bottomUpHeight = even(pictureHeight);
   // Deep samples are decoded to the bits the model's rule gives; an 8-bit
   // destination from two-byte samples keeps their first byte, the top bits.
   const int sampleShift =
@@ -97,7 +111,7 @@ bool IntakeFrame(const RawFrame& frame, const IntakeSettings& settings, DibImage
     columnOffset.resize(static_cast<size_t>(columns));
     const int units = pictureWidth / 2;
     for (int j = 0; j < columns; ++j) {
-      const int kept = mirrorH ? columns - 1 - j : j;
+      const int kept = mirrorH ? flipColumns - 1 - j : j;
       const int column = KeptCoordinate(kept, factor);
       int offset = column * bytesPerSample;
       if (kind == IntakeKind::kTwoEnded) {
@@ -105,15 +119,21 @@ bool IntakeFrame(const RawFrame& frame, const IntakeSettings& settings, DibImage
         // from the right edge in its first.
         offset = column < units ? 2 * column + 1 : 2 * (pictureWidth - 1 - column);
       }
+      // A column beyond the frame's rows (the one an odd flip reaches) is
+      // left as it was.
+      if (column >= frame.frameWidth || offset < 0) offset = -1;
       columnOffset[static_cast<size_t>(j)] = offset;
     }
   }
 
   for (int i = 0; i < rows; ++i) {
-    const int keptRow = mirrorV ? rows - 1 - i : i;
+    const int keptRow = mirrorV ? flipRows - 1 - i : i;
     const int pictureRow = KeptCoordinate(keptRow, factor);
     const int frameRow =
-        kind == IntakeKind::kBottomUp ? pictureHeight - 1 - pictureRow : pictureRow;
+        kind == IntakeKind::kBottomUp ? bottomUpHeight - 1 - pictureRow : pictureRow;
+    // A row the frame does not hold (a short frame, or the row an odd flip
+    // reaches) is left as it was, like every part of the image the frame
+    // does not cover.
     if (frameRow < 0 || frameRow >= rowsHeld) continue;
     const uint8_t* from = frame.data + static_cast<size_t>(frameRow) * pitch;
     uint8_t* to = destination.Row(i);
@@ -135,10 +155,14 @@ bool IntakeFrame(const RawFrame& frame, const IntakeSettings& settings, DibImage
     }
     const int* offsets = columnOffset.data();
     if (!deep) {
-      for (int j = 0; j < columns; ++j) to[j] = from[offsets[j]];
+      for (int j = 0; j < columns; ++j) {
+        if (offsets[j] >= 0) to[j] = from[offsets[j]];
+      }
     } else {
       for (int j = 0; j < columns; ++j) {
-        Store16(to + 2 * j, DeepValue(from + offsets[j], bytesPerSample, sampleShift));
+        if (offsets[j] >= 0) {
+          Store16(to + 2 * j, DeepValue(from + offsets[j], bytesPerSample, sampleShift));
+        }
       }
     }
   }

@@ -4,7 +4,9 @@
 //
 // The copy is model-specific. It fixes the row order (some heads send the
 // picture's last row first), undoes the two-ended read-out of one model,
-// applies the software mirror on the models whose sensor does not mirror, and
+// applies the software mirror on the models whose sensor does not mirror
+// (every flip, and the bottom-up copy, over an even extent, so that the
+// colour filter's phase never depends on the window's size), and
 // turns the camera's two-byte encoding of deep samples (first byte: the top
 // eight bits; second byte: the remaining low bits in its low bits) into
 // 16-bit little-endian values. With sub-sampling the frame arrives at full
@@ -47,11 +49,15 @@ struct IntakeSettings {
 
 // How a model's frames are laid out.
 enum class IntakeKind {
-  kBottomUp,  // last picture row first; the sensor mirrors, the flags are not used
+  kBottomUp,  // last picture row first
   kTwoEnded,  // each row as two-byte units from both ends; one byte per sample
-  kGeneral,   // top row first, mirrored in software by the flags
+  kGeneral,   // top row first
 };
 IntakeKind IntakeKindFor(ModelCode model);
+
+// True for the models whose sensor mirrors its read-out when told to (R2T,
+// HXA1, HXJ9, HXB2); the intake mirrors the others' pictures in software.
+bool SensorMirrors(ModelCode model);
 
 // Significant bits of the deep samples the intake produces for a model and
 // bit-depth code: the bottom-up models decode 10 bits (the model with the

@@ -58,14 +58,8 @@ class InstanceAnalogTarget final : public AnalogTarget {
   }
   bool MirrorV() override { return instance_.mirrorV_ != 0; }
   bool MirrorH() override { return instance_.mirrorH_ != 0; }
-  void SetMirrorV(bool on) override {
-    instance_.mirrorV_ = on ? 1 : 0;
-    instance_.Sensor().SetMirrorV(on ? 1 : 0);
-  }
-  void SetMirrorH(bool on) override {
-    instance_.mirrorH_ = on ? 1 : 0;
-    instance_.Sensor().SetMirrorH(on ? 1 : 0);
-  }
+  void SetMirrorV(bool on) override { instance_.ApplyMirror(true, on ? 1 : 0); }
+  void SetMirrorH(bool on) override { instance_.ApplyMirror(false, on ? 1 : 0); }
   int BayerPhase() override {
     std::lock_guard<std::mutex> lock(instance_.filtersMutex_);
     return instance_.filters_.bayerPhase;
@@ -124,7 +118,7 @@ int CameraInstance::SetImageDlg(WindowHandle owner) {
     saved = filters_;
   }
   InstanceFilterBlock block(*this);
-  FilterDialog dialog(block, CurrentModel(), colorClass_);
+  FilterDialog dialog(block, CurrentModel(), colorClass_, mirrorV_, mirrorH_);
   const int result = RunFilterDialog(owner, dialog, filterDialogWindow_);
   if (result != 1) {
     std::lock_guard<std::mutex> lock(filtersMutex_);

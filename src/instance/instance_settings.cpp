@@ -1,6 +1,8 @@
 // The camera instance's loads from and saves to the settings store: what a
 // camera type brings with it, the preset behind Varnel_SetCaptureWindow, what
 // release keeps, and the camera dialog's size table.
+#include <array>
+#include <mutex>
 #include <vector>
 
 #include "device/sensor_device.h"
@@ -11,11 +13,11 @@
 namespace varnel {
 
 int CameraInstance::LoadSizePreset() {
-  const ModelLimits limits = Limits();
+  int fullWidth = 0, fullHeight = 0;
+  FullArea(&fullWidth, &fullHeight);
   SizePreset preset{window_.hTotal, window_.vTotal, window_.width, window_.height,
                     window_.hStart, window_.vStart, bufferCount_};
-  const bool read =
-      varnel::LoadSizePreset(CurrentRegistry(), limits.maxWidth, limits.maxHeight, &preset);
+  const bool read = varnel::LoadSizePreset(CurrentRegistry(), fullWidth, fullHeight, &preset);
   window_.hTotal = preset.hTotal;
   window_.vTotal = preset.vTotal;
   window_.width = preset.width;
@@ -68,51 +70,103 @@ int CameraInstance::SelectSizePreset(int width, int height) {
   return 0;
 }
 
+namespace {
+
+std::array<int, 5> AnalogValues(const AnalogSettings& a) {
+  return {a.globalGain, a.exposureTime, a.mirrorV, a.mirrorH, a.autoIris};
+}
+
+// Filter ints 0..9 (the subkey "Filter") and 12..19 ("Gray").
+template <size_t N>
+std::array<int, N> BlockValues(const FilterSettings& filters, int first) {
+  const int* ints = reinterpret_cast<const int*>(&filters);
+  std::array<int, N> values{};
+  for (size_t i = 0; i < N; ++i) values[i] = ints[first + static_cast<int>(i)];
+  return values;
+}
+
+}  // namespace
+
 int CameraInstance::LoadAnalogSettings() {
-  AnalogSettings analog{globalGain_, exposureTime_, mirrorV_, mirrorH_, autoIris_};
-  if (!analogLoaded_) {
-    // Before the first load the camera's own values stand for those a model
-    // default leaves unchanged, and the defaults for values the store lacks.
-    analog.globalGain = Sensor().GetGlobalGain();
-    analog.exposureTime = Sensor().GetExposureTime();
-    analog.mirrorV = Sensor().GetMirrorV() != 0 ? 1 : 0;
-    analog.mirrorH = Sensor().GetMirrorH() != 0 ? 1 : 0;
-    ApplyAnalogDefaults(CurrentModel(), &analog);
-  }
-  varnel::LoadAnalogSettings(CurrentRegistry(), CurrentModel(), Sensor().GlobalGainRange(),
-                             Sensor().ExposureRange(), &analog);
+  // What the model starts with when nothing is stored for it: its defaults
+  // over its own sensor's values. Each model has a sensor of its own, so
+  // nothing of another model's (an earlier camera type of this instance)
+  // carries over.
+  SensorDevice& sensor = Sensor();
+  AnalogSettings fresh{sensor.GetGlobalGain(), sensor.GetExposureTime(),
+                       sensor.GetMirrorV() != 0 ? 1 : 0, sensor.GetMirrorH() != 0 ? 1 : 0,
+                       autoIris_};
+  const ModelCode model = CurrentModel();
+  ApplyAnalogDefaults(model, &fresh);
+  AnalogSettings analog;
+  const StoredFor from = varnel::LoadAnalogSettings(
+      CurrentRegistry(), model, fresh, sensor.GlobalGainRange(), sensor.ExposureRange(), &analog);
   globalGain_ = analog.globalGain;
   exposureTime_ = analog.exposureTime;
   mirrorV_ = analog.mirrorV;
   mirrorH_ = analog.mirrorH;
   autoIris_ = analog.autoIris;
   analogLoaded_ = true;
+  analogWasStored_ = from != StoredFor::kNothing;
+  analogAsLoaded_ = AnalogValues(analog);
+  // A Bayer phase that is a default names the colours of the picture at the
+  // model's default mirrors; with the mirrors just loaded it moves with them.
+  if (phaseFromDefaults_) {
+    std::lock_guard<std::mutex> lock(filtersMutex_);
+    filters_.bayerPhase = BayerPhaseForMirrors(model, mirrorV_, mirrorH_);
+    filterAsLoaded_ = BlockValues<10>(filters_, 0);
+    phaseFromDefaults_ = false;
+  }
   return 1;
 }
 
 int CameraInstance::SaveAnalogSettings() {
   const AnalogSettings analog{globalGain_, exposureTime_, mirrorV_, mirrorH_, autoIris_};
-  return varnel::SaveAnalogSettings(CurrentRegistry(), analog) ? 1 : 0;
+  if (analogWasStored_ && AnalogValues(analog) == analogAsLoaded_) return 1;
+  return varnel::SaveAnalogSettings(CurrentRegistry(), CurrentModel(), analog) ? 1 : 0;
 }
 
 int CameraInstance::LoadFilterSettings() {
-  if (!filterLoaded_) ApplyFilterDefaults(CurrentModel(), &filters_);
+  const ModelCode model = CurrentModel();
+  std::lock_guard<std::mutex> lock(filtersMutex_);
+  if (!filterLoaded_) ApplyFilterDefaults(model, &filters_);
   filterLoaded_ = true;
-  return varnel::LoadFilterSettings(CurrentRegistry(), CurrentModel(), &filters_) ? 1 : 0;
+  // The phase a store saved for another model gives way to this model's.
+  filters_.bayerPhase = DefaultBayerPhase(model);
+  const StoredFor from = varnel::LoadFilterSettings(CurrentRegistry(), model, &filters_);
+  filterWasStored_ = from != StoredFor::kNothing;
+  phaseFromDefaults_ = from != StoredFor::kThisModel;
+  filterAsLoaded_ = BlockValues<10>(filters_, 0);
+  return from == StoredFor::kNothing ? 0 : 1;
 }
 
 int CameraInstance::SaveFilterSettings() {
-  return varnel::SaveFilterSettings(CurrentRegistry(), filters_) ? 1 : 0;
+  FilterSettings filters;
+  {
+    std::lock_guard<std::mutex> lock(filtersMutex_);
+    filters = filters_;
+  }
+  if (filterWasStored_ && BlockValues<10>(filters, 0) == filterAsLoaded_) return 1;
+  return varnel::SaveFilterSettings(CurrentRegistry(), CurrentModel(), filters) ? 1 : 0;
 }
 
 int CameraInstance::LoadGraySettings() {
+  std::lock_guard<std::mutex> lock(filtersMutex_);
   if (!grayLoaded_) ApplyGrayDefaults(&filters_);
   grayLoaded_ = true;
-  return varnel::LoadGraySettings(CurrentRegistry(), &filters_) ? 1 : 0;
+  grayWasStored_ = varnel::LoadGraySettings(CurrentRegistry(), &filters_);
+  grayAsLoaded_ = BlockValues<8>(filters_, 12);
+  return grayWasStored_ ? 1 : 0;
 }
 
 int CameraInstance::SaveGraySettings() {
-  return varnel::SaveGraySettings(CurrentRegistry(), filters_) ? 1 : 0;
+  FilterSettings filters;
+  {
+    std::lock_guard<std::mutex> lock(filtersMutex_);
+    filters = filters_;
+  }
+  if (grayWasStored_ && BlockValues<8>(filters, 12) == grayAsLoaded_) return 1;
+  return varnel::SaveGraySettings(CurrentRegistry(), filters) ? 1 : 0;
 }
 
 int CameraInstance::LoadSizeTable(SizeTable* table) {

@@ -9,6 +9,8 @@ namespace varnel {
 namespace {
 
 constexpr const char* kGainKey = "Gain";
+// The model whose values "Gain" and "Filter" hold.
+constexpr const char* kModelValue = "Model";
 constexpr const char* kFilterKey = "Filter";
 constexpr const char* kGrayKey = "Gray";
 
@@ -144,15 +146,26 @@ bool LoadBlock(Registry& registry, const char* subkey, const BlockField (&fields
   return true;
 }
 
+// The model a subkey says its values were saved for; 0 when it does not say.
+ModelCode StoredModel(RegistryKey& key) {
+  int32_t model = 0;
+  return key.ReadDword(kModelValue, &model) ? static_cast<ModelCode>(model) : 0;
+}
+
+bool WriteModel(RegistryKey& key, ModelCode model) {
+  return key.WriteDword(kModelValue, static_cast<int32_t>(model));
+}
+
 template <size_t N>
 bool SaveBlock(Registry& registry, const char* subkey, const BlockField (&fields)[N],
-               const FilterSettings& filters) {
+               const FilterSettings& filters, ModelCode model) {
   auto session = registry.Begin(RegistryAccess::kWrite);
   if (session->CreateKey(kSettingsKeyPath) == nullptr) return false;
   auto key = session->CreateKey(SubkeyPath(subkey));
   if (key == nullptr) return false;
   bool ok = true;
   for (const BlockField& f : fields) ok = key->WriteDword(f.field.name, filters.*f.member) && ok;
+  if (model != 0) ok = WriteModel(*key, model) && ok;
   return session->Commit() && ok;
 }
 
@@ -271,10 +284,33 @@ void ApplyFilterDefaults(ModelCode model, FilterSettings* filters) {
   filters->whiteBalanceOnce[0] = 0;
   filters->whiteBalanceOnce[1] = 0;
   filters->reserved28 = 0;
+  filters->bayerPhase = DefaultBayerPhase(model);
+}
+
+int DefaultMirrorV(ModelCode model) {
+  return model == kModelHZF6 || model == kModelHXJ9 || model == kModelHXA1 || model == kModelHXB2 ||
+                 model == kModelHWH8
+             ? 1
+             : 0;
+}
+
+int DefaultBayerPhase(ModelCode model) {
   const bool phase3 = model == kModelR2T || model == kModelHXJ9 || model == kModelHXA1 ||
                       model == kModelHXB2 || model == kModelHXC3 || model == kModelHYD4 ||
                       model == kModelHWH8;
-  filters->bayerPhase = phase3 ? 3 : 1;
+  return phase3 ? 3 : 1;
+}
+
+int PhaseAfterMirrorChange(int phase, bool vertical) {
+  if (phase < 0 || phase > 3) return phase;
+  return vertical ? phase ^ 1 : phase ^ 2;
+}
+
+int BayerPhaseForMirrors(ModelCode model, int mirrorV, int mirrorH) {
+  int phase = DefaultBayerPhase(model);
+  if ((mirrorV != 0) != (DefaultMirrorV(model) != 0)) phase = PhaseAfterMirrorChange(phase, true);
+  if (mirrorH != 0) phase = PhaseAfterMirrorChange(phase, false);
+  return phase;
 }
 
 void ApplyGrayDefaults(FilterSettings* filters) {
@@ -288,26 +324,50 @@ void ApplyGrayDefaults(FilterSettings* filters) {
   filters->grayOffsetB = 0;
 }
 
-void LoadAnalogSettings(Registry& registry, ModelCode model, ValueRange gainRange,
-                        ValueRange exposureRange, AnalogSettings* analog) {
+StoredFor LoadAnalogSettings(Registry& registry, ModelCode model, const AnalogSettings& fresh,
+                             ValueRange gainRange, ValueRange exposureRange,
+                             AnalogSettings* analog) {
   auto session = registry.Begin(RegistryAccess::kRead);
   std::unique_ptr<RegistryKey> key;
   if (session->OpenKey(kSettingsKeyPath) != nullptr) key = session->OpenKey(SubkeyPath(kGainKey));
+  *analog = fresh;
+  StoredFor outcome = StoredFor::kNothing;
   if (key != nullptr) {
-    for (int i = 0; i < 5; ++i) ReadField(*key, kAnalogFields[i], AnalogField(analog, i));
-  } else {
-    ApplyAnalogDefaults(model, analog);
+    const ModelCode stored = StoredModel(*key);
+    if (stored != 0 && stored != model) {
+      // Another model's mirrors, gain and exposure would turn this model's
+      // picture over or expose it wrongly; only the automatic mode carries.
+      ReadField(*key, kAnalogFields[4], &analog->autoIris);
+      outcome = StoredFor::kOtherModel;
+    } else {
+      for (int i = 0; i < 5; ++i) ReadField(*key, kAnalogFields[i], AnalogField(analog, i));
+      outcome = StoredFor::kThisModel;
+    }
   }
   // A gain stored by a wide-gain model must not reach a narrow one (which
   // would take its low byte).
   analog->globalGain = Clamp(analog->globalGain, gainRange);
   analog->exposureTime = Clamp(analog->exposureTime, exposureRange);
+  return outcome;
 }
 
-bool LoadFilterSettings(Registry& registry, ModelCode model, FilterSettings* filters) {
-  if (LoadBlock(registry, kFilterKey, kFilterFields, filters)) return true;
-  ApplyFilterDefaults(model, filters);
-  return false;
+StoredFor LoadFilterSettings(Registry& registry, ModelCode model, FilterSettings* filters) {
+  auto session = registry.Begin(RegistryAccess::kRead);
+  std::unique_ptr<RegistryKey> key;
+  if (session->OpenKey(kSettingsKeyPath) != nullptr) key = session->OpenKey(SubkeyPath(kFilterKey));
+  if (key == nullptr) {
+    ApplyFilterDefaults(model, filters);
+    return StoredFor::kNothing;
+  }
+  const ModelCode stored = StoredModel(*key);
+  const int phase = filters->bayerPhase;
+  for (const BlockField& f : kFilterFields) ReadField(*key, f.field, &(filters->*f.member));
+  if (stored != 0 && stored != model) {
+    // The Bayer phase names the colours of another model's sensor.
+    filters->bayerPhase = phase;
+    return StoredFor::kOtherModel;
+  }
+  return StoredFor::kThisModel;
 }
 
 bool LoadGraySettings(Registry& registry, FilterSettings* filters) {
@@ -316,7 +376,7 @@ bool LoadGraySettings(Registry& registry, FilterSettings* filters) {
   return false;
 }
 
-bool SaveAnalogSettings(Registry& registry, const AnalogSettings& analog) {
+bool SaveAnalogSettings(Registry& registry, ModelCode model, const AnalogSettings& analog) {
   auto session = registry.Begin(RegistryAccess::kWrite);
   if (session->CreateKey(kSettingsKeyPath) == nullptr) return false;
   auto key = session->CreateKey(SubkeyPath(kGainKey));
@@ -325,15 +385,16 @@ bool SaveAnalogSettings(Registry& registry, const AnalogSettings& analog) {
   bool ok = true;
   for (int i = 0; i < 5; ++i)
     ok = key->WriteDword(kAnalogFields[i].name, *AnalogField(&copy, i)) && ok;
+  if (model != 0) ok = WriteModel(*key, model) && ok;
   return session->Commit() && ok;
 }
 
-bool SaveFilterSettings(Registry& registry, const FilterSettings& filters) {
-  return SaveBlock(registry, kFilterKey, kFilterFields, filters);
+bool SaveFilterSettings(Registry& registry, ModelCode model, const FilterSettings& filters) {
+  return SaveBlock(registry, kFilterKey, kFilterFields, filters, model);
 }
 
 bool SaveGraySettings(Registry& registry, const FilterSettings& filters) {
-  return SaveBlock(registry, kGrayKey, kGrayFields, filters);
+  return SaveBlock(registry, kGrayKey, kGrayFields, filters, 0);
 }
 
 bool LoadSizeTable(Registry& registry, const TableCamera* camera, SizeTable* table) {

@@ -95,28 +95,57 @@ bool LoadCameraSettings(Registry& registry, CameraSettings* settings);
 bool ReadSizePresets(Registry& registry, std::vector<SizePreset>* presets);
 
 // The model defaults of the analog, filter and gray values: what a store
-// without the subkey gives, and what a field holds before it is first loaded.
-// HZF6 sets only the vertical mirror and leaves the other analog values.
+// without the subkey gives. HZF6 sets only the vertical mirror and leaves the
+// other analog values (the caller passes the sensor's own).
 void ApplyAnalogDefaults(ModelCode model, AnalogSettings* analog);
 void ApplyFilterDefaults(ModelCode model, FilterSettings* filters);
 void ApplyGrayDefaults(FilterSettings* filters);
 
-// Reads the subkey "Gain" into *analog, or applies the model defaults when it
-// is missing; then clamps gain and exposure to `gainRange` and
+// The vertical mirror flag and the Bayer phase a model starts with: its
+// default mirror turns the lens's image upright, and the phase names the
+// colours of that upright picture's first samples.
+int DefaultMirrorV(ModelCode model);
+int DefaultBayerPhase(ModelCode model);
+// A mirror flag that changes moves the picture's mosaic by one row (vertical)
+// or one column (horizontal): phase 0 <-> 1, 2 <-> 3, or 0 <-> 2, 1 <-> 3.
+// Phases outside 0..3 stay as they are.
+int PhaseAfterMirrorChange(int phase, bool vertical);
+// The Bayer phase of a model's picture with the given mirror flags.
+int BayerPhaseForMirrors(ModelCode model, int mirrorV, int mirrorH);
+
+// Whose values a subkey held when it was loaded. The subkeys "Gain" and
+// "Filter" are shared by every model, but the mirrors, gain and exposure they
+// hold and the Bayer phase mean something else on each model: each save
+// names its model in the value `Model`, and a load for another model takes
+// the model's own defaults for those values. A subkey without `Model` (one
+// written by an earlier version) is taken as it is.
+enum class StoredFor {
+  kNothing,     // no subkey: defaults
+  kThisModel,   // the values were read
+  kOtherModel,  // the model-specific values were another model's: defaults
+};
+
+// Reads the subkey "Gain" into *analog. `fresh` is what the model starts with
+// when nothing is stored for it (its defaults over its sensor's own values);
+// a missing subkey gives `fresh`, one saved for another model gives `fresh`
+// with the stored AutoIris. Gain and exposure are clamped to `gainRange` and
 // `exposureRange`, the current sensor's.
-void LoadAnalogSettings(Registry& registry, ModelCode model, ValueRange gainRange,
-                        ValueRange exposureRange, AnalogSettings* analog);
-// Reads the subkey "Filter" into filter ints 0..9; when it is missing applies
-// the filter defaults and returns false.
-bool LoadFilterSettings(Registry& registry, ModelCode model, FilterSettings* filters);
+StoredFor LoadAnalogSettings(Registry& registry, ModelCode model, const AnalogSettings& fresh,
+                             ValueRange gainRange, ValueRange exposureRange,
+                             AnalogSettings* analog);
+// Reads the subkey "Filter" into filter ints 0..9. A missing subkey applies
+// the filter defaults; one saved for another model keeps *filters' Bayer
+// phase (the caller's default) and reads the rest.
+StoredFor LoadFilterSettings(Registry& registry, ModelCode model, FilterSettings* filters);
 // Reads the subkey "Gray" into filter ints 12..19; when it is missing applies
 // the gray defaults and returns false.
 bool LoadGraySettings(Registry& registry, FilterSettings* filters);
 
-// Create the main key and the subkey and write every value of it. False when
-// a key cannot be created or the writes cannot be stored.
-bool SaveAnalogSettings(Registry& registry, const AnalogSettings& analog);
-bool SaveFilterSettings(Registry& registry, const FilterSettings& filters);
+// Create the main key and the subkey and write every value of it ("Gain" and
+// "Filter" with the `Model` they were set on). False when a key cannot be
+// created or the writes cannot be stored.
+bool SaveAnalogSettings(Registry& registry, ModelCode model, const AnalogSettings& analog);
+bool SaveFilterSettings(Registry& registry, ModelCode model, const FilterSettings& filters);
 bool SaveGraySettings(Registry& registry, const FilterSettings& filters);
 
 // The camera dialog's copy of the store. *table starts empty (all entries 0

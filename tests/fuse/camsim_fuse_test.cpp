@@ -42,6 +42,9 @@ class CamsimTest : public ::testing::Test {
     ASSERT_TRUE(protocol_.WriteRegister(3, 0, kHeight - 1));
     ASSERT_TRUE(protocol_.WriteRegister(4, 0, kWidth - 1));
     ASSERT_TRUE(protocol_.WriteRegister(30, 0, 0));
+    // The vertical mirror the host stores for this model by default: with the
+    // lens's image it sends the picture bottom-up.
+    ASSERT_TRUE(protocol_.WriteRegister(32, 0x80, 0));
   }
   void TearDown() override {
     if (volume_) protocol_.Stop();
@@ -58,7 +61,7 @@ class CamsimTest : public ::testing::Test {
     protocol_.StartStream(settings);
   }
 
-  // The stamp of a frame of the default model, which sends its rows bottom-up.
+  // The stamp of a frame of the default model, whose rows arrive bottom-up.
   static std::optional<uint32_t> Stamp(const std::vector<uint8_t>& frame, uint32_t bytesPerSample) {
     const size_t pitch = size_t{kWidth} * bytesPerSample;
     std::vector<uint8_t> upright(frame.size());

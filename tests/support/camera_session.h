@@ -37,12 +37,6 @@ inline constexpr ModelEntry kModels[] = {
     {"HYD4", kModelHYD4, 6}, {"HZF6", kModelHZF6, 7}, {"HZG7", kModelHZG7, 8},
 };
 
-// The head's colour filter phase as the host's pipeline numbers it (the
-// phase the host's defaults choose for each model).
-inline int HeadPhase(ModelCode model) {
-  return model == kModelHXE5 || model == kModelHZF6 || model == kModelHZG7 ? 1 : 3;
-}
-
 // Whether the instance's window can be chosen on the model (three models
 // always capture their whole sensor).
 inline bool WindowSettable(ModelCode model) {
@@ -72,9 +66,8 @@ inline bool ChooseWindow(CameraHandle handle, ModelCode model, int width, int he
 
 // One handle with a virtual head of `model` attached at `letter`, the device
 // chosen and the camera type set, on a settings store of its own that starts
-// empty (so no session inherits another's mirror flags or colour mode). No
-// mirror, the filter values a colour picture needs (unit gains, neutral gamma,
-// the head's phase) and 8-bit monochrome are set through the interface.
+// empty: every setting is what a new user gets, except 8-bit monochrome, set
+// through the interface.
 class CameraSession {
  public:
   CameraSession(ModelCode model, int type, char16_t letter, const HeadOptions& options = {})
@@ -135,13 +128,6 @@ class CameraSession {
         // sensor the type falls back to the full sensor and says so (7).
         for (int code : Errors()) {
           if (code != 7) return false;
-        }
-        // Unmirrored (several models' stored defaults mirror vertically);
-        // the phase after the mirrors, which step it on some models.
-        if (Varnel_SetMirrorV(handle_, 0) != 1 || Varnel_SetMirrorH(handle_, 0) != 1) return false;
-        const int neutral[][2] = {{11, 100}, {7, 100}, {8, 100}, {9, 100}, {12, HeadPhase(model_)}};
-        for (const auto& [id, value] : neutral) {
-          if (Varnel_SetFilterValue(handle_, id, value) != 1) return false;
         }
         if (Varnel_SetColorMode(handle_, 8) != 1) return false;
         return Errors().empty();

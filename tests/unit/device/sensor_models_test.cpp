@@ -90,9 +90,10 @@ TEST(SensorModelsTest, SetCaptureWindowVariants) {
       // Too small: refused; R2T keeps the request as its capture window.
       {kModelHXA1, {4, 4, 2, 100}, false, {0, 0, 2048, 1536}, {0, 0, 2047, 1535}},
       {kModelR2T, {4, 4, 100, 2}, false, {4, 4, 100, 2}, {0, 0, 751, 479}},
-      // L: extent clamped to 12..8192, origin only in the register window.
+      // L: extent clamped to 12..8192, origin only in the register window,
+      // raised to 0 and taken down to even.
       {kModelHWH8, {100, 200, 5, 9000}, true, {0, 0, 12, 8192}, {100, 200, 12, 8192}},
-      {kModelHWH8, {-3, 7, 640, 480}, true, {0, 0, 640, 480}, {0, 7, 640, 480}},
+      {kModelHWH8, {-3, 7, 640, 480}, true, {0, 0, 640, 480}, {0, 6, 640, 480}},
       // X: always the whole sensor.
       {kModelHXE5, {1, 2, 3, 4}, true, {0, 0, 1280, 1024}, {0, 0, 1280, 1024}},
       {kModelHYD4, {8, 8, 64, 64}, true, {0, 0, 1360, 1024}, {0, 0, 1360, 1024}},
@@ -493,7 +494,7 @@ TEST(SensorModelsTest, StreamStartGeometryPerModel) {
     int width, height, originX, originY;
   };
   const Case cases[] = {
-      {kModelHWH8, {300, 513, 640, 480}, 640, 480, 640, 480, 300, 513},
+      {kModelHWH8, {300, 513, 640, 480}, 640, 480, 640, 480, 300, 512},
       {kModelHZG7, {0, 0, 0, 0}, 2456, 2041, 1228, 2048, 0, 0},
       {kModelHXA1, {10, 12, 100, 50}, 100, 50, 104, 56, 0, 0},
   };
@@ -526,7 +527,7 @@ TEST(SensorModelsTest, HeadReadsOutWhatTheSensorSet) {
     bool mirrorH;
   };
   const Case cases[] = {
-      {kModelHWH8, 10, 11, 104, 56, 1, false},  // origin in the stream command
+      {kModelHWH8, 10, 10, 104, 56, 1, false},  // origin in the stream command, even
       {kModelR2T, 10, 10, 100, 50, 2, true},   {kModelHXA1, 10, 10, 100, 50, 2, true},
       {kModelHXB2, 10, 10, 100, 50, 2, true},  {kModelHXC3, 0, 0, 56, 32, 1, false},
       {kModelHXE5, 0, 0, 640, 512, 1, false},  {kModelHYD4, 0, 0, 1360, 1024, 1, false},

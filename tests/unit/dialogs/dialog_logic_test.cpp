@@ -168,37 +168,9 @@ TEST(AnalogDialogLogicTest, SentValuesStayInTheRowsRange) {
   EXPECT_EQ(hzf6.exposure, 64);
 }
 
-// Fault caught: the mirrors stepping the Bayer phase the wrong way (or on the
-// wrong models), a phase outside 0..3 changed, the two automatic modes set
-// together.
-TEST(AnalogDialogLogicTest, MirrorsSwapThePhaseAndOneAutomaticModeHolds) {
-  struct Case {
-    const char* name;
-    ModelCode model;
-    int phase;
-    bool vertical;
-    int phaseAfter;
-  };
-  const Case cases[] = {
-      {"V on HXA1", kModelHXA1, 0, true, 1},  {"V on HXA1", kModelHXA1, 2, true, 3},
-      {"H on HXB2", kModelHXB2, 1, false, 3}, {"H on HXA1", kModelHXA1, 1, false, 1},
-      {"V, phase 7", kModelHXA1, 7, true, 7}, {"H on HXB2, phase -1", kModelHXB2, -1, false, -1}};
-  for (const Case& c : cases) {
-    FakeAnalog target(c.model);
-    target.phase = c.phase;
-    AnalogDialog dialog(target);
-    if (c.vertical) {
-      dialog.MirrorVChanged(true);
-      EXPECT_TRUE(target.mirrorV) << c.name;
-    } else {
-      dialog.MirrorHChanged(true);
-      EXPECT_TRUE(target.mirrorH) << c.name;
-    }
-    EXPECT_EQ(target.phase, c.phaseAfter) << c.name;
-    // Pressed again: mirror and phase back as they were.
-    c.vertical ? dialog.MirrorVChanged(false) : dialog.MirrorHChanged(false);
-    EXPECT_EQ(target.phase, c.phase) << c.name;
-  }
+// Fault caught: the two automatic modes set together, or unchecking one
+// leaving the camera in it.
+TEST(AnalogDialogLogicTest, OneAutomaticModeHolds) {
   FakeAnalog target(kModelHXA1);
   AnalogDialog dialog(target);
   dialog.AutoExposureChanged(true);
@@ -216,23 +188,31 @@ class FakeBlock final : public FilterBlockAccess {
   std::array<int, 30> values{};
 };
 
-// Fault caught: "Default" giving another model's Bayer phase, touching the
-// gray values when there is no gray page, or leaving them when there is.
-TEST(FilterDialogLogicTest, DefaultPerModelAndColourClass) {
+// Fault caught: "Default" giving another model's Bayer phase, or the phase of
+// the picture at the model's default mirrors when the mirrors are set
+// otherwise; touching the gray values when there is no gray page, or leaving
+// them when there is.
+TEST(FilterDialogLogicTest, DefaultPerModelMirrorsAndColourClass) {
   struct Case {
     const char* name;
     ModelCode model;
     int colorClass;
+    int mirrorV, mirrorH;
     int phase;
     int grayGain;
   };
-  const Case cases[] = {{"HXA1 colour", kModelHXA1, 2, 3, 7}, {"HZF6 colour", kModelHZF6, 2, 1, 7},
-                        {"R2T mono", kModelR2T, 0, 3, 128},   {"HXE5 mono", kModelHXE5, 1, 1, 128},
-                        {"HZG7 colour", kModelHZG7, 5, 1, 7}, {"HWH8 colour", kModelHWH8, 3, 3, 7}};
+  const Case cases[] = {{"HXA1 colour, default mirror", kModelHXA1, 2, 1, 0, 3, 7},
+                        {"HXA1 colour, unmirrored", kModelHXA1, 2, 0, 0, 2, 7},
+                        {"HZF6 colour, default mirror", kModelHZF6, 2, 1, 0, 1, 7},
+                        {"HZF6 colour, both mirrors", kModelHZF6, 4, 0, 1, 2, 7},
+                        {"R2T mono", kModelR2T, 0, 0, 0, 3, 128},
+                        {"HXE5 mono, mirror H", kModelHXE5, 1, 0, 1, 3, 128},
+                        {"HZG7 colour", kModelHZG7, 5, 0, 0, 1, 7},
+                        {"HWH8 colour, default mirror", kModelHWH8, 3, 1, 0, 3, 7}};
   for (const Case& c : cases) {
     FakeBlock block;
     block.values.fill(7);
-    FilterDialog dialog(block, c.model, c.colorClass);
+    FilterDialog dialog(block, c.model, c.colorClass, c.mirrorV, c.mirrorH);
     dialog.Default();
     EXPECT_EQ(block.values[0], 0) << c.name;
     EXPECT_EQ(block.values[8], 100) << c.name;

@@ -164,8 +164,10 @@ TEST_F(HeadTest, GainAndExposureChangeBrightness) {
       {kModelR2T, 752, 480, {{53, 63}}, {{11, 100}}},
       {kModelHXE5, 1280, 1024, {{82, 900}}, {{82, 100}}},
       {kModelHXC3, 3264, 2448, {{0x3166, 900}}, {{0x3166, 100}}},
-      {kModelHYD4, 1360, 1024, {{6, 0}, {7, 8}}, {{158, 8}, {159, 1}}},
-      {kModelHZG7, 1228, 2048, {{4, 0x10000 | 800}}, {{154, 0x802000 | 100}}},
+      {kModelHYD4, 1360, 1024, {{6, 0}, {7, 8}}, {{158, 32}, {159, 0}}},
+      {kModelHZF6, 1600, 1200, {{6, 0}, {7, 4}}, {{158, 50}, {159, 0}}},
+      // The exposure register of this model counts the other way.
+      {kModelHZG7, 1228, 2048, {{4, 0x10000 | 800}, {154, 0x802000 | 32}}, {{154, 0x802000 | 100}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.model);
@@ -186,12 +188,10 @@ TEST_F(HeadTest, GainAndExposureChangeBrightness) {
   }
 }
 
-// Which of the four positions of the first 2 × 2 block carries red, as the
-// host sees the picture after undoing the bottom-up read-out.
-int RedPosition(const std::vector<uint8_t>& frame, uint32_t width, uint32_t rows) {
-  const uint8_t* top = frame.data() + size_t{rows - 1} * width;  // picture row 0
-  const uint8_t* second = frame.data() + size_t{rows - 2} * width;
-  const uint8_t block[4] = {top[0], top[1], second[0], second[1]};
+// Which of the four positions of the first 2 × 2 block of the frame, as sent,
+// carries red.
+int RedPosition(const std::vector<uint8_t>& frame, uint32_t width) {
+  const uint8_t block[4] = {frame[0], frame[1], frame[width], frame[width + 1]};
   int best = 0;
   for (int i = 1; i < 4; ++i) {
     if (block[i] > block[best]) best = i;
@@ -199,14 +199,14 @@ int RedPosition(const std::vector<uint8_t>& frame, uint32_t width, uint32_t rows
   return best;
 }
 
-// Mirror bits reverse the read-out, so the colour filter phase the host sees
-// changes as it does on a real sensor.
+// Mirror bits reverse the read-out, so the colour filter phase of the samples
+// the head sends changes as it does on a real sensor.
 TEST_F(HeadTest, MirrorBitsFlipTheBayerPhase) {
   struct Case {
     uint32_t mirrorBits;  // register 32
     int redAt;            // 0 row 0 col 0, 1 row 0 col 1, 2 row 1 col 0, 3 row 1 col 1
   };
-  // The model's own phase is G R / B G: red at row 0, column 1.
+  // The sensor's own phase is G R / B G: red at row 0, column 1.
   const Case cases[] = {{0x0000, 1}, {0x4000, 0}, {0x8000, 3}, {0xC000, 2}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.mirrorBits);
@@ -218,7 +218,7 @@ TEST_F(HeadTest, MirrorBitsFlipTheBayerPhase) {
     Window(100, 100, 256, 64);
     ASSERT_TRUE(protocol_.WriteRegister(32, c.mirrorBits >> 8, 0));
     Run(256, 64);
-    EXPECT_EQ(RedPosition(ReadFrame(false), 256, 64), c.redAt);
+    EXPECT_EQ(RedPosition(ReadFrame(false), 256), c.redAt);
   }
 }
 
@@ -246,30 +246,43 @@ TEST_F(HeadTest, WindowAndSubsampleRegistersChooseWhatIsReadOut) {
   }
 }
 
-TEST_F(HeadTest, ReadOutOrdersOfTheModels) {
-  // Bottom-up: the first row sent is the window's last (the gray ramp, dark
-  // at the left), the last row sent its first (the white bar).
-  Make(kModelHXA1, true);
-  PlainScene(SceneKind::kBarsAndGradient);
-  Run(2048, 1536);
-  std::vector<uint8_t> frame = ReadFrame(false);
-  EXPECT_EQ(frame[0], 0);
-  EXPECT_EQ(frame[size_t{1535} * 2048], 0xC0);
-
-  // Top-down on the general models.
-  Make(kModelHZF6, true);
-  PlainScene(SceneKind::kBarsAndGradient);
-  Run(1600, 1200);
-  frame = ReadFrame(false);
-  EXPECT_EQ(frame[0], 0xC0);
-  EXPECT_EQ(frame[size_t{1199} * 1600], 0);
-
-  // Two-ended: unit k carries column 2455 - k first and column k second;
-  // column 0 is in the white bar, column 2455 in the black one.
+// Fault caught: a head without its lens, or reading from the wrong edge of
+// its die, sends the scene upside down for the host's intake of the model
+// (the stored default mirrors then turn it over); a two-ended row packed the
+// wrong way round.
+TEST_F(HeadTest, TheLensAndTheReadOutStartDecideWhichSceneRowComesFirst) {
+  struct Case {
+    ModelCode model;
+    uint32_t width, height;  // stream size: the whole sensor
+    bool sceneTopFirst;      // the first row sent is the scene's top (the bars)
+  };
+  // The lens puts the scene's top along the die's bottom edge.
+  const Case cases[] = {
+      {kModelHWH8, 8192, 8192, false}, {kModelHXA1, 2048, 1536, true},
+      {kModelHXB2, 2592, 1944, true},  {kModelHXE5, 1280, 1024, false},
+      {kModelHXC3, 3264, 2448, true},  {kModelR2T, 752, 480, false},
+      {kModelHYD4, 1360, 1024, true},  {kModelHZF6, 1600, 1200, false},
+      {kModelHZG7, 1228, 2041, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.model);
+    Make(c.model, true);
+    PlainScene(SceneKind::kBarsAndGradient);
+    Run(c.width, c.height);
+    const std::vector<uint8_t> frame = ReadFrame(false);
+    // The white bar is at the scene's left edge, the gray ramp starts dark
+    // there. The two-ended read-out sends column 0 in a unit's second byte.
+    const size_t column0 = c.model == kModelHZG7 ? 1 : 0;
+    const size_t lastRow = size_t{c.height - 1} * head_->Stream().rowBytes;
+    EXPECT_EQ(frame[column0], c.sceneTopFirst ? 0xC0 : 0);
+    EXPECT_EQ(frame[lastRow + column0], c.sceneTopFirst ? 0 : 0xC0);
+  }
+  // Two-ended: unit k carries column 2455 - k first (the black bar at the
+  // right edge) and column k second.
   Make(kModelHZG7, true);
   PlainScene(SceneKind::kBarsAndGradient);
   Run(1228, 2048);
-  frame = ReadFrame(false);
+  const std::vector<uint8_t> frame = ReadFrame(false);
   EXPECT_EQ(frame[0], 0);
   EXPECT_EQ(frame[1], 0xC0);
   // Rows below the sensor's 2041 are black.
@@ -288,7 +301,7 @@ TEST_F(HeadTest, AFrameReadInPiecesIsTheFrameReadWhole) {
     uint32_t pieceBytes;
   };
   const Case cases[] = {
-      {"bottom-up, black rows, one sector", kModelHXA1, 256, 64, true, 512},
+      {"window rows, then black rows, one sector", kModelHXA1, 256, 64, true, 512},
       {"two-byte rows, pieces across rows", kModelHZF6, 800, 600, false, 3 * 512},
       {"two-ended, large pieces", kModelHZG7, 1228, 64, true, 128 * 1024},
   };
@@ -353,14 +366,31 @@ TEST_F(HeadTest, FramesAlternateBetweenAreasWithRisingNumbers) {
   EXPECT_GT(*head_->ReadFrameNumber(late.data(), late.size()), previous + 40);
 }
 
+// Fault caught: the frame number drawn where the host's picture does not
+// show it the right way up (the stamp belongs to the picture as the lens
+// shows it), or read back from the wrong place.
 TEST_F(HeadTest, StampIsReadableFromTheUprightPicture) {
-  Make(kModelHZF6);
-  Run(1600, 1200, false, 1);
-  const std::vector<uint8_t> frame = ReadFrame(false);
-  const std::optional<uint32_t> number = head_->ReadFrameNumber(frame.data(), frame.size());
-  ASSERT_TRUE(number.has_value());
-  // Top-down model: the frame is the upright picture.
-  EXPECT_EQ(VirtualHead::ReadStamp(frame.data(), 1600, 1200, 3200, 2), number);
+  struct Case {
+    ModelCode model;
+    uint32_t width, height;
+    bool sceneTopFirst;
+  };
+  const Case cases[] = {{kModelHYD4, 1360, 1024, true}, {kModelHZF6, 1600, 1200, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.model);
+    Make(c.model);
+    Run(c.width, c.height, false, 1);
+    const std::vector<uint8_t> frame = ReadFrame(false);
+    const std::optional<uint32_t> number = head_->ReadFrameNumber(frame.data(), frame.size());
+    ASSERT_TRUE(number.has_value());
+    const size_t pitch = size_t{c.width} * 2;
+    std::vector<uint8_t> upright(frame.size());
+    for (uint32_t row = 0; row < c.height; ++row) {
+      const uint32_t from = c.sceneTopFirst ? row : c.height - 1 - row;
+      std::memcpy(upright.data() + row * pitch, frame.data() + from * pitch, pitch);
+    }
+    EXPECT_EQ(VirtualHead::ReadStamp(upright.data(), c.width, c.height, pitch, 2), number);
+  }
   std::vector<uint8_t> blank(1600 * 8, 0);
   EXPECT_EQ(VirtualHead::ReadStamp(blank.data(), 1600, 8, 1600, 1), std::nullopt);
 }
