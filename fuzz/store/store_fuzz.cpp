@@ -113,8 +113,9 @@ Loaded Load(Registry& registry, ModelCode model, ValueRange gain, ValueRange exp
             const TableCamera& camera) {
   Loaded loaded;
   loaded.haveMain = LoadCameraSettings(registry, &loaded.main);
-  ApplyAnalogDefaults(model, &loaded.analog);
-  LoadAnalogSettings(registry, model, gain, exposure, &loaded.analog);
+  AnalogSettings fresh;
+  ApplyAnalogDefaults(model, &fresh);
+  LoadAnalogSettings(registry, model, fresh, gain, exposure, &loaded.analog);
   ApplyFilterDefaults(model, &loaded.filters);
   ApplyGrayDefaults(&loaded.filters);
   LoadFilterSettings(registry, model, &loaded.filters);
@@ -205,8 +206,8 @@ void CheckLoader(const RegistryFile& parsed, std::string_view bytes) {
   const Loaded first = Load(registry, model, gain, exposure, camera);
   CheckDomains(first, gain, exposure);
 
-  Check(SaveAnalogSettings(registry, first.analog), "analog values not saved");
-  Check(SaveFilterSettings(registry, first.filters), "filter values not saved");
+  Check(SaveAnalogSettings(registry, model, first.analog), "analog values not saved");
+  Check(SaveFilterSettings(registry, model, first.filters), "filter values not saved");
   Check(SaveGraySettings(registry, first.filters), "gray values not saved");
   if (first.haveTable) Check(SaveSizeTable(registry, first.table), "size table not saved");
 
