@@ -292,6 +292,7 @@ bool SensorDevice::SetSyncH(uint8_t value) {
 bool SensorDevice::SetGlobalGain(int gain) {
   std::lock_guard<std::mutex> lock(mutex_);
   pendingChanges_ |= kPendingGain;
+  settingsRequested_.fetch_add(1);
   globalGain_ = gain;
   return true;
 }
@@ -306,6 +307,7 @@ int SensorDevice::GetGlobalGain() {
 bool SensorDevice::SetExposureTime(int exposure) {
   std::lock_guard<std::mutex> lock(mutex_);
   pendingChanges_ |= kPendingExposure;
+  settingsRequested_.fetch_add(1);
   exposureTime_ = exposure;
   return true;
 }
@@ -320,6 +322,7 @@ int SensorDevice::GetExposureTime() {
 bool SensorDevice::SetMirrorV(uint8_t mirror) {
   std::lock_guard<std::mutex> lock(mutex_);
   pendingChanges_ |= kPendingMirrorV;
+  settingsRequested_.fetch_add(1);
   mirrorV_ = mirror;
   return true;
 }
@@ -332,6 +335,7 @@ uint8_t SensorDevice::GetMirrorV() {
 bool SensorDevice::SetMirrorH(uint8_t mirror) {
   std::lock_guard<std::mutex> lock(mutex_);
   pendingChanges_ |= kPendingMirrorH;
+  settingsRequested_.fetch_add(1);
   mirrorH_ = mirror;
   return true;
 }
@@ -352,6 +356,7 @@ bool SensorDevice::SetVerticalSubsample(int value) {
   if (value < 0 || value > kMaxSubsample) return false;
   std::lock_guard<std::mutex> lock(mutex_);
   pendingChanges_ |= kPendingSubsample;
+  settingsRequested_.fetch_add(1);
   verticalSubsample_ = value;
   return true;
 }
@@ -365,6 +370,7 @@ bool SensorDevice::SetHorizontalSubsample(int value) {
   if (value < 0 || value > kMaxSubsample) return false;
   std::lock_guard<std::mutex> lock(mutex_);
   pendingChanges_ |= kPendingSubsample;
+  settingsRequested_.fetch_add(1);
   horizontalSubsample_ = value;
   return true;
 }
@@ -388,6 +394,7 @@ uint8_t SensorDevice::GetTriggerOption() {
 bool SensorDevice::SetTriggerOption(uint8_t option) {
   std::lock_guard<std::mutex> lock(mutex_);
   pendingChanges_ |= kPendingTriggerOption;
+  settingsRequested_.fetch_add(1);
   triggerOption_ = option;
   return true;
 }
@@ -458,6 +465,7 @@ bool SensorDevice::QueueDeferredWrite(const DeferredWrite& write) {
   if (deferredWrites_.size() >= kMaxDeferredWrites) return false;
   deferredWrites_.push_back(write);
   pendingChanges_ |= kPendingDeferredWrite;
+  settingsRequested_.fetch_add(1);
   return true;
 }
 
@@ -572,6 +580,9 @@ int SensorDevice::GetFrameTimeout() {
 bool SensorDevice::ApplyPendingChanges() {
   SensorOwner* owner = owner_.load();
   if (owner == nullptr) return false;
+  // Read before the pending bits: every request counted here has raised its
+  // bit already (both happen under the lock), so this pass sends it.
+  const uint64_t requested = settingsRequested_.load();
   uint32_t pending = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -615,8 +626,14 @@ bool SensorDevice::ApplyPendingChanges() {
   }
 
   if (restart) StartStream(true);
+  uint64_t applied = settingsApplied_.load();
+  while (applied < requested && !settingsApplied_.compare_exchange_weak(applied, requested)) {
+  }
   return true;
 }
+
+uint64_t SensorDevice::SettingsRequested() const { return settingsRequested_.load(); }
+uint64_t SensorDevice::SettingsApplied() const { return settingsApplied_.load(); }
 
 int32_t SensorDevice::PrepareStart() { return 0; }
 

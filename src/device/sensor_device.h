@@ -151,6 +151,12 @@ class SensorDevice {
   virtual int GetFrameTimeout();
   virtual ~SensorDevice();
   virtual bool ApplyPendingChanges();
+  // Counts of the setting changes that alter the picture (gain, exposure,
+  // mirrors, sub-sampling, trigger option, register writes): asked for, and
+  // sent to the camera by ApplyPendingChanges. A frame exposed after the
+  // camera had SettingsApplied() == n shows every change up to n.
+  uint64_t SettingsRequested() const;
+  uint64_t SettingsApplied() const;
   virtual int32_t PrepareStart();
   virtual bool AttachEngine(SensorEngine* engine);
   virtual void StartStream(bool run);
@@ -358,6 +364,8 @@ class SensorDevice {
   bool deferredReadAnswered_ = false;
   RegisterResultRecord deferredReadOutcome_;
   std::deque<DeferredWrite> deferredWrites_;
+  std::atomic<uint64_t> settingsRequested_{0};
+  std::atomic<uint64_t> settingsApplied_{0};
 };
 
 }  // namespace varnel

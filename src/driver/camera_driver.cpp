@@ -309,6 +309,7 @@ size_t CameraDriver::ImageBytes(ColorEngine* engine) {
 }
 
 bool CameraDriver::ApplyPendingChanges() { return sensor_->ApplyPendingChanges(); }
+uint64_t CameraDriver::SettingsApplied() { return sensor_->SettingsApplied(); }
 
 void CameraDriver::DeliveryFailed() {
   delivering_ = nullptr;
@@ -319,7 +320,7 @@ void CameraDriver::DeliveryFailed() {
 
 void CameraDriver::FramesStopped() { Notify(kEventFramesStopped); }
 
-void CameraDriver::DeliverFrame(uint8_t* frame) {
+void CameraDriver::DeliverFrame(uint8_t* frame, uint64_t settings) {
   ColorEngine* main = mainEngine_.get();
   const bool convert = convert_.load();
   const bool rawCopy = rawCopy_.load();
@@ -357,7 +358,7 @@ void CameraDriver::DeliverFrame(uint8_t* frame) {
       main->SubmitFrame(frame, frameBufferBytes_);
     }
   }
-  slots_.MarkReady(slot);
+  slots_.MarkReady(slot, settings);
 }
 
 uint32_t CameraDriver::GetImage(void* image, void* raw) {
@@ -389,7 +390,7 @@ uint32_t CameraDriver::SingleShotImage(void* image, void* raw) {
   stats_->frameCounter.fetch_add(1);
   stats_->framesRead.fetch_add(1);
   stats_->timing.store(clock.TickCount() - started);
-  DeliverFrame(buffer);
+  DeliverFrame(buffer, sensor_->SettingsApplied());
   if (raw != nullptr && main->GetRawBuffer() != nullptr) {
     std::memcpy(raw, main->GetRawBuffer(), main->GetRawSize());
   }
@@ -404,9 +405,21 @@ uint32_t CameraDriver::QueuedImage(void* image, void* raw) {
   // The wait is bounded by the sensor's frame timeout, so a camera that stops
   // delivering cannot hold the application thread for ever.
   const uint32_t timeout = static_cast<uint32_t>(std::max(sensor_->GetFrameTimeout(), 0));
-  int slot;
-  while ((slot = slots_.TakeReady()) < 0) {
-    if (!slots_.WaitForImage(timeout)) return kImageUnavailable;
+  // A picture reflects the settings asked for before it: frames the camera
+  // exposed before the last change reached it wait in the slots and the pool,
+  // and are passed over. Only those can be older, so after that many the
+  // camera is not taking the changes and nothing is handed out.
+  const uint64_t wanted = sensor_->SettingsRequested();
+  constexpr int kMostStaleFrames = kOutputSlotCount + kFramePoolSize + 2;
+  int slot = -1;
+  for (int stale = 0;; ++stale) {
+    while ((slot = slots_.TakeReady()) < 0) {
+      if (!slots_.WaitForImage(timeout)) return kImageUnavailable;
+    }
+    if (slots_.SettingsOf(slot) >= wanted) break;
+    slots_.Finish(slot);
+    stats_->framesDropped.fetch_add(1);
+    if (stale == kMostStaleFrames) return kImageUnavailable;
   }
   ColorEngine* engine = slotEngines_[slot].get();
   if (raw != nullptr && engine->GetRawBuffer() != nullptr) {

@@ -154,7 +154,8 @@ class CameraDriver : public SensorOwner, private StreamHost {
 
   // StreamHost
   bool ApplyPendingChanges() override;
-  void DeliverFrame(uint8_t* frame) override;
+  uint64_t SettingsApplied() override;
+  void DeliverFrame(uint8_t* frame, uint64_t settings) override;
   void DeliveryFailed() override;
   void FramesStopped() override;
 

@@ -60,10 +60,17 @@ void FrameQueue::Unclaim(int entry) {
   inUse_[entry] = false;
 }
 
-void FrameQueue::Publish(int entry) {
+void FrameQueue::Publish(int entry, uint64_t settings) {
   if (!ValidEntry(entry)) return;
   std::lock_guard<std::mutex> guard(lock_);
+  settings_[entry] = settings;
   ready_.push_back(entry);
+}
+
+uint64_t FrameQueue::SettingsOf(int entry) {
+  if (!ValidEntry(entry)) return 0;
+  std::lock_guard<std::mutex> guard(lock_);
+  return settings_[entry];
 }
 
 int FrameQueue::PopFront() {

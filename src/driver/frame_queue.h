@@ -39,8 +39,12 @@ class FrameQueue {
   int Claim();
   // Gives back an entry that was claimed but never published.
   void Unclaim(int entry);
-  // Appends a claimed entry, now holding a complete frame, to the queue.
-  void Publish(int entry);
+  // Appends a claimed entry, now holding a complete frame, to the queue, with
+  // the count of setting changes the camera had applied when it was exposed
+  // (SensorDevice::SettingsApplied).
+  void Publish(int entry, uint64_t settings = 0);
+  // The settings count the entry's frame was published with.
+  uint64_t SettingsOf(int entry);
   // Removes and returns the oldest queued index: an entry, the stop marker, or
   // the stop marker as well when the queue is empty.
   int PopFront();
@@ -57,6 +61,7 @@ class FrameQueue {
   std::mutex lock_;
   std::unique_ptr<uint8_t[]> buffers_[kFramePoolSize];
   bool inUse_[kFramePoolSize] = {};
+  uint64_t settings_[kFramePoolSize] = {};
   std::deque<int> ready_;
   size_t bufferBytes_ = 0;
 };

@@ -85,10 +85,14 @@ void ReaderMain(std::shared_ptr<FrameStream::Context> context, StreamHost* host)
   bool readsFailing = false;
   bool failureReported = false;
   uint32_t failingSince = 0;
+  // The setting changes the frames read from now on show: those the start
+  // sent, later the count applied before the last frame thrown away for them.
+  uint64_t shown = host->SettingsApplied();
   while (!c.readerStop.load()) {
     c.gate.Pass();
     if (c.readerStop.load() || !c.EnterHostCall()) break;
     const bool changesSent = host->ApplyPendingChanges();
+    const uint64_t applied = host->SettingsApplied();
     c.LeaveHostCall();
 
     // At most one frame is thrown away per batch of changes. Changes made
@@ -104,9 +108,13 @@ void ReaderMain(std::shared_ptr<FrameStream::Context> context, StreamHost* host)
       stats.framesDiscarded.fetch_add(1);
       clock.Sleep(kPauseAfterDiscardMs);
       batchDiscarded = true;
+      shown = applied;
       continue;
     }
     batchDiscarded = false;
+    // Changes sent without a frame thrown away show from the next frame on.
+    const uint64_t settings = shown;
+    if (changesSent) shown = applied;
 
     if (held < 0) held = c.queue.Claim();
     uint8_t* destination = held >= 0 ? c.queue.Buffer(held) : scratch;
@@ -131,7 +139,7 @@ void ReaderMain(std::shared_ptr<FrameStream::Context> context, StreamHost* host)
       stats.frameCounter.fetch_add(1);
       stats.framesRead.fetch_add(1);
       if (held >= 0) {
-        c.queue.Publish(held);
+        c.queue.Publish(held, settings);
         held = -1;
         c.semaphore.Release(1);
       } else {
@@ -155,7 +163,7 @@ void DispatcherMain(std::shared_ptr<FrameStream::Context> context, StreamHost* h
     // Nothing may end this thread but the stop: a frame whose delivery ran
     // out of memory is dropped, and the host hears of it.
     try {
-      host->DeliverFrame(buffer);
+      host->DeliverFrame(buffer, c.queue.SettingsOf(entry));
     } catch (const std::bad_alloc&) {
       c.stats->framesDropped.fetch_add(1);
       host->DeliveryFailed();

@@ -43,8 +43,12 @@ class StreamHost {
   // True when something was sent: the next frame is then thrown away, unless
   // one was just thrown away for changes sent before (see ReaderMain).
   virtual bool ApplyPendingChanges() = 0;
-  // Dispatcher thread: converts and delivers one complete raw frame.
-  virtual void DeliverFrame(uint8_t* frame) = 0;
+  // The count of setting changes the camera has applied so far
+  // (SensorDevice::SettingsApplied); a host without settings counts none.
+  virtual uint64_t SettingsApplied() { return 0; }
+  // Dispatcher thread: converts and delivers one complete raw frame, exposed
+  // with the changes up to `settings` applied.
+  virtual void DeliverFrame(uint8_t* frame, uint64_t settings) = 0;
   // Dispatcher thread: a frame could not be delivered for want of memory
   // (it is counted as dropped).
   virtual void DeliveryFailed() {}

@@ -24,16 +24,23 @@ int OutputSlots::PickForWriting(int* overwritten) {
   return chosen;
 }
 
-void OutputSlots::MarkReady(int slot) {
+void OutputSlots::MarkReady(int slot, uint64_t settings) {
   if (!ValidSlot(slot)) return;
   bool someoneWaits;
   {
     std::lock_guard<std::mutex> guard(lock_);
     ready_[slot] = true;
+    settings_[slot] = settings;
     readyOrder_[slot] = nextOrder_++;
     someoneWaits = waiting_;
   }
   if (someoneWaits) event_.Set();
+}
+
+uint64_t OutputSlots::SettingsOf(int slot) {
+  if (!ValidSlot(slot)) return 0;
+  std::lock_guard<std::mutex> guard(lock_);
+  return settings_[slot];
 }
 
 int OutputSlots::TakeReady() {

@@ -25,7 +25,9 @@ class OutputSlots {
   int PickForWriting(int* overwritten);
 
   // Marks `slot` ready and signals the output event when GetImage waits.
-  void MarkReady(int slot);
+  // `settings`: the count of setting changes its frame shows.
+  void MarkReady(int slot, uint64_t settings = 0);
+  uint64_t SettingsOf(int slot);
 
   // Takes the ready slot that became ready first and marks it being read, so
   // images leave in camera order even after the writer has wrapped around to
@@ -53,6 +55,7 @@ class OutputSlots {
   bool ready_[kOutputSlotCount] = {};
   bool beingRead_[kOutputSlotCount] = {};
   uint64_t readyOrder_[kOutputSlotCount] = {};  // when each slot was last marked ready
+  uint64_t settings_[kOutputSlotCount] = {};
   uint64_t nextOrder_ = 0;
   bool waiting_ = false;
   WaitableEvent event_;

@@ -217,8 +217,8 @@ TEST_F(AcquisitionTest, ColoursKeepTheirPlaceWithAndWithoutSubSampling) {
 }
 
 // Fault caught, against a full unmirrored snapshot of a still scene: mirror
-// flags ignored, applied twice (sensor and software) or about the wrong axis
-// (the bottom-up head without mirror registers must change nothing);
+// flags ignored (also on the model whose sensor cannot mirror: its intake
+// does), applied twice (sensor and software) or about the wrong axis;
 // sub-sampling that drops single samples (mixing the mosaic's colours) or is
 // not applied; rows read at the image's stride instead of the frame's pitch
 // (a width not a multiple of 4 or 8 shears the picture), in one- and
@@ -257,14 +257,13 @@ TEST_F(AcquisitionTest, IntakeGeometry) {
       Varnel_SetMirrorV(h, c.mirrorV);
       const Picture p = Snap(s, c.mode, c.subSample);
       Varnel_StopPreview(h);
-      const bool flips = m.code != kModelHXE5;
       const int f = Factor(c.subSample);
       int differing = 0;
       for (int y = 0; y < p.height; ++y) {
         for (int x = 0; x < p.width; ++x) {
           int fx = x / 2 * 2 * f + (x & 1), fy = y / 2 * 2 * f + (y & 1);
-          if (flips && c.mirrorH) fx = p.width - 1 - fx;
-          if (flips && c.mirrorV) fy = p.height - 1 - fy;
+          if (c.mirrorH) fx = p.width - 1 - fx;
+          if (c.mirrorV) fy = p.height - 1 - fy;
           differing += std::memcmp(p.Pixel(x, y), plain.Pixel(fx, fy), c.mode.bytesPerPixel) != 0;
         }
       }
@@ -941,9 +940,9 @@ TEST_F(AcquisitionTest, PreviewWindowShowsTheFrame) {
 TEST(AutoExposureTest, FollowsTheSensorsRangeAndBitDepth) {
   struct Case {
     const char* name;
-    uint16_t level;  // flat grey, at the head's reference gain 16 and exposure 480
+    uint16_t level;  // flat grey, at the stored gain 128 and exposure 64
     int mode;
-    bool rises;  // dark: the gain climbs past 63; mid-grey: it stays at 16
+    bool rises;  // dark: the gain climbs from 128; mid-grey: it stays
   };
   const Case cases[] = {{"dark, 8 bits", 0x1000, 8, true},
                         {"mid-grey, 16 bits", 0x8000, 16, false}};
@@ -960,27 +959,65 @@ TEST(AutoExposureTest, FollowsTheSensorsRangeAndBitDepth) {
     scene.stampFrameNumber = false;
     scene.movingMark = false;
     s.Head().SetScene(scene);
-    for (const auto& [id, value] : {std::pair{13, 16}, {18, 480}}) {
-      ASSERT_EQ(Varnel_SetFilterValue(h, id, value), 1);
-    }
+    const int stored = Varnel_GetFilterValue(h, 13, nullptr);
+    ASSERT_EQ(stored, 128);
     ASSERT_EQ(Varnel_SetColorMode(h, c.mode), 1);
     ASSERT_EQ(Varnel_SetAutoIris(h, 2), 1);
     ASSERT_EQ(Varnel_SetWaitTime(h, 0), 1);
     MessageSink sink;
     ASSERT_EQ(Varnel_CallBackPreview(h, sink.Window(), nullptr, 0, 1), 1);
-    int gain = 16;
-    for (int frames = 0; frames < (c.rises ? 300 : 10) && gain <= 63; ++frames) {
+    int gain = stored;
+    for (int frames = 0; frames < (c.rises ? 300 : 10) && gain <= stored; ++frames) {
       ASSERT_TRUE(sink.NextOf(kFrameMessage, kEventBoundMs).has_value());
       gain = Varnel_GetFilterValue(h, 13, nullptr);
     }
     if (c.rises) {
-      EXPECT_GT(gain, 63) << "the gain stopped at the narrow models' limit";
+      EXPECT_GT(gain, stored) << "the gain held at the narrow models' limit";
       EXPECT_LE(gain, 1023);
     } else {
-      EXPECT_EQ(gain, 16);
+      EXPECT_EQ(gain, stored);
     }
     Varnel_StopPreview(h);
   }
+}
+
+// Fault caught: a snapshot after a setting change handing out a frame the
+// camera took before it (the stream a snapshot leaves running queues frames),
+// so the picture shows the old exposure, gain or mirror.
+TEST_F(AcquisitionTest, SnapshotAfterASettingChangeShowsIt) {
+  CameraSession s(kModelHXA1, 1, kLetter);
+  ASSERT_TRUE(s.Ready());
+  SceneOptions scene;
+  scene.kind = SceneKind::kFlatGray;
+  scene.flatLevel = 0x8000;  // 128 at the stored gain and exposure
+  scene.stampFrameNumber = false;
+  scene.movingMark = false;
+  s.Head().SetScene(scene);
+  const CameraHandle h = s.Handle();
+  ASSERT_TRUE(ChooseWindow(h, kModelHXA1, 256, 64));
+  auto mean = [](const Picture& p) {
+    double sum = 0;
+    for (int y = 0; y < p.height; ++y) {
+      for (int x = 0; x < p.width; ++x) sum += *p.Pixel(x, y);
+    }
+    return sum / (double(p.width) * p.height);
+  };
+  EXPECT_NEAR(mean(Snap(s, kMono8)), 128, 8);
+  const int exposure = Varnel_GetFilterValue(h, 18, nullptr);
+  struct Change {
+    int id, value;
+    double expected;
+  };
+  const Change changes[] = {{18, exposure / 2, 64}, {18, exposure, 128}, {18, exposure / 4, 32}};
+  for (const Change& c : changes) {
+    SCOPED_TRACE(std::to_string(c.id) + " = " + std::to_string(c.value));
+    // The stream the first snapshot left running fills the slots meanwhile.
+    const uint32_t queued = s.Head().LastDeliveredFrame() + 8;
+    ASSERT_TRUE(WaitUntil([&] { return s.Head().LastDeliveredFrame() >= queued; }));
+    ASSERT_EQ(Varnel_SetFilterValue(h, c.id, c.value), 1);
+    EXPECT_NEAR(mean(Snap(s, kMono8)), c.expected, 8);
+  }
+  EXPECT_EQ(s.Errors(), std::vector<int>{});
 }
 
 // Fault caught: a register read answered from the deferred-request record

@@ -408,25 +408,36 @@ TEST_F(DeviceApiTest, ShortControlSectorReadsFailRegisterAccess) {
   varnel::DetachDevice(u'Q');
 }
 
-// Fault caught: the Bayer phase not stepped on a horizontal flip of a model
-// whose mosaic moves, or stepped on one whose does not.
-TEST_F(DeviceApiTest, MirrorHStepsTheBayerPhaseOnSomeModels) {
+// Fault caught: the Bayer phase not following a mirror flag that changes
+// (a horizontal one moves the mosaic by a column, a vertical one by a row, on
+// every model), or stepping on a call that changes nothing.
+TEST_F(DeviceApiTest, MirrorsStepTheBayerPhaseWhenTheyChange) {
+  struct Step {
+    bool vertical;
+    int on;
+    int phaseAfter;
+  };
+  // From phase 1, unmirrored.
+  const Step steps[] = {{false, 1, 3}, {false, 1, 3}, {true, 1, 2}, {true, 7, 2},
+                        {false, 0, 0}, {true, 0, 1},  {true, 0, 1}};
   AttachAndSelect(varnel::kModelHXA1, kTypeHXA1);
-  ASSERT_EQ(Varnel_SetBayerMode(handle_, 1), 1);
-  EXPECT_EQ(Varnel_SetMirrorH(handle_, 1), 1);
-  EXPECT_EQ(Varnel_GetBayerMode(handle_, nullptr), 3);
-  EXPECT_EQ(Varnel_GetMirrorH(handle_), 1);
-  EXPECT_EQ(Varnel_SetMirrorH(handle_, 1), 1);
-  EXPECT_EQ(Varnel_GetBayerMode(handle_, nullptr), 1) << "two calls must return the phase";
-  EXPECT_EQ(Varnel_SetMirrorV(handle_, 5), 1);
-  EXPECT_EQ(Varnel_GetMirrorV(handle_), 1);
-
-  ASSERT_EQ(Varnel_SetCameraType(handle_, kTypeHYD4), 1);
-  DrainErrors();
-  const int phase = Varnel_GetBayerMode(handle_, nullptr);
-  EXPECT_EQ(Varnel_SetMirrorH(handle_, 0), 1);
-  EXPECT_EQ(Varnel_GetBayerMode(handle_, nullptr), phase);
-  EXPECT_EQ(Varnel_GetMirrorH(handle_), 0);
+  for (const int type : {kTypeHXA1, kTypeHYD4}) {
+    ASSERT_EQ(Varnel_SetCameraType(handle_, type), 1);
+    DrainErrors();
+    ASSERT_EQ(Varnel_SetMirrorV(handle_, 0), 1);
+    ASSERT_EQ(Varnel_SetMirrorH(handle_, 0), 1);
+    ASSERT_EQ(Varnel_SetBayerMode(handle_, 1), 1);
+    for (const Step& step : steps) {
+      SCOPED_TRACE(std::string(step.vertical ? "V " : "H ") + std::to_string(step.on));
+      const int result =
+          step.vertical ? Varnel_SetMirrorV(handle_, step.on) : Varnel_SetMirrorH(handle_, step.on);
+      EXPECT_EQ(result, 1);
+      EXPECT_EQ(step.vertical ? Varnel_GetMirrorV(handle_) : Varnel_GetMirrorH(handle_),
+                step.on != 0 ? 1 : 0);
+      EXPECT_EQ(Varnel_GetBayerMode(handle_, nullptr), step.phaseAfter);
+    }
+    EXPECT_EQ(DrainErrors(), std::vector<int>{});
+  }
 }
 
 // Fault caught: the gain range of the wide-gain models applied to others (or

@@ -154,7 +154,8 @@ TEST_F(SettingsApiTest, FirstRunCreatesTheStoreWithTheModelDefaults) {
       {"HXA1", varnel::kModelHXA1, 1, 2048, 1536, 14, 1095, 1, 3},
       {"HXB2", varnel::kModelHXB2, 2, 2560, 1920, 14, 1095, 1, 3},
       {"HXE5", varnel::kModelHXE5, 3, 1280, 1024, 16, 480, kUnset, 1},
-      {"HXC3", varnel::kModelHXC3, 4, 5000, 5000, 16, 480, kUnset, 3},
+      // The instance's limit of 5000 x 5000 is larger than the sensor.
+      {"HXC3", varnel::kModelHXC3, 4, 3264, 2448, 16, 480, kUnset, 3},
       {"R2T", varnel::kModelR2T, 5, 752, 480, 16, 480, kUnset, 3},
       {"HYD4", varnel::kModelHYD4, 6, 1360, 1024, 128, 64, 0, 3},
       {"HZF6", varnel::kModelHZF6, 7, 1600, 1200, kUnset, kUnset, 1, 1},

@@ -164,7 +164,7 @@ class RecordingHost : public StreamHost {
     return false;
   }
 
-  void DeliverFrame(uint8_t* frame) override {
+  void DeliverFrame(uint8_t* frame, uint64_t) override {
     std::unique_lock<std::mutex> lock(mutex_);
     uint32_t sequence = 0;
     if (!CheckFrame(frame, frameBytes_, &sequence)) ++torn_;
