@@ -267,7 +267,8 @@ class SensorDevice {
   int32_t ApplyGainWidePair();
   // Exposure E1-E3: reads of reg 8 and 9, reg 175 = 0, then `exposureRegister`.
   int32_t ApplyExposureRegister(int exposureRegister);
-  // Exposure E5: clamped to 8..1068, wide reg 158 = bits 0-5, 159 = bits 6-11.
+  // Exposure E5: clamped to the model's exposure range, wide reg 158 = bits
+  // 0-5, 159 = bits 6-11.
   int32_t ApplyExposureWidePair();
   // Mirror M2: bit 0x40 (horizontal) or 0x80 (vertical) of reg 32's high byte.
   int32_t ApplyMirrorHighByte(bool horizontal);

@@ -101,7 +101,10 @@ int32_t SensorDevice::ApplyExposureRegister(int exposureRegister) {
 }
 
 int32_t SensorDevice::ApplyExposureWidePair() {
-  const int exposure = std::clamp(GetExposureTime(), 8, 1068);
+  // Limited to the model's own range: the range it reports is the range it
+  // takes (HYD4 8..1068, HZF6 2..1493), not one model's limits for both.
+  const ValueRange range = ExposureRange();
+  const int exposure = std::clamp(GetExposureTime(), range.minimum, range.maximum);
   ExchangeWriteWide(158, exposure & 0x3F);
   ExchangeWriteWide(159, (exposure >> 6) & 0x3F);
   return 0;

@@ -532,7 +532,8 @@ int CameraInstance::SetFilterValue(int id, int value) {
   FilterOutcome outcome;
   {
     std::lock_guard<std::mutex> lock(filtersMutex_);
-    outcome = StoreFilterValue(filters_, id, value, CurrentModel());
+    outcome =
+        StoreFilterValue(filters_, id, value, Sensor().GlobalGainRange(), Sensor().ExposureRange());
   }
   switch (outcome) {
     case FilterOutcome::kDone:

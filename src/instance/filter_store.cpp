@@ -30,12 +30,12 @@ constexpr FilterRange kRanges[kLastId + 1] = {
     {&FilterSettings::autoWhiteBalance, 0, 0},   // 10: flag
     {&FilterSettings::gamma, 0, 200},            // 11
     {&FilterSettings::bayerPhase, 0, 3},         // 12
-    {nullptr, 0, 63},                            // 13: global gain
+    {nullptr, 1, 0},                             // 13: global gain, the sensor's range
     {nullptr, 1, 0},                             // 14: colour gains accept nothing
     {nullptr, 1, 0},                             // 15
     {nullptr, 1, 0},                             // 16
     {nullptr, 1, 0},                             // 17
-    {nullptr, 1, 6400},                          // 18: exposure time
+    {nullptr, 1, 0},                             // 18: exposure time, the sensor's range
     {&FilterSettings::grayMode, 0, 2},           // 19
     {&FilterSettings::grayGainR, 0, 255},        // 20
     {&FilterSettings::grayGainG1, 0, 255},       // 21
@@ -49,7 +49,8 @@ constexpr FilterRange kRanges[kLastId + 1] = {
 
 }  // namespace
 
-FilterOutcome StoreFilterValue(FilterSettings& block, int id, int value, ModelCode model) {
+FilterOutcome StoreFilterValue(FilterSettings& block, int id, int value, ValueRange gainRange,
+                               ValueRange exposureRange) {
   if (id < 1 || id > kLastId) return FilterOutcome::kOutOfRange;
   if (id == kPackedBayerGains) {
     block.bayerGainRed = value & 0xFF;
@@ -62,7 +63,10 @@ FilterOutcome StoreFilterValue(FilterSettings& block, int id, int value, ModelCo
     return FilterOutcome::kDone;
   }
   FilterRange range = kRanges[id];
-  if (id == kFilterGlobalGain && (model == kModelHYD4 || model == kModelHZF6)) range.max = 1023;
+  if (id == kFilterGlobalGain) range.min = gainRange.minimum, range.max = gainRange.maximum;
+  if (id == kFilterExposureTime) {
+    range.min = exposureRange.minimum, range.max = exposureRange.maximum;
+  }
   if (value < range.min || value > range.max) return FilterOutcome::kOutOfRange;
   if (range.field == nullptr) return FilterOutcome::kSensor;
   block.*range.field = value;

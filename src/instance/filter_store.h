@@ -2,7 +2,7 @@
 // filter values, their accepted ranges, and where each is kept.
 #pragma once
 
-#include "device/model_code.h"
+#include "device/sensor_device.h"
 #include "imaging/filter_settings.h"
 
 namespace varnel {
@@ -17,10 +17,13 @@ enum class FilterOutcome {
   kSensor,      // global gain or exposure time: the caller talks to the sensor
 };
 
-// Checks `value` against the range of identifier `id` on a head of model
-// `model` and, for identifiers the block holds, stores it. Global gain and
-// exposure time are only checked (kSensor when in range).
-FilterOutcome StoreFilterValue(FilterSettings& block, int id, int value, ModelCode model);
+// Checks `value` against the range of identifier `id` and, for identifiers
+// the block holds, stores it. Global gain and exposure time are only checked,
+// against the ranges the current sensor reports (`gainRange`,
+// `exposureRange`), so that every range the library reports is the range it
+// accepts (kSensor when in range).
+FilterOutcome StoreFilterValue(FilterSettings& block, int id, int value, ValueRange gainRange,
+                               ValueRange exposureRange);
 
 // Reads identifier `id` from the block into *value. Global gain and exposure
 // time give kSensor; unknown identifiers and the four colour gains give

@@ -222,10 +222,12 @@ TEST(SensorModelsTest, ExposureHooks) {
       {kModelHYD4, 500, {Wide(158, 52), Wide(159, 7)}, 2, 500},
       {kModelHZF6, 500, {Wide(158, 52), Wide(159, 7)}, 2, 500},
       {kModelHZG7, 500, {Wide(154, 500 | 0x802000)}, 0, 500},
-      // Clamped when sent: 1068 = 16 << 6 | 44 for both ten-bit models (HZF6
-      // too, whatever its range says); HZG7 stores its limit back.
+      // Clamped when sent to the model's own range: HYD4 1068 = 16 << 6 | 44,
+      // HZF6 1493 = 23 << 6 | 21 and 2; HZG7 stores its limit back.
       {kModelHYD4, 2000, {Wide(158, 44), Wide(159, 16)}, 2, 2000},
-      {kModelHZF6, 2000, {Wide(158, 44), Wide(159, 16)}, 2, 2000},
+      {kModelHZF6, 2000, {Wide(158, 21), Wide(159, 23)}, 2, 2000},
+      {kModelHZF6, 1200, {Wide(158, 48), Wide(159, 18)}, 2, 1200},
+      {kModelHZF6, 1, {Wide(158, 2), Wide(159, 0)}, 2, 1},
       {kModelHYD4, 1, {Wide(158, 8), Wide(159, 0)}, 2, 1},
       {kModelHZG7, 3000, {Wide(154, 2079 | 0x802000)}, 0, 2079},
       {kModelHZG7, 1, {Wide(154, 2 | 0x802000)}, 0, 2},
