@@ -65,9 +65,6 @@ else
   virtual=(--virtual HXA1:V)
   echo "using an in-process virtual head instead: varnelcam ${virtual[*]} ..."
 fi
-# The virtual head has no lens, so its picture is upright without the
-# vertical mirror that a lensed HXA1 camera is stored with by default.
-"$cam" settings set mirror-v=0 --type HXA1 "${virtual[@]}" >/dev/null
 
 step "varnelcam list"
 "$cam" list "${virtual[@]}"

@@ -108,11 +108,9 @@ def head_factory(drives, store):
 
 @pytest.fixture
 def camera(head_factory):
-    """An HXA1 camera on a virtual head, its picture upright (the head has no
-    lens, so the vertical mirror stored by default for HXA1 is turned off)."""
+    """An HXA1 camera on a virtual head, on the settings a new user gets."""
     import varnel
 
     head_factory("HXA1")
     with varnel.Camera("V:", "HXA1") as cam:
-        cam.mirror_v = False
         yield cam

@@ -36,9 +36,9 @@ struct Result {
 };
 
 // Each test gets an empty drives directory (no camera but the virtual head
-// the tool starts), a settings store of its own with the vertical mirror
-// off (the virtual head has no lens to turn its picture over), and a scratch
-// directory for the files the tool writes.
+// the tool starts), a settings store of its own that starts empty (the
+// settings a new user gets), and a scratch directory for the files the tool
+// writes.
 class VarnelcamTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -48,16 +48,11 @@ class VarnelcamTest : public ::testing::Test {
     fs::create_directories(dir_ / "drives");
     setenv("VARNEL_DRIVES", (dir_ / "drives").c_str(), 1);
     setenv("VARNEL_REGISTRY", (dir_ / "settings.reg").c_str(), 1);
-    FreshStore("HXA1");
   }
 
-  // One settings store serves every model and keeps the colour filter phase
-  // of the model that created it: a test of another model starts a store of
-  // its own, with that model's defaults.
-  void FreshStore(const std::string& model) {
-    fs::remove(dir_ / "settings.reg");
-    ASSERT_EQ(Run({"settings", "set", "mirror-v=0", "--virtual", model}).status, 0);
-  }
+  // A store as a new user has it, for a case that must not see what an
+  // earlier case set.
+  void FreshStore() { fs::remove(dir_ / "settings.reg"); }
   void TearDown() override { fs::remove_all(dir_); }
 
   Result Run(const std::vector<std::string>& args, const std::string& env = "") {
@@ -241,6 +236,7 @@ TEST_F(VarnelcamTest, DngCarriesTheMosaicWithItsOwnColourFilterPattern) {
     uint32_t white;
     std::vector<uint8_t> pattern;  // 0 red, 1 green, 2 blue
     bool mirrored = false;         // the bars come in the other order
+    bool upsideDown = false;       // the bars are at the bottom
   };
   const Case cases[] = {
       {"HXA1", {}, "24", 8, 255, {1, 0, 2, 1}},    // G R / B G
@@ -250,12 +246,13 @@ TEST_F(VarnelcamTest, DngCarriesTheMosaicWithItsOwnColourFilterPattern) {
       // peak at 1023, and so does the white level.
       {"HXA1", {}, "16", 16, 1023, {1, 0, 2, 1}},
       {"HXA1", {}, "48", 16, 1023, {1, 0, 2, 1}},
-      {"HXA1", {"mirror-h=1"}, "24", 8, 255, {0, 1, 1, 2}, true},  // mirrored: R G / G B
+      {"HXA1", {"mirror-h=1"}, "24", 8, 255, {0, 1, 1, 2}, true},         // mirrored: R G / G B
+      {"HXE5", {"mirror-v=1"}, "24", 8, 255, {1, 2, 0, 1}, false, true},  // G B / R G
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.model) + " mode " + c.mode +
                  (c.extra.empty() ? "" : " " + c.extra[0]));
-    FreshStore(c.model);
+    FreshStore();
     if (!c.extra.empty()) {
       ASSERT_EQ(Run({"settings", "set", c.extra[0], "--virtual", c.model}).status, 0);
     }
@@ -272,7 +269,7 @@ TEST_F(VarnelcamTest, DngCarriesTheMosaicWithItsOwnColourFilterPattern) {
     // out in their colours, scaled to the white level.
     for (int bar = 0; bar < 8; ++bar) {
       const int x = (bar * dng.width / 8 + dng.width / 16) & ~1;
-      const int y = (dng.height / 4) & ~1;
+      const int y = ((c.upsideDown ? 3 : 1) * dng.height / 4) & ~1;
       int sum[3] = {0, 0, 0}, count[3] = {0, 0, 0};
       for (int i = 0; i < 4; ++i) {
         const int colour = dng.pattern[i];
@@ -321,7 +318,7 @@ TEST_F(VarnelcamTest, StreamCountsAndSavesEveryNthFrame) {
   const Case cases[] = {{"HXA1", "12", "4", 3}, {"HXE5", "9", "3", 3}, {"R2T", "30", "10", 3}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.model);
-    FreshStore(c.model);
+    FreshStore();
     const fs::path saveDir = dir_ / (std::string("frames-") + c.model);
     fs::create_directories(saveDir);
     const Result run = Run({"stream", "--virtual", c.model, "--mode", "8", "--frames", c.frames,
@@ -604,7 +601,10 @@ TEST_F(VarnelcamTest, ArgumentsAndMessagesAsAUserMeetsThem) {
         "\nwait-time ", "\ngain ", "steps of the sensor's gain, register 53 (0x35)", "\nexposure ",
         "units of the sensor's exposure register 9"},
        {}},
-      {{"info", "--virtual", "HZG7"}, 0, {"units of the sensor's exposure, wide register 154)"}, {}},
+      {{"info", "--virtual", "HZG7"},
+       0,
+       {"units of the sensor's exposure, wide register 154)"},
+       {}},
       // Honest labels: what the file holds.
       {{"snap", "--virtual", "HXA1", "--mode", "16", "--subsample", "2", "-o", Path("d.jpg")},
        0,

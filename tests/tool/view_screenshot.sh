@@ -40,8 +40,6 @@ fi
 export DISPLAY=":$(head -n1 "$work/display")"
 export VARNEL_DRIVES="$work/drives" VARNEL_REGISTRY="$work/settings.reg"
 mkdir -p "$VARNEL_DRIVES"
-# The virtual head has no lens: its picture is upright with the mirror off.
-"$varnelcam" settings set mirror-v=0 --virtual HXA1 >/dev/null || exit 1
 
 # A desktop session has a session bus, which SDL connects to. Without one,
 # libdbus tries to start a bus through X11 and, when that fails, leaks its
