@@ -21,6 +21,10 @@ using BitDepthCode = int;
 inline constexpr int SignificantBits(BitDepthCode code) {
   return code == 1 ? 10 : code == 2 ? 12 : code == 3 ? 14 : code == 4 ? 16 : 8;
 }
+// The code of a number of significant bits (0 for 8 and for any other number).
+inline constexpr BitDepthCode BitDepthCodeFor(int bits) {
+  return bits == 10 ? 1 : bits == 12 ? 2 : bits == 14 ? 3 : bits == 16 ? 4 : 0;
+}
 
 // Which colour the first samples of the raw mosaic carry, numbered as the
 // frame pipeline numbers it (0..3). The colour engine keeps its own numbering,

@@ -202,7 +202,10 @@ void CameraInstance::RunStreamedFrame(ColorEngine& engine) {
   Publish(frameInfo_.frameRate, rateMeter_.CountFrame(CurrentClock().TimeMs()));
   DibImage* frame = RunPipeline();
   if (frame == nullptr) return;
-  DrawFrame(previewWindow_.get(), DrawingImages(), format.colorClass, format.bitDepth);
+  // The deep samples carry the bits the intake left (10 on the bottom-up
+  // heads whatever was asked), and the reduction for drawing takes those.
+  DrawFrame(previewWindow_.get(), DrawingImages(), format.colorClass,
+            BitDepthCodeFor(IntakeSignificantBits(CurrentModel(), format.bitDepth)));
 
   // Frames still arriving after the stop began are not announced.
   const bool announce = previewState_ != kPreviewIdle;

@@ -90,7 +90,10 @@ void ReadBackPage(HWND window, FilterPage& page) {
     const int value = static_cast<int>(GetDlgItemInt(window, row.edit, &ok, TRUE));
     if (ok) page.dialog->SetValue(row.index, value);
   }
-  if (page.gray) return;
+  // The image page's Bayer Mode buttons count only where they can be used:
+  // in the monochrome classes they are disabled and still show the phase the
+  // dialog opened with, while the gray page's buttons set it.
+  if (page.gray || !page.dialog->ImageButtonsEnabled()) return;
   for (int id = IDC_BAYER_MODE_0; id <= IDC_BAYER_MODE_3; ++id) {
     if (IsDlgButtonChecked(window, id) == BST_CHECKED) {
       page.dialog->SetBayerPhase(id - IDC_BAYER_MODE_0);
