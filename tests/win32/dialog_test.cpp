@@ -20,6 +20,7 @@
 
 #include "dialogs/dialog_ids.h"
 #include "support/camera_session.h"
+#include "support/scene_check.h"
 #include "support/settings_store_guard.h"
 #include "support/wait_until.h"
 #include "varnel.h"
@@ -294,6 +295,7 @@ TEST_F(DialogTest, AnalogValuesAreLimitedSentAtOnceRestoredByCancelKeptByOk) {
       const int gainBefore = Filter(h, kGain);
       const int exposureBefore = Filter(h, kExposure);
       const int phaseBefore = Filter(h, kPhase);
+      const int mirrorBefore = Varnel_GetMirrorV(h);
       const int typedGains[][2] = {
           {range.gainMax + 237, range.gainMax},
           {range.gainMin - 5, range.gainMin},
@@ -313,8 +315,8 @@ TEST_F(DialogTest, AnalogValuesAreLimitedSentAtOnceRestoredByCancelKeptByOk) {
             }
             TypeNumber(page, IDC_EXPOSURE_EDIT, range.exposureMax + 1000);
             s.Equal(range.exposureMax, Filter(h, kExposure), "exposure typed past the maximum");
-            Click(page, IDC_MIRROR_V);
-            s.Equal(1, Varnel_GetMirrorV(h), "mirror V while open");
+            Click(page, IDC_MIRROR_V, mirrorBefore == 0);
+            s.Equal(mirrorBefore ^ 1, Varnel_GetMirrorV(h), "mirror V while open");
             s.Equal(phaseBefore ^ 1, Filter(h, kPhase), "phase after mirror V");
             // The edit holds a number past the range when OK reads it.
             TypeNumber(page, IDC_GLOBAL_GAIN_EDIT, range.gainMax + 1);
@@ -326,12 +328,12 @@ TEST_F(DialogTest, AnalogValuesAreLimitedSentAtOnceRestoredByCancelKeptByOk) {
       if (ending == IDOK) {
         EXPECT_EQ(Filter(h, kGain), range.gainMax);
         EXPECT_EQ(Filter(h, kExposure), range.exposureMax);
-        EXPECT_EQ(Varnel_GetMirrorV(h), 1);
+        EXPECT_EQ(Varnel_GetMirrorV(h), mirrorBefore ^ 1);
         EXPECT_EQ(Filter(h, kPhase), phaseBefore ^ 1);
       } else {
         EXPECT_EQ(Filter(h, kGain), gainBefore);
         EXPECT_EQ(Filter(h, kExposure), exposureBefore);
-        EXPECT_EQ(Varnel_GetMirrorV(h), 0);
+        EXPECT_EQ(Varnel_GetMirrorV(h), mirrorBefore);
         EXPECT_EQ(Filter(h, kPhase), phaseBefore);
       }
       EXPECT_EQ(session.Errors(), std::vector<int>{});
@@ -391,6 +393,43 @@ TEST_F(DialogTest, AnalogDefaultPerModelAndOneAutomaticMode) {
     EXPECT_EQ(Filter(h, kExposure), exposureBefore);
     int valid = 0;
     EXPECT_EQ(Varnel_GetAutoIris(h, &valid), 1);
+  }
+}
+
+// Fault caught: the analog dialog's mirrors moving the Bayer phase by other
+// rules than the exports (a horizontal mirror stepping it on one model only,
+// a vertical one on a model whose picture does not turn over), so that the
+// colours go wrong in some mirror combination, or a mirror that does not
+// mirror the picture.
+TEST_F(DialogTest, AnalogMirrorsKeepTheColours) {
+  const int combinations[][2] = {{0, 1}, {1, 1}, {1, 0}, {0, 0}};
+  for (const testing::ModelCase& m : testing::kModelCases) {
+    CameraSession session(m.code, m.type, u'Q');
+    ASSERT_TRUE(session.Ready()) << m.name;
+    const CameraHandle h = session.Handle();
+    for (const auto& [v, hm] : combinations) {
+      SCOPED_TRACE(std::string(m.name) + " mirror V " + std::to_string(v) + " H " +
+                   std::to_string(hm));
+      Seen seen;
+      EXPECT_EQ(Drive([&] { return Varnel_SetAnalogDlg(h, nullptr); },
+                      [&](Dialog& dialog, Seen&) {
+                        HWND page = PageWith(dialog.frame, IDC_MIRROR_V);
+                        // Only a box whose state changes is clicked, as a user does.
+                        if (Varnel_GetMirrorV(h) != v) Click(page, IDC_MIRROR_V, v != 0);
+                        if (Varnel_GetMirrorH(h) != hm) Click(page, IDC_MIRROR_H, hm != 0);
+                        dialog.End(IDOK);
+                      },
+                      seen),
+                1);
+      EXPECT_NOTHING_UNSEEN(seen);
+      EXPECT_EQ(Varnel_GetMirrorV(h), v);
+      EXPECT_EQ(Varnel_GetMirrorH(h), hm);
+      const testing::Picture p = testing::Snap24(h, m.code);
+      const testing::View view{session.Head().sensorWidth(), session.Head().sensorHeight(), 0,
+                               hm != 0, v != m.storedMirrorV};
+      for (const std::string& what : testing::CompareWithScene(p, view)) ADD_FAILURE() << what;
+    }
+    EXPECT_EQ(session.Errors(), std::vector<int>{});
   }
 }
 
@@ -548,6 +587,33 @@ TEST_F(DialogTest, GrayPageAndDefaultPerModel) {
     EXPECT_EQ(Filter(h, kGrayGainRed), 77);
     EXPECT_EQ(Filter(h, kBrightness), 40);
     EXPECT_EQ(Filter(h, kGrayMode), 0);
+  }
+}
+
+// Fault caught: on a monochrome picture the image page's Bayer Mode buttons,
+// disabled and still showing the phase the dialog opened with, read back on
+// OK over the phase chosen on the gray page.
+TEST_F(DialogTest, GrayPageBayerModeIsKeptByOk) {
+  CameraSession session(kModelHXA1, 1, u'Q');
+  ASSERT_TRUE(session.Ready());
+  const CameraHandle h = session.Handle();
+  for (const int mode : {8, 16}) {
+    SCOPED_TRACE(mode);
+    ASSERT_EQ(Varnel_SetColorMode(h, mode), 1);
+    const int before = Filter(h, kPhase);
+    const int chosen = (before + 1) & 3;
+    Seen seen;
+    EXPECT_EQ(Drive([&] { return Varnel_SetImageDlg(h, nullptr); },
+                    [&](Dialog& dialog, Seen& s) {
+                      HWND gray = PageWith(dialog.frame, IDC_GRAY_GAIN_R_EDIT);
+                      Click(gray, IDC_BAYER_MODE_0 + chosen);
+                      s.Equal(chosen, Filter(h, kPhase), "phase chosen on the gray page");
+                      dialog.End(IDOK);
+                    },
+                    seen),
+              1);
+    EXPECT_NOTHING_UNSEEN(seen);
+    EXPECT_EQ(Filter(h, kPhase), chosen);
   }
 }
 

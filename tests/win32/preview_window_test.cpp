@@ -616,5 +616,57 @@ TEST(PreviewWindowTest, WindowShowsTheFrameUpright) {
   EXPECT_TRUE(s.Errors().empty());
 }
 
+// Fault caught: the preview of a deep class reduced by the bits asked for
+// rather than those the intake leaves: on the heads whose intake keeps 10
+// bits whatever is asked (HXA1; HXB2 unless asked for 12), "Mono 16bit" and
+// "Color 48bit" would draw bits 8..15 of 10-bit samples, a black picture.
+TEST(PreviewWindowTest, DeepPreviewsShowTheBitsTheIntakeLeaves) {
+  struct Case {
+    const char* name;
+    ModelCode model;
+    int type;
+    ShownMode mode;
+  };
+  const Case cases[] = {
+      {"HXA1 mono 16", kModelHXA1, 1, {16, 2, 10}},
+      {"HXA1 colour 48", kModelHXA1, 1, {48, 6, 10}},
+      {"HXB2 mono 16", kModelHXB2, 2, {16, 2, 10}},
+      {"HXB2 colour 48", kModelHXB2, 2, {48, 6, 10}},
+      {"HXB2 colour 36", kModelHXB2, 2, {36, 6, 12}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CameraSession s(c.model, c.type, kLetter);
+    ASSERT_TRUE(s.Ready());
+    s.StaticScene();
+    const CameraHandle h = s.Handle();
+    // The whole sensor at a quarter of its size, in a top-level window.
+    ASSERT_EQ(Varnel_SetSubSample(h, 2), 1);
+    ASSERT_EQ(Varnel_SetColorMode(h, c.mode.mode), 1);
+    const int width = Varnel_Width(h) / 4, height = Varnel_Height(h) / 4;
+    MessageSink sink;
+    ASSERT_EQ(Varnel_CallBackPreview(h, sink.Window(), nullptr, 0, 1), 1);
+    const std::vector<HWND> windows = PreviewWindows();
+    ASSERT_EQ(windows.size(), 1u);
+    ASSERT_TRUE(sink.NextOf(kFrameMessage, kEventBoundMs).has_value());
+    Picture frame = MakePicture(width, height, c.mode.bytesPerPixel);
+    ASSERT_EQ(Varnel_GetImage(h, frame.bytes.data(), static_cast<int>(frame.bytes.size()), 1), 1);
+    const std::vector<uint8_t> expected = ExpectedScreen(frame, c.mode, width, height);
+    ASSERT_GT(*std::max_element(expected.begin(), expected.end()), 128)
+        << "the frame itself is dark";
+    Screen screen;
+    int differing = -1;
+    WaitUntil([&] {
+      if (!ReadClient(windows[0], &screen) || screen.bgr.size() != expected.size()) return false;
+      differing = 0;
+      for (size_t i = 0; i < expected.size(); ++i) differing += screen.bgr[i] != expected[i];
+      return differing == 0;
+    });
+    EXPECT_EQ(differing, 0);
+    ASSERT_EQ(Varnel_Close(h), 1);
+    EXPECT_TRUE(s.Errors().empty());
+  }
+}
+
 }  // namespace
 }  // namespace varnel::testing
