@@ -33,6 +33,8 @@ export WINEPREFIX="$root/build/win32/wineprefix-screenshots"
 . "$root/cmake/wine-prefix.sh"
 varnel_wine_prefix "$demo"
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
+# The settings a new user gets: no store left from an earlier run.
+wine reg delete 'HKCU\Software\Holvik\VarnelRadeSdk' /f >/dev/null 2>&1 || true
 
 shoot() {  # KIND NAME
   "$root/cmake/wine-run.sh" "$demo" "$1" 8 >/dev/null 2>&1 &

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <functional>
 #include <mutex>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <thread>
@@ -151,14 +152,33 @@ inline bool Documented(int code) { return (code >= 1 && code <= 9) || code == 11
 // number than it did when called (or, with no picture yet, until there is
 // one): a frame of the 256 x 64 window in 24-bit colour went through the
 // frame path since.
+// The frame stamp of a 24-bit picture that may be mirrored either way (the
+// stamp belongs to the picture as the lens shows it, so it mirrors with it).
+inline std::optional<uint32_t> StampOfMirrored(const Picture& picture) {
+  for (int flip = 0; flip < 4; ++flip) {
+    Picture upright = MakePicture(picture.width, picture.height, picture.bytesPerPixel);
+    for (int y = 0; y < picture.height; ++y) {
+      for (int x = 0; x < picture.width; ++x) {
+        const int fx = (flip & 1) != 0 ? picture.width - 1 - x : x;
+        const int fy = (flip & 2) != 0 ? picture.height - 1 - y : y;
+        std::memcpy(upright.bytes.data() + static_cast<size_t>(y) * upright.stride +
+                        static_cast<size_t>(x) * picture.bytesPerPixel,
+                    picture.Pixel(fx, fy), static_cast<size_t>(picture.bytesPerPixel));
+      }
+    }
+    if (const std::optional<uint32_t> stamp = StampOf(upright)) return stamp;
+  }
+  return std::nullopt;
+}
+
 inline bool AwaitNewFrame(CameraHandle h) {
   Picture picture = MakePicture(256, 64, 3);
   const int size = static_cast<int>(picture.bytes.size());
   std::optional<uint32_t> before;
-  if (Varnel_GetImage(h, picture.bytes.data(), size, 1) == 1) before = StampOf(picture);
+  if (Varnel_GetImage(h, picture.bytes.data(), size, 1) == 1) before = StampOfMirrored(picture);
   for (int i = 0; i < kEventBoundMs; ++i) {
     if (Varnel_GetImage(h, picture.bytes.data(), size, 1) == 1) {
-      const std::optional<uint32_t> now = StampOf(picture);
+      const std::optional<uint32_t> now = StampOfMirrored(picture);
       if (now.has_value() && now != before) return true;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));

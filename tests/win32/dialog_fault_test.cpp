@@ -91,9 +91,10 @@ HWND PageWith(HWND frame, int id) {
 void TypeNumber(HWND window, int id, int value) {
   SetDlgItemInt(window, id, static_cast<UINT>(value), TRUE);
 }
-void Click(HWND window, int id) {
+// A check box clicked into `state`.
+void Click(HWND window, int id, bool state = true) {
   HWND button = GetDlgItem(window, id);
-  SendMessageA(button, BM_SETCHECK, BST_CHECKED, 0);
+  SendMessageA(button, BM_SETCHECK, state ? BST_CHECKED : BST_UNCHECKED, 0);
   SendMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
 }
 void Press(HWND window, int id) {
@@ -186,6 +187,7 @@ class DialogFaultTest : public ::testing::Test {
     ASSERT_EQ(Varnel_SetAutoIris(h, 1), 1);
     const int brightnessBefore = Filter(h, kBrightness);
     const int phaseBefore = Filter(h, kPhase);
+    const int mirrorBefore = Varnel_GetMirrorV(h);
     ASSERT_EQ(Varnel_StartPreview(h), 1);
     ASSERT_TRUE(AwaitNewFrame(h));
 
@@ -208,7 +210,8 @@ class DialogFaultTest : public ::testing::Test {
           const HWND page = PageWith(frame, IDC_GLOBAL_GAIN_EDIT);
           Act("typing a gain", [&] { TypeNumber(page, IDC_GLOBAL_GAIN_EDIT, 20); });
           Act("typing an exposure", [&] { TypeNumber(page, IDC_EXPOSURE_EDIT, 300); });
-          Act("checking mirror V", [&] { Click(page, IDC_MIRROR_V); });
+          // The box is turned over: the model's stored default has it checked.
+          Act("turning mirror V over", [&] { Click(page, IDC_MIRROR_V, mirrorBefore == 0); });
           Act("checking automatic gain", [&] { Click(page, IDC_AUTO_IRIS_GAIN); });
           break;
         }

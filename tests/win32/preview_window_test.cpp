@@ -146,6 +146,20 @@ bool ReadClient(HWND window, Screen* screen) {
   return ok;
 }
 
+// Reads the window back until it shows `expected` (every frame of a static
+// scene is alike; the window shows it once one has been drawn). Returns how
+// many bytes differ in the last reading.
+int AwaitShown(HWND window, const std::vector<uint8_t>& expected, Screen* screen) {
+  int differing = -1;
+  WaitUntil([&] {
+    if (!ReadClient(window, screen) || screen->bgr.size() != expected.size()) return false;
+    differing = 0;
+    for (size_t i = 0; i < expected.size(); ++i) differing += screen->bgr[i] != expected[i];
+    return differing == 0;
+  });
+  return differing;
+}
+
 // A visible top-level window of the test's own, to hold child previews.
 class ParentWindow {
  public:
@@ -597,16 +611,8 @@ TEST(PreviewWindowTest, WindowShowsTheFrameUpright) {
     const int clientWidth = child ? c.childWidth : kWidth;
     const int clientHeight = child ? c.childHeight : kHeight;
     const std::vector<uint8_t> expected = ExpectedScreen(frame, c.mode, clientWidth, clientHeight);
-    // Every frame of the static scene is alike; the window shows the frame
-    // once one has been drawn.
     Screen screen;
-    int differing = -1;
-    WaitUntil([&] {
-      if (!ReadClient(windows[0], &screen) || screen.bgr.size() != expected.size()) return false;
-      differing = 0;
-      for (size_t i = 0; i < expected.size(); ++i) differing += screen.bgr[i] != expected[i];
-      return differing == 0;
-    });
+    const int differing = AwaitShown(windows[0], expected, &screen);
     EXPECT_EQ(screen.width, clientWidth);
     EXPECT_EQ(screen.height, clientHeight);
     EXPECT_EQ(differing, 0);
@@ -655,13 +661,7 @@ TEST(PreviewWindowTest, DeepPreviewsShowTheBitsTheIntakeLeaves) {
     ASSERT_GT(*std::max_element(expected.begin(), expected.end()), 128)
         << "the frame itself is dark";
     Screen screen;
-    int differing = -1;
-    WaitUntil([&] {
-      if (!ReadClient(windows[0], &screen) || screen.bgr.size() != expected.size()) return false;
-      differing = 0;
-      for (size_t i = 0; i < expected.size(); ++i) differing += screen.bgr[i] != expected[i];
-      return differing == 0;
-    });
+    const int differing = AwaitShown(windows[0], expected, &screen);
     EXPECT_EQ(differing, 0);
     ASSERT_EQ(Varnel_Close(h), 1);
     EXPECT_TRUE(s.Errors().empty());

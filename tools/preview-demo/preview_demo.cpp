@@ -76,14 +76,10 @@ int main(int argc, char** argv) {
   const CameraHandle handle = Varnel_Initialize(nullptr);
   int result = 1;
   HWND application = nullptr;
+  // The settings a new user gets, but for the colour mode and a quarter of
+  // the sensor's size.
   if (handle != 0 && SelectHead(handle) && Varnel_SetColorMode(handle, mode) == 1 &&
-      Varnel_SetSubSample(handle, 2) == 1 && Varnel_SetMirrorV(handle, 0) == 1 &&
-      Varnel_SetMirrorH(handle, 0) == 1) {
-    // Unit colour gains, neutral gamma and the head's filter phase; the
-    // automatic gain brings the picture to a middle brightness.
-    const int filters[][2] = {{11, 100}, {7, 100}, {8, 100}, {9, 100}, {12, 1}};
-    for (const auto& filter : filters) Varnel_SetFilterValue(handle, filter[0], filter[1]);
-    Varnel_SetAutoIris(handle, 2);
+      Varnel_SetSubSample(handle, 2) == 1) {
     if (kind == "child") {
       application = MakeApplicationWindow();
       Varnel_SetPreviewWindow(handle, application, 16, 16, 512, 352);
