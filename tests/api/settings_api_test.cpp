@@ -222,6 +222,43 @@ TEST_F(SettingsApiTest, FirstRunCreatesTheStoreWithTheModelDefaults) {
   }
 }
 
+// Fault caught: a range reported that is not the range accepted (HZG7
+// reported gain 0..1023 and stored 128, but refused anything above 63; every
+// model accepted exposure 1..6400 whatever it reported), so a stored default
+// cannot be set back.
+TEST_F(SettingsApiTest, RangesReportedAreRangesAccepted) {
+  constexpr varnel::ModelCode kModels[] = {
+      varnel::kModelHWH8, varnel::kModelHXA1, varnel::kModelHXB2,
+      varnel::kModelHXE5, varnel::kModelHXC3, varnel::kModelR2T,
+      varnel::kModelHYD4, varnel::kModelHZF6, varnel::kModelHZG7};
+  for (int type = 0; type < 9; ++type) {
+    SCOPED_TRACE(type);
+    const CameraHandle h = Open();
+    Select(h, kModels[type], type);
+    CameraInfo info{};
+    info.size = sizeof info;
+    ASSERT_EQ(Varnel_GetCameraInfo(h, &info), 1);
+    const int stored = Varnel_GetGlobalGain(h, nullptr);
+    EXPECT_GE(stored, info.gainMin);
+    EXPECT_LE(stored, info.gainMax);
+    for (int gain : {info.gainMin, info.gainMax, stored}) {
+      EXPECT_EQ(Varnel_SetGlobalGain(h, gain), 1) << gain;
+      EXPECT_EQ(Varnel_GetGlobalGain(h, nullptr), gain);
+    }
+    for (int exposure : {info.exposureMin, info.exposureMax}) {
+      EXPECT_EQ(Varnel_SetExposureTime(h, exposure), 1) << exposure;
+      EXPECT_EQ(Varnel_GetExposureTime(h, nullptr), exposure);
+    }
+    EXPECT_EQ(DrainErrors(h), std::vector<int>{});
+    EXPECT_EQ(Varnel_SetGlobalGain(h, info.gainMin - 1), 0);
+    EXPECT_EQ(Varnel_SetGlobalGain(h, info.gainMax + 1), 0);
+    EXPECT_EQ(Varnel_SetExposureTime(h, info.exposureMin - 1), 0);
+    EXPECT_EQ(Varnel_SetExposureTime(h, info.exposureMax + 1), 0);
+    EXPECT_EQ(DrainErrors(h), (std::vector<int>{9, 9, 9, 9}));
+    Release(h);
+  }
+}
+
 // Fault caught: a filter, gray or analog value not saved at release, saved
 // under the wrong name or subkey, or not loaded again by the next instance.
 TEST_F(SettingsApiTest, ValuesPersistAcrossReleaseAndANewInstance) {
