@@ -292,7 +292,7 @@ bool SensorDevice::SetSyncH(uint8_t value) {
 bool SensorDevice::SetGlobalGain(int gain) {
   std::lock_guard<std::mutex> lock(mutex_);
   pendingChanges_ |= kPendingGain;
-  settingsRequested_.fetch_add(1);
+  if (globalGain_ != gain) settingsRequested_.fetch_add(1);
   globalGain_ = gain;
   return true;
 }
@@ -307,7 +307,7 @@ int SensorDevice::GetGlobalGain() {
 bool SensorDevice::SetExposureTime(int exposure) {
   std::lock_guard<std::mutex> lock(mutex_);
   pendingChanges_ |= kPendingExposure;
-  settingsRequested_.fetch_add(1);
+  if (exposureTime_ != exposure) settingsRequested_.fetch_add(1);
   exposureTime_ = exposure;
   return true;
 }
@@ -322,7 +322,7 @@ int SensorDevice::GetExposureTime() {
 bool SensorDevice::SetMirrorV(uint8_t mirror) {
   std::lock_guard<std::mutex> lock(mutex_);
   pendingChanges_ |= kPendingMirrorV;
-  settingsRequested_.fetch_add(1);
+  if (mirrorV_ != mirror) settingsRequested_.fetch_add(1);
   mirrorV_ = mirror;
   return true;
 }
@@ -335,7 +335,7 @@ uint8_t SensorDevice::GetMirrorV() {
 bool SensorDevice::SetMirrorH(uint8_t mirror) {
   std::lock_guard<std::mutex> lock(mutex_);
   pendingChanges_ |= kPendingMirrorH;
-  settingsRequested_.fetch_add(1);
+  if (mirrorH_ != mirror) settingsRequested_.fetch_add(1);
   mirrorH_ = mirror;
   return true;
 }
@@ -356,7 +356,7 @@ bool SensorDevice::SetVerticalSubsample(int value) {
   if (value < 0 || value > kMaxSubsample) return false;
   std::lock_guard<std::mutex> lock(mutex_);
   pendingChanges_ |= kPendingSubsample;
-  settingsRequested_.fetch_add(1);
+  if (verticalSubsample_ != value) settingsRequested_.fetch_add(1);
   verticalSubsample_ = value;
   return true;
 }
@@ -370,7 +370,7 @@ bool SensorDevice::SetHorizontalSubsample(int value) {
   if (value < 0 || value > kMaxSubsample) return false;
   std::lock_guard<std::mutex> lock(mutex_);
   pendingChanges_ |= kPendingSubsample;
-  settingsRequested_.fetch_add(1);
+  if (horizontalSubsample_ != value) settingsRequested_.fetch_add(1);
   horizontalSubsample_ = value;
   return true;
 }
@@ -394,7 +394,7 @@ uint8_t SensorDevice::GetTriggerOption() {
 bool SensorDevice::SetTriggerOption(uint8_t option) {
   std::lock_guard<std::mutex> lock(mutex_);
   pendingChanges_ |= kPendingTriggerOption;
-  settingsRequested_.fetch_add(1);
+  if (triggerOption_ != option) settingsRequested_.fetch_add(1);
   triggerOption_ = option;
   return true;
 }

@@ -152,8 +152,9 @@ class SensorDevice {
   virtual ~SensorDevice();
   virtual bool ApplyPendingChanges();
   // Counts of the setting changes that alter the picture (gain, exposure,
-  // mirrors, sub-sampling, trigger option, register writes): asked for, and
-  // sent to the camera by ApplyPendingChanges. A frame exposed after the
+  // mirrors, sub-sampling, trigger option to another value; register
+  // writes): asked for, and sent to the camera by ApplyPendingChanges. A
+  // value set again is sent again but counts as no change. A frame exposed after the
   // camera had SettingsApplied() == n shows every change up to n.
   uint64_t SettingsRequested() const;
   uint64_t SettingsApplied() const;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -18,11 +19,16 @@ namespace varnel::testing {
 
 // Time moves only when someone sleeps on the clock (or the test advances it),
 // so ticks depend on the pauses taken and never on the machine's speed; a
-// clock nobody sleeps on stands still. Every pause is recorded. Safe to share
-// between threads.
+// clock nobody sleeps on stands still. Every pause is counted, and the first
+// kKeptSleeps in order. Safe to share between threads.
 class SteppingClock final : public Clock {
  public:
   static constexpr uint32_t kDefaultStart = 1000;
+  // How many pauses are kept in order. A thread that paces itself by this
+  // clock while a test waits on real time (a reader retrying a camera that
+  // went away) can take millions of pauses: on Windows a real pause shorter
+  // than a millisecond does not pause at all. Counting them costs no memory.
+  static constexpr size_t kKeptSleeps = size_t{1} << 16;
 
   // `realPause` is how long each Sleep really waits: threads that pace
   // themselves by the clock (a stream reader, say) then neither wait the full
@@ -37,7 +43,8 @@ class SteppingClock final : public Clock {
     now_.fetch_add(milliseconds);
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      sleeps_.push_back(milliseconds);
+      if (sleeps_.size() < kKeptSleeps) sleeps_.push_back(milliseconds);
+      ++counts_[milliseconds];
     }
     if (realPause_.count() > 0) std::this_thread::sleep_for(realPause_);
   }
@@ -45,21 +52,22 @@ class SteppingClock final : public Clock {
   // Moves time on without recording a pause, as if the test had waited.
   void Advance(uint32_t milliseconds) { now_.fetch_add(milliseconds); }
 
-  // Every pause taken since the start or the last ClearSleeps, in order.
+  // The pauses taken since the start or the last ClearSleeps, in order (the
+  // first kKeptSleeps of them).
   std::vector<uint32_t> Sleeps() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return sleeps_;
   }
-  // How many of those pauses lasted exactly `milliseconds`.
+  // How many of those pauses (all of them) lasted exactly `milliseconds`.
   size_t CountSleeps(uint32_t milliseconds) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    size_t n = 0;
-    for (uint32_t s : sleeps_) n += s == milliseconds ? 1 : 0;
-    return n;
+    const auto found = counts_.find(milliseconds);
+    return found == counts_.end() ? 0 : found->second;
   }
   void ClearSleeps() {
     std::lock_guard<std::mutex> lock(mutex_);
     sleeps_.clear();
+    counts_.clear();
   }
 
  private:
@@ -67,6 +75,7 @@ class SteppingClock final : public Clock {
   std::atomic<uint32_t> now_;
   mutable std::mutex mutex_;
   std::vector<uint32_t> sleeps_;
+  std::map<uint32_t, size_t> counts_;
 };
 
 // Installs a clock as CurrentClock() for the lifetime of the guard, and puts
