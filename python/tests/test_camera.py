@@ -232,7 +232,6 @@ def test_devices_lists_twelve_camera_drives(head_factory, drives):
 def test_steady_triggers_give_one_numbered_frame_each(head_factory):
     head_factory("HXA1")
     with varnel.Camera("V:", "HXA1") as camera:
-        camera.mirror_v = False
         camera.window = (0, 0, 256, 64)
         camera.color_mode = 8
         assert camera.takes_triggers

@@ -71,8 +71,8 @@ class CamsimFaultsTest : public ::testing::Test {
     WriteFaults(kNoFaults);
   }
 
-  // A handle on the mounted drive: the default camera type, no mirror, a
-  // 256 x 64 window in 8-bit monochrome.
+  // A handle on the mounted drive: the default camera type on its stored
+  // settings, a 256 x 64 window in 8-bit monochrome.
   CameraHandle Open() {
     const CameraHandle h = Varnel_Initialize(nullptr);
     handles_.push_back(h);
@@ -84,7 +84,6 @@ class CamsimFaultsTest : public ::testing::Test {
       }
     }
     Varnel_SetCameraType(h, 1);
-    Varnel_SetMirrorV(h, 0);
     Varnel_SetCaptureWindowEx(h, 0, 0, 256, 0, 0, 64);
     Varnel_SetColorMode(h, 8);
     Errors(h);

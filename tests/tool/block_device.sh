@@ -37,7 +37,6 @@ if [ "${1:-}" = "--inside" ]; then
   status=0
   "$varnelcam" list | tee "$work/list.txt"
   grep -q "  0  $drive" "$work/list.txt" || { echo "FAIL: $drive not listed"; status=1; }
-  "$varnelcam" settings set mirror-v=0 --device "$drive" >/dev/null || status=1
   # Exposure (register 0x09 of the HXA1 head): each value written must come
   # back, which a cached control sector would not give.
   for value in 0x0123 0x0456; do

@@ -35,8 +35,6 @@ cleanup() {
 trap cleanup EXIT
 export VARNEL_DRIVES="$work/drives" VARNEL_REGISTRY="$work/settings.reg"
 mkdir -p "$VARNEL_DRIVES"
-# The virtual head has no lens: its picture is upright with the mirror off.
-"$varnelcam" settings set mirror-v=0 --virtual HXA1 >/dev/null || exit 1
 
 # The snapshot, as raw RGB through GStreamer's own PNG decoder.
 "$varnelcam" snap --virtual HXA1 --subsample 2 --mode 24 -o "$work/snap.png" >/dev/null || exit 1

@@ -461,12 +461,10 @@ TEST_F(HeadTest, TriggeredFramesAreReadOutAndTakenOldestFirst) {
     EXPECT_EQ(log[i].readyUs - log[i].firedUs, 1000 * int64_t{readoutMs} * int64_t(i + 1)) << i;
     EXPECT_GE(log[i].readUs, log[i].readyUs) << i;
   }
-  // The bottom-up read-out: the picture's first row is the frame's last.
-  std::vector<uint8_t> upright(a.size());
-  for (uint32_t row = 0; row < 64; ++row) {
-    std::memcpy(&upright[row * 256], &a[(63 - row) * 256], 256);
-  }
-  EXPECT_EQ(VirtualHead::ReadStamp(upright.data(), 256, 64, 256, 1, StampRow::kTriggerTime),
+  // Unmirrored, this sensor sends the scene's top row first (the host's
+  // stored vertical mirror turns it over for its bottom-up intake), so the
+  // frame as read is the upright picture.
+  EXPECT_EQ(VirtualHead::ReadStamp(a.data(), 256, 64, 256, 1, StampRow::kTriggerTime),
             static_cast<uint32_t>(log[0].firedUs));
 
   // A restart throws a frame away that the host has not read.
