@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Takes screenshots of the preview window under Wine on a virtual X display:
 # a top-level window and a child window inside an application window, each
-# showing live frames of the in-process virtual head.
+# showing live frames of the in-process virtual head; then of the library's
+# dialogs in English and Japanese, on the settings a new user gets.
 #
 #   tools/preview-screenshot.sh [OUTPUT_DIR] [DISPLAY_NUMBER]
 #
 # Needs the win32 tree built with the preview_demo target
-# (cmake --build --preset win32 --target preview_demo), Xvfb, xwd and
-# ImageMagick. Writes preview-top-level.png and preview-child.png.
+# (cmake --build --preset win32 --target preview_demo), Xvfb, xwd,
+# ImageMagick and, for the Japanese dialogs, fonts-noto-cjk. Writes
+# preview-top-level.png, preview-child.png and dialog-*-en.png,
+# dialog-*-ja.png.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 out="${1:-$root/docs/images}"
@@ -33,18 +36,31 @@ export WINEPREFIX="$root/build/win32/wineprefix-screenshots"
 . "$root/cmake/wine-prefix.sh"
 varnel_wine_prefix "$demo"
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
-# The settings a new user gets: no store left from an earlier run.
-wine reg delete 'HKCU\Software\Holvik\VarnelRadeSdk' /f >/dev/null 2>&1 || true
-
-shoot() {  # KIND NAME
-  "$root/cmake/wine-run.sh" "$demo" "$1" 8 >/dev/null 2>&1 &
+shoot() {  # NAME DEMO_ARGUMENTS...: the screen while the demo runs
+  local name="$1"
+  shift
+  # The settings a new user gets: no store left from an earlier run.
+  wine reg delete 'HKCU\Software\Holvik\VarnelRadeSdk' /f >/dev/null 2>&1 || true
+  "$root/cmake/wine-run.sh" "$demo" "$@" >/dev/null 2>&1 &
   local demo_pid=$!
   sleep 6
   xwd -root -display "$DISPLAY" -out "$out/.shot.xwd"
-  convert "$out/.shot.xwd" -trim +repage "$out/$2"
+  convert "$out/.shot.xwd" -trim +repage "$out/$name"
   rm -f "$out/.shot.xwd"
   wait "$demo_pid"
 }
-shoot top-level preview-top-level.png
-shoot child preview-child.png
+shoot preview-top-level.png top-level 8
+shoot preview-child.png child 8
 echo "wrote $out/preview-top-level.png and $out/preview-child.png"
+
+for language in en ja; do
+  if [ "$language" = ja ]; then
+    export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+  fi
+  shoot "dialog-camera-$language.png" dialog camera 8
+  shoot "dialog-image-$language.png" dialog image 8
+  shoot "dialog-image-mono-$language.png" dialog image 8 8
+  shoot "dialog-gray-$language.png" dialog gray 8 8
+  shoot "dialog-analog-$language.png" dialog analog 8
+done
+echo "wrote the dialogs' screenshots to $out"
