@@ -6,7 +6,8 @@
 #
 # Native: the mount gets a private drives directory (VARNEL_DRIVES) with the
 # letter's two entries. --wine: the entries go into the Wine prefix's
-# dosdevices instead, and PROGRAM runs through cmake/wine-run.sh.
+# dosdevices instead, the library's settings key in the prefix is cleared,
+# and PROGRAM runs through cmake/wine-run.sh.
 # The test program learns the letter from VARNEL_CAMSIM_LETTER and the mount
 # from VARNEL_CAMSIM_MOUNT. Exit 77 (skip) when the daemon or FUSE is missing.
 set -u
@@ -87,6 +88,12 @@ fi
 export VARNEL_CAMSIM_LETTER="$letter"
 export VARNEL_CAMSIM_MOUNT="$mnt"
 if [ "$wine" = 1 ]; then
+  # The program starts on the settings a new user gets, as a native run starts
+  # on a store of its own: the FUSE tests share this prefix's registry, and
+  # what one program saved (the mirrors and gains a trigger test left behind)
+  # would otherwise be the next one's settings. Only now that the drive's
+  # links exist: Wine reads the drives when its server starts.
+  wine reg delete 'HKCU\Software\Holvik\VarnelRadeSdk' /f >/dev/null 2>&1 || true
   "$(dirname "$0")/../../cmake/wine-run.sh" "$@"
 else
   "$@"
