@@ -82,13 +82,14 @@ void CALLBACK CancelDialog(HWND, UINT, UINT_PTR timer, DWORD) {
   if (HWND dialog = OpenDialog()) PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
 }
 
+// Opens the dialog `which` (camera, image, gray or analog) and returns what
+// its export returned.
 int ShowDialog(CameraHandle handle, const std::string& which, int seconds) {
   if (which == "gray") SetTimer(nullptr, 0, 500, ShowSecondTab);
   SetTimer(nullptr, 0, static_cast<UINT>(seconds) * 1000, CancelDialog);
   if (which == "camera") return Varnel_SetCameraDlg(handle, nullptr);
   if (which == "image" || which == "gray") return Varnel_SetImageDlg(handle, nullptr);
-  if (which == "analog") return Varnel_SetAnalogDlg(handle, nullptr);
-  return -1;
+  return Varnel_SetAnalogDlg(handle, nullptr);
 }
 
 HWND MakeApplicationWindow() {
@@ -110,7 +111,10 @@ HWND MakeApplicationWindow() {
 int main(int argc, char** argv) {
   const std::string kind = argc > 1 ? argv[1] : "top-level";
   const bool dialog = kind == "dialog";
-  if (kind != "top-level" && kind != "child" && !(dialog && argc > 2)) {
+  const std::string which = dialog && argc > 2 ? argv[2] : "";
+  const bool knownDialog =
+      which == "camera" || which == "image" || which == "gray" || which == "analog";
+  if (kind != "top-level" && kind != "child" && !(dialog && knownDialog)) {
     std::fprintf(stderr,
                  "usage: preview_demo top-level|child [SECONDS] [COLOUR_MODE]\n"
                  "       preview_demo dialog camera|image|gray|analog [SECONDS] [COLOUR_MODE]\n");
@@ -136,7 +140,11 @@ int main(int argc, char** argv) {
   if (dialog) {
     // The settings a new user gets, but for the colour mode.
     if (handle != 0 && SelectHead(handle, kHwh8Type) && Varnel_SetColorMode(handle, mode) == 1) {
-      result = ShowDialog(handle, argv[2], seconds) >= 0 ? 0 : 2;
+      // 1 for OK, 0 for Cancel (or a dialog that could not open: error 11).
+      ShowDialog(handle, which, seconds);
+      const int error = Varnel_GetLastError(handle);
+      if (error != 0) std::fprintf(stderr, "preview_demo: the dialog failed (error %d)\n", error);
+      result = error == 0 ? 0 : 1;
     }
     Varnel_Release(handle);
     head->Detach();
