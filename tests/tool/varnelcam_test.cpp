@@ -642,7 +642,7 @@ TEST_F(VarnelcamTest, ArgumentsAndMessagesAsAUserMeetsThem) {
     std::string name;
     for (const std::string& a : c.args) name += "'" + a + "' ";
     SCOPED_TRACE(name);
-    FreshStore("HXA1");
+    FreshStore();
     if (!c.before.empty()) {
       ASSERT_EQ(Run(c.before).status, 0);
     }
