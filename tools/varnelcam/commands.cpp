@@ -22,11 +22,17 @@ const char* const kCaptureOptionsHelp =
     "  --mode BITS               colour mode: 8, 10, 12, 14, 16 (monochrome), 24, 32,\n"
     "                            30, 36, 42, 48, 64 (colour); default: as stored\n"
     "  --window WxH[+X+Y]        capture window on the sensor (default: as stored)\n"
-    "  --subsample N             0 full, 1 half, 2 quarter resolution\n";
+    "  --subsample N             0 full, 1 half, 2 quarter resolution\n"
+    "  --wait-time MS            milliseconds the library waits before it handles\n"
+    "                            each streamed frame (a new user's is 10, which\n"
+    "                            drops frames above about 90 a second; 0 waits\n"
+    "                            not at all); default: as stored\n";
 
 int CaptureOptions::Take(int argc, char** argv, int* i) {
   const std::string arg = argv[*i];
-  if (arg != "--mode" && arg != "--window" && arg != "--subsample") return 0;
+  if (arg != "--mode" && arg != "--window" && arg != "--subsample" && arg != "--wait-time") {
+    return 0;
+  }
   if (*i + 1 >= argc) {
     std::fprintf(stderr, "varnelcam: %s needs a value\n", arg.c_str());
     return -1;
@@ -36,6 +42,9 @@ int CaptureOptions::Take(int argc, char** argv, int* i) {
   if (arg == "--mode") {
     if (!ParseInt(arg, text, 8, 896, &value)) return -1;
     mode = static_cast<int>(value);
+  } else if (arg == "--wait-time") {
+    if (!ParseInt(arg, text, 0, 60000, &value)) return -1;
+    waitTime = static_cast<int>(value);
   } else if (arg == "--subsample") {
     if (text == "full" || text == "half" || text == "quarter") {
       subsample = text == "full" ? 0 : text == "half" ? 1 : 2;
@@ -66,6 +75,9 @@ int CaptureOptions::Apply(CameraHandle handle) const {
   }
   if (subsample >= 0 && Varnel_SetSubSample(handle, subsample) != 1) {
     return Complain(kExitFailed, "sub-sample " + std::to_string(subsample) + " was refused");
+  }
+  if (waitTime >= 0 && Varnel_SetWaitTime(handle, waitTime) != 1) {
+    return ReportFailure(handle, "setting wait time " + std::to_string(waitTime) + " ms");
   }
   if (window && Varnel_SetCaptureWindowEx(handle, 0, x, width, 0, y, height) != 1) {
     return ReportFailure(handle, "setting capture window " + std::to_string(width) + "x" +
@@ -130,8 +142,10 @@ int CommandList(int argc, char** argv) {
     std::printf(
         "usage: varnelcam list [--virtual MODEL[:LETTER]]\n"
         "\n"
-        "Lists the camera drives the library finds and the camera types it drives.\n"
-        "A camera cannot tell its model: choose it with --type on the other commands.\n\n%s",
+        "Lists the camera drives the library finds, each with its camera's model\n"
+        "where the camera head tells it (a virtual head does; a camera cannot, so\n"
+        "choose its model with --type on the other commands), and the camera types\n"
+        "the library drives.\n\n%s",
         kCameraOptionsHelp);
     return kExitOk;
   }
@@ -144,10 +158,17 @@ int CommandList(int argc, char** argv) {
   DrainErrors(session.handle());
   std::printf("camera drives: %zu\n", drives.size());
   for (size_t i = 0; i < drives.size(); ++i) {
-    const bool isVirtual =
-        !options.virtualModel.empty() && drives[i] == std::string(1, options.virtualLetter) + ":";
-    std::printf("  %zu  %s%s\n", i, drives[i].c_str(),
-                isVirtual ? ("  (virtual camera head " + options.virtualModel + ")").c_str() : "");
+    std::string model;
+    if (!options.virtualModel.empty() && drives[i] == std::string(1, options.virtualLetter) + ":") {
+      int type = 1;
+      ParseCameraType(options.virtualModel, &type);
+      model = std::string(ModelOfType(type)) + "  (virtual camera head, in this process)";
+    } else if (const std::string told = HeadModelOnDrive(drives[i]); !told.empty()) {
+      model = told + "  (virtual camera head)";
+    } else {
+      model = "model unknown (the camera cannot tell it: choose it with --type)";
+    }
+    std::printf("  %zu  %s  %s\n", i, drives[i].c_str(), model.c_str());
   }
   if (drives.empty()) {
     std::printf("  none attached (varnelcam --virtual HXA1 ... uses a virtual camera head)\n");
@@ -430,7 +451,8 @@ int CommandTrigger(int argc, char** argv) {
         "Ends with the frames received of the triggers fired and, when the frames\n"
         "carry the virtual head's trigger time, the latency from each trigger to\n"
         "its frame message reaching the tool (median, 99th percentile, largest),\n"
-        "with the head's read-out time of one frame for comparison.\n\n%s%s",
+        "with the head's read-out time of one frame for comparison. Ctrl-C ends it\n"
+        "early with that summary (exit status 130).\n\n%s%s",
         kCaptureOptionsHelp, kCameraOptionsHelp);
     return kExitOk;
   }
@@ -473,6 +495,7 @@ int CommandTrigger(int argc, char** argv) {
   PictureSize(h, session.type(), &width, &height);
   const int bits = BitsPerPixelOfMode(Varnel_GetColorMode(h));
   std::vector<uint8_t> buffer(static_cast<size_t>(RowBytes(width, bits)) * height);
+  CatchInterrupt();
   if (Varnel_Trigger(h, session.window().handle(), buffer.data(), static_cast<int>(buffer.size()),
                      1) != 1) {
     return ReportFailure(h, "arming the trigger");
@@ -503,6 +526,10 @@ int CommandTrigger(int argc, char** argv) {
       // The head takes a trigger once the last frame has been read from it.
       const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
       while (!head->FireTrigger()) {
+        if (Interrupted()) {
+          status = kExitInterrupted;
+          break;
+        }
         if (std::chrono::steady_clock::now() > deadline) {
           status = Complain(kExitFailed, "the camera never became ready for a trigger");
           break;
@@ -519,6 +546,7 @@ int CommandTrigger(int argc, char** argv) {
       message = session.window().Next(rate > 0 ? 50 : timeoutMs);
       if (message && message->message == kFrameMessage) break;
       message.reset();
+      if (Interrupted()) break;
       if (rate > 0) {
         // Every trigger fired, and every frame the head made has been read
         // and announced or thrown away: no frame is on its way any more.
@@ -529,7 +557,9 @@ int CommandTrigger(int argc, char** argv) {
       }
     }
     if (!message) {
-      if (!nothingMore) {
+      if (Interrupted()) {
+        status = kExitInterrupted;
+      } else if (!nothingMore) {
         status = Complain(kExitFailed, "no triggered frame within " + FormatSeconds(timeout));
       }
       break;

@@ -129,6 +129,11 @@ int CommandServe(int argc, char** argv) {
     }
   }
 
+  if (capture.waitTime >= 0) {
+    // The element opens the camera itself and has no such property.
+    return Complain(kExitUsage,
+                    "serve takes no --wait-time: the varnelsrc element uses the stored one");
+  }
   // The session finds the camera (and starts the virtual head) the way every
   // other command does; the element then opens the same drive itself.
   Session session;
