@@ -13,6 +13,8 @@
 #include <vector>
 
 #ifdef _WIN32
+#include <windows.h>
+// After windows.h, which it builds on.
 #include <tlhelp32.h>
 #endif
 

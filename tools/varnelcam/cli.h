@@ -90,10 +90,11 @@ extern const char* const kCameraOptionsHelp;
 
 // Capture format options of the acquiring subcommands.
 struct CaptureOptions {
-  int mode = -1;        // --mode: colour mode (bits per pixel), -1 = as stored
-  int subsample = -1;   // --subsample 0|1|2, -1 = as stored
-  int waitTime = -1;    // --wait-time MS before each streamed frame, -1 = as stored
-  bool window = false;  // --window WxH[+X+Y]
+  int mode = -1;            // --mode: colour mode (bits per pixel), -1 = as stored
+  int subsample = -1;       // --subsample 0|1|2, -1 = as stored
+  int waitTime = -1;        // --wait-time MS before each streamed frame, -1 = as stored
+  bool window = false;      // --window WxH[+X+Y], or --window full
+  bool fullWindow = false;  // --window full: the largest window the camera reports
   int width = 0, height = 0, x = 0, y = 0;
 
   int Take(int argc, char** argv, int* i);  // as CameraOptions::Take

@@ -21,7 +21,8 @@ const char* const kCaptureOptionsHelp =
     "capture options:\n"
     "  --mode BITS               colour mode: 8, 10, 12, 14, 16 (monochrome), 24, 32,\n"
     "                            30, 36, 42, 48, 64 (colour); default: as stored\n"
-    "  --window WxH[+X+Y]        capture window on the sensor (default: as stored)\n"
+    "  --window WxH[+X+Y]|full   capture window on the sensor (default: as stored);\n"
+    "                            full: the largest the camera reports\n"
     "  --subsample N             0 full, 1 half, 2 quarter resolution\n"
     "  --wait-time MS            milliseconds the library waits before it handles\n"
     "                            each streamed frame (a new user's is 10, which\n"
@@ -52,6 +53,9 @@ int CaptureOptions::Take(int argc, char** argv, int* i) {
       if (!ParseInt(arg, text, 0, 2, &value)) return -1;
       subsample = static_cast<int>(value);
     }
+  } else if (text == "full") {
+    window = true;
+    fullWindow = true;
   } else {
     int consumed = 0;
     int w = 0, h = 0, x0 = 0, y0 = 0;
@@ -78,6 +82,18 @@ int CaptureOptions::Apply(CameraHandle handle) const {
   }
   if (waitTime >= 0 && Varnel_SetWaitTime(handle, waitTime) != 1) {
     return ReportFailure(handle, "setting wait time " + std::to_string(waitTime) + " ms");
+  }
+  if (fullWindow) {
+    // The three models with a fixed window always deliver their whole sensor.
+    const int type = Varnel_GetCameraType(handle, 0);
+    CameraInfo info{};
+    info.size = sizeof info;
+    if (type >= 6 && type <= 8) return kExitOk;
+    if (Varnel_GetCameraInfo(handle, &info) != 1 ||
+        Varnel_SetCaptureWindowEx(handle, 0, 0, info.maxWidth, 0, 0, info.maxHeight) != 1) {
+      return ReportFailure(handle, "setting the full capture window");
+    }
+    return kExitOk;
   }
   if (window && Varnel_SetCaptureWindowEx(handle, 0, x, width, 0, y, height) != 1) {
     return ReportFailure(handle, "setting capture window " + std::to_string(width) + "x" +

@@ -123,7 +123,7 @@ class CameraStream {
     if (const int status = session_->Open(options_); status != kExitOk) return status;
     const CameraHandle h = session_->handle();
     CaptureOptions capture = capture_;
-    if (capture.window && !label_.empty() && FixedWindow(session_->type())) {
+    if (capture.window && !capture.fullWindow && !label_.empty() && FixedWindow(session_->type())) {
       // With --all, a window the model cannot take does not keep the
       // camera from streaming its whole sensor.
       std::fprintf(stderr, "varnelcam: note: %s has a fixed window; its whole sensor is used\n",
