@@ -105,8 +105,16 @@ void RunCamera(const Camera& c, const std::filesystem::path& directory, Problems
         problems.Add(where + "no frame");
         break;
       }
-      // The record the message points at is this camera's own.
-      const FrameInfo info = *reinterpret_cast<const FrameInfo*>(frame->wParam);
+      // The record the message points at is this camera's own. The next
+      // frame overwrites it while this thread reads (the interface says to
+      // copy it at once); the library stores each field atomically, and the
+      // fields are read so here.
+      auto* record = reinterpret_cast<FrameInfo*>(frame->wParam);
+      auto field = [](int32_t& value) { return std::atomic_ref<int32_t>(value).load(); };
+      FrameInfo info{};
+      info.width = field(record->width);
+      info.height = field(record->height);
+      info.bitsPerPixel = field(record->bitsPerPixel);
       if (info.width != c.width || info.height != kHeight || info.bitsPerPixel != 24) {
         problems.Add(where + "a frame of " + std::to_string(info.width) + " x " +
                      std::to_string(info.height));
