@@ -32,10 +32,8 @@
 #include <psapi.h>
 #endif
 
+#include "support/message_sink.h"
 #include "varnel.h"
-#ifndef _WIN32
-#include "varnel_posix.h"
-#endif
 
 namespace {
 
@@ -102,56 +100,11 @@ void PrintMemory() {
 #endif
 }
 
-// Where the library posts a camera's frame messages.
-class FrameWindow {
- public:
-  FrameWindow() {
-#ifdef _WIN32
-    WNDCLASSEXA windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = DefWindowProcA;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "VarnelFourCameras";
-    RegisterClassExA(&windowClass);
-    window_ = CreateWindowExA(0, "VarnelFourCameras", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                              windowClass.hInstance, nullptr);
-#else
-    window_ = VarnelPosix_CreateMessageQueue();
-#endif
-  }
-  ~FrameWindow() {
-#ifdef _WIN32
-    DestroyWindow(window_);
-#else
-    VarnelPosix_DestroyMessageQueue(window_);
-#endif
-  }
-  HWND handle() const { return window_; }
-  // The next frame message waiting (its wParam), without waiting.
-  std::optional<uintptr_t> NextFrame() {
-#ifdef _WIN32
-    MSG msg;
-    while (PeekMessageA(&msg, window_, 0, 0, PM_REMOVE)) {
-      if (msg.message == 0x8002) return static_cast<uintptr_t>(msg.wParam);
-    }
-#else
-    VarnelPosixMessage message{};
-    while (VarnelPosix_ReadMessage(window_, &message, 0) == 1) {
-      if (message.message == 0x8002) return message.wParam;
-    }
-#endif
-    return std::nullopt;
-  }
-
- private:
-  HWND window_ = nullptr;
-};
-
 struct Camera {
   char letter = 0;
   int type = 0;
   CameraHandle handle = 0;
-  std::unique_ptr<FrameWindow> window;
+  std::unique_ptr<varnel::testing::MessageSink> window;
   std::vector<uint8_t> buffer;
   int width = 0, height = 0;
   long delivered = 0, lost = 0;
@@ -183,8 +136,8 @@ bool Open(Camera& c) {
   c.width = c.type >= 6 ? info.maxWidth : Varnel_Width(c.handle);
   c.height = c.type >= 6 ? info.maxHeight : Varnel_Height(c.handle);
   c.buffer.resize(static_cast<size_t>((c.width * 3 + 3) & ~3) * c.height);
-  c.window = std::make_unique<FrameWindow>();
-  return Varnel_CallBackPreview(c.handle, c.window->handle(), c.buffer.data(),
+  c.window = std::make_unique<varnel::testing::MessageSink>();
+  return Varnel_CallBackPreview(c.handle, c.window->Window(), c.buffer.data(),
                                 static_cast<int>(c.buffer.size()), 1) == 1;
 }
 
@@ -224,10 +177,11 @@ int main(int argc, char** argv) {
   while (Clock::now() < end) {
     bool any = false;
     for (Camera& c : cameras) {
-      while (std::optional<uintptr_t> frame = c.window->NextFrame()) {
+      while (std::optional<varnel::testing::PostedMessage> message = c.window->Next(0)) {
         any = true;
+        if (message->message != varnel::testing::kFrameMessage) continue;
         const Clock::time_point now = Clock::now();
-        if (*frame == 0) {
+        if (message->wParam == 0) {
           ++c.lost;
           continue;
         }
