@@ -2,14 +2,48 @@
 #include "imaging/pipeline_pool.h"
 
 #include <algorithm>
+#include <atomic>
 #include <system_error>
 
 namespace varnel {
 
+namespace {
+
+// The process's pool, made at its first use (nothing is built while the
+// library loads).
+std::atomic<PipelinePool*> gPool{nullptr};
+
+}  // namespace
+
+// Frees the pool at exit, or when the library is unloaded, but only when
+// nobody holds it (and so no worker is left): a worker of a handle the
+// application never released may still wait on it, and is neither joined
+// here (under Windows' loader lock that never returns) nor left to wake in
+// freed memory.
+struct PoolOwner {
+  ~PoolOwner() {
+    PipelinePool* pool = gPool.load();
+    if (pool != nullptr && pool->Idle()) delete pool;
+  }
+};
+
+namespace {
+PoolOwner gOwner;
+}  // namespace
+
 PipelinePool& PipelinePool::Process() {
-  // Deliberately never destroyed: see the header.
-  static PipelinePool* pool = new PipelinePool;
+  PipelinePool* pool = gPool.load(std::memory_order_acquire);
+  if (pool != nullptr) return *pool;
+  // Two threads making it at once: one keeps its pool, the other's goes.
+  PipelinePool* made = new PipelinePool;
+  if (gPool.compare_exchange_strong(pool, made, std::memory_order_acq_rel)) return *made;
+  delete made;
   return *pool;
+}
+
+bool PipelinePool::Idle() {
+  std::lock_guard<std::mutex> lock(lifecycle_);
+  return holds_ == 0;
 }
 
 PipelinePool::Hold::Hold() {

@@ -14,11 +14,13 @@
 
 namespace varnel {
 
+struct PoolOwner;
+
 class PipelinePool {
  public:
-  // The one pool of the process. It is never destroyed (its workers are
-  // joined when the last hold goes, below), so no thread outlives the object
-  // it waits on, whatever order the process's statics are torn down in.
+  // The one pool of the process. Its workers are joined when the last hold
+  // goes (below); the pool itself is freed at exit or unload only when no
+  // hold is left, so no thread ever waits on freed memory.
   static PipelinePool& Process();
 
   // Keeps the pool's workers while it lives. Workers are started when a frame
@@ -47,6 +49,8 @@ class PipelinePool {
 
   // Workers running now (for tests).
   int Workers();
+  // Whether nobody holds the pool (so it has no workers).
+  bool Idle();
 
  private:
   struct Job {
@@ -59,6 +63,7 @@ class PipelinePool {
   };
 
   PipelinePool() = default;
+  friend struct PoolOwner;
   void StartWorkers(int wanted);  // with mutex_ held
   void StopWorkers();             // with lifecycle_ held and no hold left
   void WorkerLoop();

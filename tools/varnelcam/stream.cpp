@@ -185,6 +185,15 @@ class CameraStream {
         continue;
       }
       if (message->message != kFrameMessage) continue;
+      // The buffer holds the newest frame the library copied: when the tool
+      // fell behind, the frame messages already waiting are of frames
+      // overwritten since, so the newest of them counts and the others'
+      // frames were never seen (dropped).
+      while (message->wParam != 0) {
+        std::optional<FrameWindow::Message> newer = session_->window().Next(0);
+        if (!newer) break;
+        if (newer->message == kFrameMessage) message = newer;
+      }
       if (message->wParam == 0) {
         status = Complain(kExitFailed, Prefixed(FrameLossText(message->lParam)));
         break;
