@@ -15,7 +15,9 @@ HandleRegistry::HandleRegistry(RandomSource random)
     : random_(random != nullptr ? random : &RuntimeRandom) {}
 
 HandleRegistry::~HandleRegistry() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  // No lock: nothing calls in while the library unloads, and at process exit
+  // on Windows a thread that held the lock may have been ended while in it,
+  // which would leave the lock taken for good.
   while (cursor_ != nullptr) {
     // The instance is deliberately not destroyed here (see the header).
     cursor_->instance = nullptr;
