@@ -42,8 +42,10 @@ PipelinePool& PipelinePool::Process() {
 }
 
 bool PipelinePool::Idle() {
-  std::lock_guard<std::mutex> lock(lifecycle_);
-  return holds_ == 0;
+  // Not waited for: at process exit on Windows a thread ended while it held
+  // the lock would leave it taken for good; the pool is then left as held.
+  std::unique_lock<std::mutex> lock(lifecycle_, std::try_to_lock);
+  return lock.owns_lock() && holds_ == 0;
 }
 
 PipelinePool::Hold::Hold() {

@@ -49,7 +49,8 @@ class PipelinePool {
 
   // Workers running now (for tests).
   int Workers();
-  // Whether nobody holds the pool (so it has no workers).
+  // Whether nobody holds the pool (so it has no workers); false also when
+  // the lock cannot be had at once.
   bool Idle();
 
  private:
