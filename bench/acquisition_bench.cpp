@@ -23,6 +23,7 @@
 #include "device/sensor_device.h"
 #include "driver/camera_driver.h"
 #include "instance/camera_instance.h"
+#include "platform/process_time.h"
 #include "sim/virtual_head.h"
 #include "varnel.h"
 #include "varnel_posix.h"
@@ -121,6 +122,7 @@ void BM_CallBackPreview(benchmark::State& state, int type) {
     int frames = 0;
     uint32_t firstNumber = 0;
     DriverCounters atFirst;
+    double cpuAtFirst = 0;
     int tooSmall = 0;
     // Messages are taken in batches, with a millisecond's pause when none is
     // waiting: woken for each of 1500 frames a second, the benchmark's own
@@ -147,6 +149,7 @@ void BM_CallBackPreview(benchmark::State& state, int type) {
         first = now;
         firstNumber = s.head->LastDeliveredFrame();
         atFirst = driver->Counters();
+        cpuAtFirst = ProcessCpuSeconds();
       }
       last = now;
       if (frames >= kWarmUpFrames + kMinimumFrames && now - started >= kMinimumTime) break;
@@ -156,6 +159,7 @@ void BM_CallBackPreview(benchmark::State& state, int type) {
     // that the reader never fetched (the head hands out only the newest).
     const DriverCounters atLast = driver->Counters();
     const uint32_t lastNumber = s.head->LastDeliveredFrame();
+    const double cpuSpan = ProcessCpuSeconds() - cpuAtFirst;
     Varnel_StopPreview(s.handle);
     const double fetched = static_cast<double>((atLast.framesRead + atLast.framesDiscarded) -
                                                (atFirst.framesRead + atFirst.framesDiscarded));
@@ -170,6 +174,8 @@ void BM_CallBackPreview(benchmark::State& state, int type) {
     state.counters["link_fps"] = linkFps;
     state.counters["fps_ratio"] = measured > 0 && span > 0 ? measured / span / linkFps : 0.0;
     state.counters["dropped"] = dropped;
+    // Cores the process (head, library, this thread) kept busy meanwhile.
+    state.counters["cores_busy"] = span > 0 ? cpuSpan / span : 0.0;
     state.counters["frames"] = measured;
     state.counters["frame_MB"] = frameBytes / 1e6;
     state.counters["width"] = width;
@@ -281,8 +287,16 @@ void BM_FourCameras(benchmark::State& state, bool linkRate) {
       return c.frames > kWarmUpFrames && c.last - c.first >= kFourCamerasSpan;
     };
     int tooSmall = 0;
+    // The processor time of the whole process (heads, library and this
+    // thread) over the measured span: how many cores it kept busy.
+    double cpuAtWarmUp = -1;
+    std::chrono::steady_clock::time_point wallAtWarmUp;
     for (;;) {
       bool any = false;
+      if (cpuAtWarmUp < 0 && std::chrono::steady_clock::now() - started >= kFourCamerasWarmUp) {
+        cpuAtWarmUp = ProcessCpuSeconds();
+        wallAtWarmUp = std::chrono::steady_clock::now();
+      }
       for (auto& camera : cameras) {
         VarnelPosixMessage message{};
         while (VarnelPosix_ReadMessage(camera->s.queue, &message, 0) == 1) {
@@ -310,6 +324,9 @@ void BM_FourCameras(benchmark::State& state, bool linkRate) {
         break;
       if (!any) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    state.counters["cores_busy"] =
+        (ProcessCpuSeconds() - cpuAtWarmUp) /
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wallAtWarmUp).count();
     MemoryCounters(state);
     double aggregateMBps = 0;
     double worstRatio = 1e9;

@@ -9,7 +9,8 @@
 // Prints one line per camera:
 //   camera <letter> <model> <w>x<h> head_fps <f> fps <f> ratio <r> read <n>
 //          delivered <n> dropped <n>
-// and one for the process: memory peak_rss_MB <m> rss_MB <m>. The head's
+// and for the process its memory before the cameras start and at the end:
+// [before] memory peak_rss_MB <m> rss_MB <m>. The head's
 // rate comes from its `triggers` file (the frame period, readout-us), read
 // through the drive's root; read, delivered and dropped count the frames
 // from the first after the warm-up to the last, by the frame numbers the
@@ -162,6 +163,10 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  // What the cameras' images and buffers cost: the memory before they
+  // start and at the end.
+  std::printf("before ");
+  PrintMemory();
   for (Camera& c : cameras) {
     if (!Open(c)) {
       std::fprintf(stderr, "camera %c: could not start (error %d)\n", c.letter,
