@@ -17,6 +17,7 @@
 #include "imaging/cpu_features.h"
 #include "imaging/demosaic.h"
 #include "imaging/frame_pipeline.h"
+#include "imaging/pipeline_pool.h"
 #include "imaging/pixel_routines.h"
 #include "imaging/region_view.h"
 #include "imaging/tone_kernels.h"
@@ -123,14 +124,18 @@ void OpenCvBayerToBgr(benchmark::State& state) {
 }
 #endif
 
-// The whole pipeline of one colour class on a frame lying in its raw image.
+// The whole pipeline of one colour class on a frame lying in its raw image,
+// on `threads` threads (0: the default, one a core); the process's pipeline
+// workers are held throughout, as a camera instance holds them.
 void FramePipeline(benchmark::State& state, int colorClass, Filters filters, int threads = 1) {
   const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
   PipelineFrame frame(colorClass, w, h);
   FilterSettings settings = SettingsFor(filters);
   CpuFeatures cpu{};
   DetectCpuFeatures(&cpu);
+  PipelinePool::Hold hold;
   SetFramePipelineThreads(threads);
+  state.counters["threads"] = FramePipelineThreads();
   for (auto _ : state) {
     benchmark::DoNotOptimize(frame.Run(settings, cpu));
     benchmark::ClobberMemory();
@@ -419,6 +424,18 @@ const bool kRegistered = [] {
                                "/filters_on/threads" + std::to_string(threads);
       ApplySizes(benchmark::RegisterBenchmark(name.c_str(), FramePipeline, colorClass, Filters::kOn,
                                               threads)
+                     ->UseRealTime(),
+                 common);
+    }
+  }
+  // One camera with the pipeline workers at their default, one thread a
+  // core: wall time, beside the one-thread rows of BM_FramePipeline (whose
+  // processor time is one core's).
+  for (int colorClass = 0; colorClass <= 5; ++colorClass) {
+    for (Filters filters : {Filters::kOff, Filters::kOn}) {
+      const std::string name = "BM_FramePipelinePool/class" + std::to_string(colorClass) +
+                               (filters == Filters::kOn ? "/filters_on" : "/filters_off");
+      ApplySizes(benchmark::RegisterBenchmark(name.c_str(), FramePipeline, colorClass, filters, 0)
                      ->UseRealTime(),
                  common);
     }

@@ -37,20 +37,20 @@ def drives(tmp_path, monkeypatch):
 
 
 class Head:
-    """A varnel-camsim daemon serving one model on drive V:."""
+    """A varnel-camsim daemon serving one model on a drive (V: unless told)."""
 
-    def __init__(self, model, drives_dir, fps=None):
+    def __init__(self, model, drives_dir, fps=None, letter="v"):
         camsim = _camsim()
         if not os.access(camsim, os.X_OK):
             pytest.skip(f"varnel-camsim not found at {camsim} (set VARNEL_CAMSIM)")
         if not os.path.exists("/dev/fuse") or shutil.which("fusermount3") is None:
             pytest.skip("FUSE is not available on this machine")
         self.mount = tempfile.mkdtemp(prefix="varnel-pytest-head.")
-        command = [camsim, "--model", model, "--link", f"{drives_dir}:v", self.mount]
+        command = [camsim, "--model", model, "--link", f"{drives_dir}:{letter}", self.mount]
         if fps:
             command[1:1] = ["--fps", str(fps)]
         self.process = subprocess.Popen(command, stderr=subprocess.PIPE)
-        link = os.path.join(drives_dir, "v::")
+        link = os.path.join(drives_dir, f"{letter}::")
         deadline = time.monotonic() + 30
         while not (os.path.exists(link) and os.path.ismount(self.mount)):
             if self.process.poll() is not None:
@@ -96,8 +96,8 @@ class Head:
 def head_factory(drives, store):
     heads = []
 
-    def start(model="HXA1", fps=None):
-        head = Head(model, drives, fps)
+    def start(model="HXA1", fps=None, letter="v"):
+        head = Head(model, drives, fps, letter)
         heads.append(head)
         return head
 

@@ -99,6 +99,46 @@ def test_stream_yields_successive_frames_and_stops(camera, stop):
     assert camera.snap().shape == (1536, 2048)
 
 
+# Fault caught: a stream's frames not told apart (no camera frame number,
+# arrival times out of order) or frames lost without a word: with the
+# library waiting 100 ms before each frame of a 60 frames-a-second head the
+# frame numbers skip, and `dropped` must count exactly the skipped ones.
+def test_stream_frames_carry_their_number_arrival_and_the_frames_dropped(head_factory):
+    head_factory("HXA1", fps=60)
+    with varnel.Camera("V:", "HXA1") as camera:
+        camera.window = (0, 0, 256, 64)
+        camera.wait_time = 100
+        frames = list(camera.stream(frames=12))
+    numbers = [frame.number for frame in frames]
+    assert None not in numbers
+    assert all(a < b for a, b in zip(numbers, numbers[1:])), numbers
+    assert all(a.arrival <= b.arrival for a, b in zip(frames, frames[1:]))
+    for count, frame in enumerate(frames, start=1):
+        assert frame.dropped == frame.number - numbers[0] + 1 - count
+    assert frames[-1].dropped > 0, numbers
+    assert isinstance(frames[0].picture, np.ndarray) and frames[0].shape == (64, 256, 3)
+
+
+# Fault caught: two cameras of one program that cannot stream at once (the
+# second start failing or stopping the first), or whose frames cross: each
+# camera's frames come from its own head (its own window size), in order,
+# none lost to the other's stream.
+def test_two_cameras_stream_at_once(head_factory):
+    head_factory("HXA1", fps=60, letter="v")
+    head_factory("HXB2", fps=60, letter="w")
+    with varnel.Camera("V:", "HXA1") as first, varnel.Camera("W:", "HXB2") as second:
+        for camera, width in ((first, 256), (second, 320)):
+            camera.window = (0, 0, width, 64)
+            camera.wait_time = 0
+        pairs = list(zip(first.stream(frames=8), second.stream(frames=8)))
+    assert len(pairs) == 8
+    for index, camera in enumerate(("HXA1", "HXB2")):
+        frames = [pair[index] for pair in pairs]
+        assert all(frame.shape == (64, 256 + 64 * index, 3) for frame in frames), camera
+        numbers = [frame.number for frame in frames]
+        assert all(a < b for a, b in zip(numbers, numbers[1:])), (camera, numbers)
+
+
 # Fault caught: a property that writes one filter and reads another, a value
 # not stored when the camera closes, an out-of-range value taken silently.
 def test_settings_are_properties_that_persist(head_factory):

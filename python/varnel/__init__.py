@@ -6,7 +6,7 @@
         camera.color_mode = 24
         picture = camera.snap()          # (height, width, 3) uint8, RGB
         for frame in camera.stream(frames=10):
-            print(frame.mean())
+            print(frame.number, frame.dropped, frame.mean())
 
     with varnel.Camera("V:", "HXA1") as camera:  # a virtual head (varnel-camsim)
         with camera.triggered(frames=5) as frames:  # armed
@@ -28,6 +28,7 @@ from .camera import (  # noqa: E402
     REGISTER_ADDRESS_LIMITS,
     TRIGGER_MODELS,
     Camera,
+    StreamFrame,
     TriggeredFrame,
     VarnelError,
     version,
@@ -49,6 +50,7 @@ def devices():
 __all__ = [
     "Camera",
     "VarnelError",
+    "StreamFrame",
     "TriggeredFrame",
     "ERROR_TEXT",
     "FILE_FORMATS",

@@ -3,15 +3,19 @@
 // library under Wine through a prefix's dosdevices) reaches it with ordinary
 // file I/O, exactly as it reaches a real camera volume.
 //
-// The mount holds three files:
+// Each mount holds these files:
 //   volume    the camera volume (opened with direct_io, so every read and write
 //             reaches the head; no page cache sits between host and camera)
+//   model     the head's model code, as text
 //   trigger   the trigger input: a write fires one trigger, or starts or stops
 //             a steady-rate trigger
 //   triggers  what became of the triggers, as text
 //   faults    the head's fault switches: read shows them, one NAME VALUE a
 //             line; writing NAME VALUE lines changes them
 // and fails the free-space query, as a disk without a file system does.
+//
+// One process serves one head per mount point given, each on a FUSE loop of
+// its own thread, so that several cameras' frames are read at once.
 //
 // A head is armed for triggers by the program that sent its last run command;
 // when that program's volume handle closes (the program stopped, or died),
@@ -21,6 +25,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <fuse.h>
+#include <fuse_lowlevel.h>
 #include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -28,11 +33,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <pthread.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "sim/fault_settings.h"
 #include "sim/virtual_head.h"
@@ -41,12 +50,19 @@ namespace varnel {
 namespace {
 
 constexpr const char kUsageHead[] =
-    "Usage: varnel-camsim [--model CODE] [--fps N] [--link DIR:LETTER] MOUNTPOINT\n"
+    "Usage: varnel-camsim [HEAD OPTIONS] MOUNTPOINT [[HEAD OPTIONS] MOUNTPOINT ...]\n"
     "\n"
-    "Serves a virtual camera head as a FUSE file system on MOUNTPOINT and runs in\n"
-    "the foreground until SIGINT or SIGTERM, then unmounts.\n"
+    "Serves a virtual camera head as a FUSE file system on each MOUNTPOINT, with\n"
+    "the head options given before it, and runs in the foreground until SIGINT or\n"
+    "SIGTERM (or until every mount is gone), then unmounts. For example four\n"
+    "cameras on drives V: to Y: of a drives directory D:\n"
+    "  varnel-camsim --model HXA1 --link D:v m1  --model HXB2 --link D:w m2 \\\n"
+    "                --model HZF6 --link D:x m3  --model HZG7 --link D:y m4\n"
     "\n"
     "  MOUNTPOINT/volume   the camera volume (control sector and frame areas)\n"
+    "  MOUNTPOINT/model    the head's model code (HXA1 ...), as text: a camera's\n"
+    "                      volume has no such file, so only a virtual head tells\n"
+    "                      its model\n"
     "  MOUNTPOINT/trigger  the trigger input. A write of 'rate HZ [COUNT]' starts a\n"
     "                      steady-rate trigger (COUNT pulses, or until 'stop'),\n"
     "                      'stop' stops it, and any other write fires one trigger;\n"
@@ -66,7 +82,7 @@ constexpr const char kUsageHead[] =
 
 constexpr const char kUsage[] =
     "\n"
-    "Options:\n"
+    "Head options (each applies to the next MOUNTPOINT):\n"
     "  --model CODE      camera model: HWH8, HXA1 (default), HXB2, HXE5, HXC3, R2T,\n"
     "                    HYD4, HZF6 or HZG7\n"
     "  --fps N           frame rate; without it the rate follows the model's pixel\n"
@@ -81,14 +97,16 @@ constexpr const char kUsage[] =
 
 std::string Usage() { return std::string(kUsageHead) + kFaultSettingsHelp + kUsage; }
 
+// One head and its mount. Every request of a mount comes on that mount's
+// own loop thread.
 struct Daemon {
   std::shared_ptr<VirtualHead> head;
   // What a head plugged in again is made with.
   ModelCode model = kModelHXA1;
   HeadOptions options;
   // Volume handles, numbered as they are opened; the one whose write was the
-  // last run or stop command (0: none). The loop is single-threaded, so
-  // these need no lock.
+  // last run or stop command (0: none). The mount's loop is single-threaded,
+  // so these need no lock.
   uint64_t lastHandle = 0;
   uint64_t runBy = 0;
   // --trigger-rate: the steady-rate trigger each arming starts (0: none).
@@ -96,16 +114,15 @@ struct Daemon {
   uint64_t armCount = 0;
 };
 
-Daemon& State() {
-  static Daemon daemon;
-  return daemon;
-}
+// The head of the mount whose request this thread serves.
+Daemon& State() { return *static_cast<Daemon*>(fuse_get_context()->private_data); }
 
-enum class Node { kNone, kRoot, kVolume, kTrigger, kTriggers, kFaults };
+enum class Node { kNone, kRoot, kVolume, kModel, kTrigger, kTriggers, kFaults };
 
 Node Lookup(const char* path) {
   if (strcmp(path, "/") == 0) return Node::kRoot;
   if (strcmp(path, "/volume") == 0) return Node::kVolume;
+  if (strcmp(path, "/model") == 0) return Node::kModel;
   if (strcmp(path, "/trigger") == 0) return Node::kTrigger;
   if (strcmp(path, "/faults") == 0) return Node::kFaults;
   if (strcmp(path, "/triggers") == 0) return Node::kTriggers;
@@ -126,6 +143,19 @@ std::string TriggerReport() {
            static_cast<unsigned long long>(c.read), head.ReadoutUs());
   return text;
 }
+
+// A model code as its characters ("HXA1", "R2T").
+std::string ModelName(ModelCode model) {
+  std::string text;
+  for (int i = 0; i < 4; ++i) {
+    const char c = static_cast<char>((model >> (8 * i)) & 0xFF);
+    if (c != '\0') text += c;
+  }
+  return text;
+}
+
+// The text of the model file: the model code and a newline.
+std::string ModelText() { return ModelName(State().model) + "\n"; }
 
 // A write to the trigger file: 'rate HZ [COUNT]', 'stop', or one pulse.
 int TriggerWrite(const char* data, size_t size) {
@@ -152,9 +182,9 @@ std::string FaultsText() {
   return FormatFaultSettings(head.Faults(), head.removed());
 }
 
-// Takes NAME VALUE lines written to the faults file. The FUSE loop has one
-// thread, so the head can be replaced here without a lock: every request that
-// uses it comes on this thread.
+// Takes NAME VALUE lines written to the faults file. The mount's FUSE loop
+// has one thread, so the head can be replaced here without a lock: every
+// request that uses it comes on this thread.
 int ApplyFaults(const char* buffer, size_t size) {
   Daemon& daemon = State();
   HeadFaults faults = daemon.head->Faults();
@@ -179,7 +209,8 @@ void* Init(fuse_conn_info* /*conn*/, fuse_config* config) {
   config->kernel_cache = 0;
   config->attr_timeout = 0;
   config->entry_timeout = 0;
-  return nullptr;
+  // What Init returns is every later request's private data: the mount's head.
+  return fuse_get_context()->private_data;
 }
 
 int GetAttr(const char* path, struct stat* st, fuse_file_info* /*fi*/) {
@@ -205,6 +236,11 @@ int GetAttr(const char* path, struct stat* st, fuse_file_info* /*fi*/) {
       st->st_nlink = 1;
       st->st_size = static_cast<off_t>(FaultsText().size());
       return 0;
+    case Node::kModel:
+      st->st_mode = S_IFREG | 0444;
+      st->st_nlink = 1;
+      st->st_size = static_cast<off_t>(ModelText().size());
+      return 0;
     case Node::kTriggers:
       // The size is unknown until read: direct_io reads until a short read.
       st->st_mode = S_IFREG | 0444;
@@ -222,6 +258,7 @@ int ReadDir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t /*offset
   fill(buffer, ".", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
   fill(buffer, "..", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
   fill(buffer, "volume", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
+  fill(buffer, "model", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
   fill(buffer, "trigger", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
   fill(buffer, "faults", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
   fill(buffer, "triggers", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
@@ -232,7 +269,9 @@ int Open(const char* path, fuse_file_info* fi) {
   const Node node = Lookup(path);
   if (node == Node::kNone || node == Node::kRoot) return -ENOENT;
   if (node == Node::kTrigger && (fi->flags & O_ACCMODE) == O_RDONLY) return -EACCES;
-  if (node == Node::kTriggers && (fi->flags & O_ACCMODE) != O_RDONLY) return -EACCES;
+  if ((node == Node::kTriggers || node == Node::kModel) && (fi->flags & O_ACCMODE) != O_RDONLY) {
+    return -EACCES;
+  }
   fi->direct_io = 1;
   fi->keep_cache = 0;
   fi->fh = node == Node::kVolume ? ++State().lastHandle : 0;
@@ -260,8 +299,10 @@ int Truncate(const char* path, off_t /*size*/, fuse_file_info* /*fi*/) {
 int Read(const char* path, char* buffer, size_t size, off_t offset, fuse_file_info* /*fi*/) {
   if (offset < 0) return -EINVAL;
   const Node node = Lookup(path);
-  if (node == Node::kFaults || node == Node::kTriggers) {
-    const std::string text = node == Node::kFaults ? FaultsText() : TriggerReport();
+  if (node == Node::kFaults || node == Node::kTriggers || node == Node::kModel) {
+    const std::string text = node == Node::kFaults     ? FaultsText()
+                             : node == Node::kTriggers ? TriggerReport()
+                                                       : ModelText();
     if (static_cast<size_t>(offset) >= text.size()) return 0;
     const size_t count = std::min(size, text.size() - static_cast<size_t>(offset));
     memcpy(buffer, text.data() + offset, count);
@@ -364,97 +405,224 @@ struct Links {
   }
 };
 
-int Main(int argc, char** argv) {
+// What the options before one mount point asked for.
+struct HeadSpec {
   ModelCode model = kModelHXA1;
   double fps = 0;
+  double armRate = 0;
+  unsigned long long armCount = 0;
   std::string link, mountpoint;
+};
+
+// One served head: its state, its links, its FUSE instance and loop thread.
+struct Mount {
+  Daemon daemon;
+  Links links;
+  std::string mountpoint;
+  fuse_args args = FUSE_ARGS_INIT(0, nullptr);
+  fuse* fs = nullptr;
+  bool mounted = false;
+  pthread_t thread{};
+  bool running = false;
+  std::atomic<bool> ended{false};
+  int loopResult = 0;
+};
+
+// SIGUSR1 only has to interrupt a loop thread's wait for the next request,
+// so that it sees its session has been told to exit.
+void WakeLoop(int) {}
+
+void* LoopThread(void* argument) {
+  Mount& mount = *static_cast<Mount*>(argument);
+  // One thread a mount: a mount's requests are answered in the order they
+  // arrive, so the pieces of one large frame read come from one frame.
+  mount.loopResult = fuse_loop(mount.fs);
+  mount.ended = true;
+  return nullptr;
+}
+
+// Parses one head option at argv[i]; returns 1 when taken, 0 when argv[i] is
+// not a head option, or the exit status (2) on a bad value.
+int TakeHeadOption(int argc, char** argv, int& i, HeadSpec& spec) {
+  const std::string arg = argv[i];
+  auto value = [&](const char* name) -> const char* {
+    if (i + 1 >= argc) {
+      fprintf(stderr, "varnel-camsim: %s needs a value\n%s", name, Usage().c_str());
+      return nullptr;
+    }
+    return argv[++i];
+  };
+  if (arg == "--model") {
+    const char* text = value("--model");
+    if (text == nullptr) return 2;
+    if (!ParseModel(text, &spec.model)) {
+      fprintf(stderr, "varnel-camsim: unknown model '%s'\n%s", text, Usage().c_str());
+      return 2;
+    }
+    return 1;
+  }
+  if (arg == "--fps") {
+    const char* text = value("--fps");
+    if (text == nullptr) return 2;
+    char* end = nullptr;
+    spec.fps = strtod(text, &end);
+    if (end == text || *end != '\0' || !(spec.fps > 0) || spec.fps > 100000) {
+      fprintf(stderr, "varnel-camsim: bad frame rate '%s'\n", text);
+      return 2;
+    }
+    return 1;
+  }
+  if (arg == "--trigger-rate") {
+    const char* text = value("--trigger-rate");
+    if (text == nullptr) return 2;
+    double hz = 0;
+    unsigned long long count = 0;
+    char extra = 0;
+    const int fields = sscanf(text, "%lf:%llu%c", &hz, &count, &extra);
+    if ((fields != 1 && fields != 2) || !(hz > 0) || hz > 100000) {
+      fprintf(stderr, "varnel-camsim: --trigger-rate wants HZ or HZ:COUNT, not '%s'\n", text);
+      return 2;
+    }
+    spec.armRate = hz;
+    spec.armCount = count;
+    return 1;
+  }
+  if (arg == "--link") {
+    const char* text = value("--link");
+    if (text == nullptr) return 2;
+    spec.link = text;
+    return 1;
+  }
+  return 0;
+}
+
+// The mount point made absolute and the links of --link; false after saying why.
+bool PrepareMount(const HeadSpec& spec, Mount& mount) {
+  char resolved[PATH_MAX];
+  if (realpath(spec.mountpoint.c_str(), resolved) == nullptr) {
+    fprintf(stderr, "varnel-camsim: mount point %s: %s\n", spec.mountpoint.c_str(),
+            strerror(errno));
+    return false;
+  }
+  mount.mountpoint = resolved;
+  if (!spec.link.empty()) {
+    const size_t colon = spec.link.rfind(':');
+    const std::string dir = colon == std::string::npos ? "" : spec.link.substr(0, colon);
+    const std::string letterText = colon == std::string::npos ? "" : spec.link.substr(colon + 1);
+    if (dir.empty() || letterText.size() != 1 ||
+        !std::isalpha(static_cast<unsigned char>(letterText[0]))) {
+      fprintf(stderr, "varnel-camsim: --link wants DIR:LETTER, got '%s'\n", spec.link.c_str());
+      return false;
+    }
+    const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(letterText[0])));
+    mount.links.root = dir + "/" + letter + ":";
+    mount.links.volume = dir + "/" + letter + "::";
+    mount.links.rootTarget = mount.mountpoint;
+    mount.links.volumeTarget = mount.mountpoint + "/volume";
+  }
+  Daemon& daemon = mount.daemon;
+  daemon.model = spec.model;
+  daemon.options.framesPerSecond = spec.fps;
+  daemon.armRate = spec.armRate;
+  daemon.armCount = spec.armCount;
+  daemon.head = std::make_shared<VirtualHead>(spec.model, daemon.options);
+  return true;
+}
+
+// Mounts one head and places its links; false when either failed.
+bool StartMount(Mount& mount, const char* program, const fuse_operations& operations) {
+  fuse_opt_add_arg(&mount.args, program);
+  // Unmount even when the daemon dies without cleaning up.
+  fuse_opt_add_arg(&mount.args, "-oauto_unmount");
+  mount.fs = fuse_new(&mount.args, &operations, sizeof operations, &mount.daemon);
+  if (mount.fs == nullptr) return false;
+  if (fuse_mount(mount.fs, mount.mountpoint.c_str()) != 0) return false;
+  mount.mounted = true;
+  if (!mount.links.root.empty() && !(Links::Place(mount.links.root, mount.links.rootTarget) &&
+                                     Links::Place(mount.links.volume, mount.links.volumeTarget))) {
+    return false;
+  }
+  return true;
+}
+
+// Ends a mount's loop (when it runs), then unmounts it and removes its links.
+void StopMount(Mount& mount) {
+  if (mount.running) {
+    fuse_session_exit(fuse_get_session(mount.fs));
+    // The loop may be waiting for a request: a signal interrupts the wait,
+    // and is sent again in case it came just before the wait began.
+    while (!mount.ended) {
+      pthread_kill(mount.thread, SIGUSR1);
+      usleep(20000);
+    }
+    pthread_join(mount.thread, nullptr);
+    mount.running = false;
+  }
+  mount.links.Remove();
+  if (mount.mounted) fuse_unmount(mount.fs);
+  mount.mounted = false;
+  if (mount.fs != nullptr) fuse_destroy(mount.fs);
+  mount.fs = nullptr;
+  fuse_opt_free_args(&mount.args);
+}
+
+int Main(int argc, char** argv) {
+  std::vector<HeadSpec> specs;
+  HeadSpec next;
+  bool pending = false;  // head options given without a mount point yet
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    auto value = [&](const char* name) -> const char* {
-      if (i + 1 >= argc) {
-        fprintf(stderr, "varnel-camsim: %s needs a value\n%s", name, Usage().c_str());
-        return nullptr;
-      }
-      return argv[++i];
-    };
     if (arg == "--help" || arg == "-h") {
       fputs(Usage().c_str(), stdout);
       return 0;
-    } else if (arg == "--model") {
-      const char* text = value("--model");
-      if (text == nullptr) return 2;
-      if (!ParseModel(text, &model)) {
-        fprintf(stderr, "varnel-camsim: unknown model '%s'\n%s", text, Usage().c_str());
-        return 2;
-      }
-    } else if (arg == "--fps") {
-      const char* text = value("--fps");
-      if (text == nullptr) return 2;
-      char* end = nullptr;
-      fps = strtod(text, &end);
-      if (end == text || *end != '\0' || !(fps > 0) || fps > 100000) {
-        fprintf(stderr, "varnel-camsim: bad frame rate '%s'\n", text);
-        return 2;
-      }
-    } else if (arg == "--trigger-rate") {
-      const char* text = value("--trigger-rate");
-      if (text == nullptr) return 2;
-      double hz = 0;
-      unsigned long long count = 0;
-      char extra = 0;
-      const int fields = sscanf(text, "%lf:%llu%c", &hz, &count, &extra);
-      if ((fields != 1 && fields != 2) || !(hz > 0) || hz > 100000) {
-        fprintf(stderr, "varnel-camsim: --trigger-rate wants HZ or HZ:COUNT, not '%s'\n", text);
-        return 2;
-      }
-      State().armRate = hz;
-      State().armCount = count;
-    } else if (arg == "--link") {
-      const char* text = value("--link");
-      if (text == nullptr) return 2;
-      link = text;
-    } else if (!arg.empty() && arg[0] == '-') {
+    }
+    const int taken = TakeHeadOption(argc, argv, i, next);
+    if (taken > 1) return taken;
+    if (taken == 1) {
+      pending = true;
+      continue;
+    }
+    if (!arg.empty() && arg[0] == '-') {
       fprintf(stderr, "varnel-camsim: unknown option '%s'\n%s", arg.c_str(), Usage().c_str());
       return 2;
-    } else if (mountpoint.empty()) {
-      mountpoint = arg;
-    } else {
-      fprintf(stderr, "varnel-camsim: more than one mount point\n%s", Usage().c_str());
-      return 2;
     }
+    next.mountpoint = arg;
+    specs.push_back(next);
+    next = HeadSpec();
+    pending = false;
   }
-  if (mountpoint.empty()) {
+  if (specs.empty()) {
     fprintf(stderr, "varnel-camsim: no mount point\n%s", Usage().c_str());
     return 2;
   }
-  char resolved[PATH_MAX];
-  if (realpath(mountpoint.c_str(), resolved) == nullptr) {
-    fprintf(stderr, "varnel-camsim: mount point %s: %s\n", mountpoint.c_str(), strerror(errno));
-    return 1;
-  }
-  mountpoint = resolved;
-
-  Links links;
-  if (!link.empty()) {
-    const size_t colon = link.rfind(':');
-    const std::string dir = colon == std::string::npos ? "" : link.substr(0, colon);
-    const std::string letterText = colon == std::string::npos ? "" : link.substr(colon + 1);
-    if (dir.empty() || letterText.size() != 1 ||
-        !std::isalpha(static_cast<unsigned char>(letterText[0]))) {
-      fprintf(stderr, "varnel-camsim: --link wants DIR:LETTER, got '%s'\n", link.c_str());
-      return 2;
-    }
-    const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(letterText[0])));
-    links.root = dir + "/" + letter + ":";
-    links.volume = dir + "/" + letter + "::";
-    links.rootTarget = mountpoint;
-    links.volumeTarget = mountpoint + "/volume";
+  if (pending) {
+    fprintf(stderr, "varnel-camsim: head options after the last mount point\n%s", Usage().c_str());
+    return 2;
   }
 
-  Daemon& daemon = State();
-  daemon.model = model;
-  daemon.options.framesPerSecond = fps;
-  daemon.head = std::make_shared<VirtualHead>(model, daemon.options);
+  std::vector<std::unique_ptr<Mount>> mounts;
+  for (const HeadSpec& spec : specs) {
+    mounts.push_back(std::make_unique<Mount>());
+    if (!PrepareMount(spec, *mounts.back())) return spec.link.empty() ? 1 : 2;
+  }
+
+  // A shell starts background jobs with SIGINT ignored, and an ignored signal
+  // is thrown away even while it is blocked; the daemon promises to stop on
+  // SIGINT, so put the defaults back first. The stop signals are then
+  // blocked in every thread and taken by this one alone.
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
+  signal(SIGHUP, SIG_DFL);
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  struct sigaction wake {};
+  wake.sa_handler = WakeLoop;  // no SA_RESTART: the wait for a request ends
+  sigemptyset(&wake.sa_mask);
+  sigaction(SIGUSR1, &wake, nullptr);
 
   fuse_operations operations{};
   operations.init = Init;
@@ -467,40 +635,35 @@ int Main(int argc, char** argv) {
   operations.write = Write;
   operations.statfs = StatFs;
 
-  fuse_args args = FUSE_ARGS_INIT(0, nullptr);
-  fuse_opt_add_arg(&args, argv[0]);
-  // Unmount even when the daemon dies without cleaning up.
-  fuse_opt_add_arg(&args, "-oauto_unmount");
-  fuse* fs = fuse_new(&args, &operations, sizeof operations, nullptr);
-  if (fs == nullptr) {
-    fuse_opt_free_args(&args);
-    return 1;
-  }
-  int status = 1;
-  if (fuse_mount(fs, mountpoint.c_str()) == 0) {
-    bool linked = true;
-    if (!links.root.empty()) {
-      linked = Links::Place(links.root, links.rootTarget) &&
-               Links::Place(links.volume, links.volumeTarget);
+  bool started = true;
+  for (auto& mount : mounts) {
+    if (!StartMount(*mount, argv[0], operations)) {
+      started = false;
+      break;
     }
-    // A shell starts background jobs with SIGINT ignored, and the handlers
-    // below only replace default dispositions; the daemon promises to stop
-    // on SIGINT, so put the defaults back first.
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
-    signal(SIGHUP, SIG_DFL);
-    if (linked && fuse_set_signal_handlers(fuse_get_session(fs)) == 0) {
-      fprintf(stderr, "varnel-camsim: serving %s on %s\n", "camera volume", mountpoint.c_str());
-      // One thread: requests are answered in the order they arrive, so the
-      // pieces of one large frame read come from one frame.
-      status = fuse_loop(fs) < 0 ? 1 : 0;
-      fuse_remove_signal_handlers(fuse_get_session(fs));
+    if (pthread_create(&mount->thread, nullptr, LoopThread, mount.get()) != 0) {
+      started = false;
+      break;
     }
-    links.Remove();
-    fuse_unmount(fs);
+    mount->running = true;
+    fprintf(stderr, "varnel-camsim: serving camera volume (%s) on %s\n",
+            ModelName(mount->daemon.model).c_str(), mount->mountpoint.c_str());
   }
-  fuse_destroy(fs);
-  fuse_opt_free_args(&args);
+  int status = started ? 0 : 1;
+  if (started) {
+    // Until a stop signal, or until every mount has gone (unmounted from
+    // outside).
+    for (;;) {
+      timespec poll{0, 200 * 1000 * 1000};
+      if (sigtimedwait(&stopSignals, nullptr, &poll) > 0) break;
+      if (std::all_of(mounts.begin(), mounts.end(), [](const auto& m) { return m->ended.load(); }))
+        break;
+    }
+  }
+  for (auto& mount : mounts) {
+    StopMount(*mount);
+    if (mount->loopResult < 0) status = 1;
+  }
   return status;
 }
 

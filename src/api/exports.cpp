@@ -53,9 +53,9 @@ uint32_t VARNEL_API Varnel_GetDllVersion(void) { return kDllVersion; }
 
 CameraHandle VARNEL_API Varnel_Initialize(HWND window) {
   varnel::HandleRegistry& registry = Registry();
-  const uint32_t handle = registry.MakeHandle();
+  uint32_t handle = 0;
   try {
-    registry.Insert(handle, std::make_unique<CameraInstance>());
+    handle = registry.InsertNew(std::make_unique<CameraInstance>());
   } catch (const std::bad_alloc&) {
     return 0;
   }

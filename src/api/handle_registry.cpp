@@ -15,6 +15,9 @@ HandleRegistry::HandleRegistry(RandomSource random)
     : random_(random != nullptr ? random : &RuntimeRandom) {}
 
 HandleRegistry::~HandleRegistry() {
+  // No lock: nothing calls in while the library unloads, and at process exit
+  // on Windows a thread that held the lock may have been ended while in it,
+  // which would leave the lock taken for good.
   while (cursor_ != nullptr) {
     // The instance is deliberately not destroyed here (see the header).
     cursor_->instance = nullptr;
@@ -23,6 +26,11 @@ HandleRegistry::~HandleRegistry() {
 }
 
 uint32_t HandleRegistry::MakeHandle() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return MakeHandleLocked();
+}
+
+uint32_t HandleRegistry::MakeHandleLocked() {
   uint32_t handle =
       static_cast<uint32_t>(random_()) + CurrentClock().TickCount() + static_cast<uint32_t>(count_);
   while (handle == 0 || Contains(handle)) ++handle;
@@ -30,6 +38,18 @@ uint32_t HandleRegistry::MakeHandle() {
 }
 
 void HandleRegistry::Insert(uint32_t handle, std::unique_ptr<CameraInstance> instance) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  InsertLocked(handle, std::move(instance));
+}
+
+uint32_t HandleRegistry::InsertNew(std::unique_ptr<CameraInstance> instance) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const uint32_t handle = MakeHandleLocked();
+  InsertLocked(handle, std::move(instance));
+  return handle;
+}
+
+void HandleRegistry::InsertLocked(uint32_t handle, std::unique_ptr<CameraInstance> instance) {
   Entry* entry = new Entry;
   entry->handle = handle;
   entry->instance = instance.release();
@@ -48,6 +68,11 @@ void HandleRegistry::Insert(uint32_t handle, std::unique_ptr<CameraInstance> ins
 }
 
 HandleRegistry::Entry* HandleRegistry::Find(uintptr_t handle) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return FindLocked(handle);
+}
+
+HandleRegistry::Entry* HandleRegistry::FindLocked(uintptr_t handle) {
   if (cursor_ == nullptr) return nullptr;
   const uint32_t last = cursor_->previous->handle;
   Entry* entry = cursor_;
@@ -60,24 +85,45 @@ HandleRegistry::Entry* HandleRegistry::Find(uintptr_t handle) {
 }
 
 CameraInstance* HandleRegistry::Lookup(uintptr_t handle) {
-  Entry* entry = Find(handle);
+  std::lock_guard<std::mutex> lock(mutex_);
+  Entry* entry = FindLocked(handle);
   return entry != nullptr ? entry->instance : nullptr;
 }
 
 bool HandleRegistry::Release(uintptr_t handle) {
-  Entry* entry = Find(handle);
-  if (entry == nullptr || entry->instance == nullptr) return false;
-  delete entry->instance;
-  entry->instance = nullptr;
-  // The instance's destructor could in principle reach the registry; finding
-  // the entry again leaves the cursor on it whatever happened meanwhile.
-  entry = Find(handle);
+  CameraInstance* instance = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Entry* entry = FindLocked(handle);
+    if (entry == nullptr || entry->instance == nullptr) return false;
+    instance = entry->instance;
+    // From here lookups of the handle fail, as for an unknown one.
+    entry->instance = nullptr;
+  }
+  // Destroyed outside the lock: stopping a stream waits for its threads, and
+  // the other cameras' threads of the application must not wait meanwhile.
+  delete instance;
+  std::lock_guard<std::mutex> lock(mutex_);
+  // Entries made or removed meanwhile may have moved the ring; finding the
+  // entry again leaves the cursor on it whatever happened.
+  Entry* entry = FindLocked(handle);
   if (entry == nullptr) return true;
   Unlink(entry);
   return true;
 }
 
+int HandleRegistry::Count() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return count_;
+}
+
+uint32_t HandleRegistry::CursorHandle() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return cursor_ != nullptr ? cursor_->handle : 0;
+}
+
 std::vector<uint32_t> HandleRegistry::HandlesFromCursor() const {
+  std::lock_guard<std::mutex> lock(mutex_);
   std::vector<uint32_t> handles;
   if (cursor_ == nullptr) return handles;
   const Entry* entry = cursor_;

@@ -3,11 +3,16 @@
 // Entries form a circular doubly linked ring. The cursor is both the ring's
 // head and a search position: a lookup walks forward from it and leaves it on
 // the entry it found, so a run of calls with one handle finds it at once.
-// There is no lock; the interface is called from one application thread.
+//
+// An application may run each camera from a thread of its own, so the ring
+// and its cursor are guarded by a lock. The lock covers the registry only:
+// one handle is still used from one thread at a time, and its release must
+// not race with calls on that same handle.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace varnel {
@@ -47,6 +52,9 @@ class HandleRegistry {
   // Takes ownership of `instance`. May throw std::bad_alloc, in which case the
   // instance is destroyed and nothing is registered.
   void Insert(uint32_t handle, std::unique_ptr<CameraInstance> instance);
+  // MakeHandle and Insert in one step, so that two threads initialising at
+  // once cannot draw the same handle. Returns the handle.
+  uint32_t InsertNew(std::unique_ptr<CameraInstance> instance);
 
   // The entry of `handle`, found by walking forward from the cursor and moving
   // the cursor along; null when the handle is not registered (the cursor then
@@ -62,16 +70,21 @@ class HandleRegistry {
   // for an unknown handle.
   bool Release(uintptr_t handle);
 
-  int Count() const { return count_; }
+  int Count() const;
   // Handle of the cursor entry; 0 when the registry is empty.
-  uint32_t CursorHandle() const { return cursor_ != nullptr ? cursor_->handle : 0; }
+  uint32_t CursorHandle() const;
   // The handles in ring order, starting at the cursor.
   std::vector<uint32_t> HandlesFromCursor() const;
 
  private:
+  // The operations above, with mutex_ held.
+  uint32_t MakeHandleLocked();
+  void InsertLocked(uint32_t handle, std::unique_ptr<CameraInstance> instance);
+  Entry* FindLocked(uintptr_t handle);
   bool Contains(uint32_t handle) const;
   void Unlink(Entry* entry);
 
+  mutable std::mutex mutex_;
   Entry* cursor_ = nullptr;
   int32_t count_ = 0;
   RandomSource random_;

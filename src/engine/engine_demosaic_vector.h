@@ -2,9 +2,10 @@
 // interpolation on the padded work buffer of the colour matrix stage), written
 // once over the register width. engine_demosaic_sse2.cpp (sixteen pixels per
 // step) and engine_demosaic_avx2.cpp (thirty-two, bit for bit the same
-// results) include this header and instantiate it with lanes structs of their
-// own in anonymous namespaces, so that no instantiation is shared between
-// objects built with different instruction-set flags.
+// results) instantiate it with EngineLanes over their width's registers
+// (imaging/simd_registers.h, in an anonymous namespace), so that no
+// instantiation is shared between objects built with different
+// instruction-set flags.
 //
 // There are twelve routines: three families (colour with the matrix, colour
 // without it, gray) for each of the four engine phases. A phase only decides
@@ -13,13 +14,9 @@
 // compile time, the sites of the even and odd columns of even and odd rows.
 //
 // A lanes struct L works on 16-bit lanes (and 32-bit lanes for the matrix):
-//   L::Vec, L::kStep            the register, and pixels per step (two lanes
-//                               per 16-bit lane: an even and an odd column);
-//   Load, Zero, Set16, Set32, Set16Pair (lo, hi in each 32-bit lane), And, Or,
-//   AndNot, AddS (signed saturating), SubS, Add, Max, Min (signed), AddSU
-//   (unsigned saturating), CmpEq, MulLo, MulHiU, Srli<n>, Slli<n>, Madd,
-//   Add32, Sub32, Srai32<n>, UnpackLo16, UnpackHi16, UnpackLo8, UnpackHi8,
-//   Packs32 (the 128-bit-lane semantics of the x86 instructions);
+//   the operations of the registers (simd_registers.h) the routines use, and
+//   L::kStep                    pixels per step (two lanes per 16-bit lane:
+//                               an even and an odd column);
 //   StorePixels(dst, px[4], count)
 //                               the four registers of B, G, R, A pixels that
 //                               UnpackLo/Hi16 of (B G, R A) made, kStep pixels
@@ -34,6 +31,19 @@
 
 namespace varnel {
 namespace engine_vector {
+
+template <class R>
+struct EngineLanes : R {
+  static constexpr int kStep = R::kBytes;
+  static void StorePixels(uint8_t* dst, const typename R::Vec px[4], int count) {
+    if (count < kStep) {
+      // The last step of a row with fewer pixels left.
+      R::StoreSome(dst, px, count * 4);
+    } else {
+      R::template StoreColumns<false>(dst, px, R::Zero());
+    }
+  }
+};
 
 // The kernels, with weights in sixteenths of the sample values:
 //   green at a red or blue sample: centre 8, direct neighbours 4, samples two

@@ -6,14 +6,15 @@
 // (lanes twice as wide as a sample, by masking and shifting one load) and
 // forms the even and the odd outputs without any per-lane selection.
 //
-// The demosaic_*_sse2.cpp and demosaic_*_avx2.cpp files include this header
-// and instantiate DemosaicInteriorLanes with lanes structs of their own,
-// compiled with their own instruction-set flags. The lanes structs must live
-// in an anonymous namespace: the instantiation then has internal linkage, so
-// the linker can never let the AVX2 build of a function stand in for the SSE2
-// one. For the same reason this header holds templates only.
+// demosaic_sse2.cpp and demosaic_avx2.cpp include this header after
+// simd_registers.h and instantiate the entry templates at the end
+// (DemosaicInteriorRoundingFor, DemosaicInteriorScalarFormulaFor,
+// DemosaicDeepFor) with their width's registers, which live in an anonymous
+// namespace: every instantiation then has internal linkage, so the linker
+// can never let the AVX2 build of a function stand in for the SSE2 one. For
+// the same reason this header holds templates only.
 //
-// A lanes struct L provides:
+// DemosaicInteriorLanes runs a lanes struct L, which provides:
 //   L::Vec                      the register type;
 //   L::kStep                    output pixels per step (one register holds
 //                               kStep / 2 even or odd columns);
@@ -29,8 +30,7 @@
 //   L::Load(p)                  an unaligned load of one register;
 //   L::Even(v), L::Odd(v)       the even and odd samples as lanes;
 //   L::Add(a, b)                lane addition (the sums never overflow);
-//   L::Half(v)                  every lane shifted right by 1;
-//   L::Shl(v, n)                every lane shifted left by n;
+//   L::Half(v), L::Double(v)    every lane shifted right or left by 1;
 //   L::GainVector(k)            the register Gain takes for multiplier k;
 //   L::Gain(sum, kv)            the red or blue output of a sum in sixteenths;
 //   L::StoreBgr<kExact>(d, be, bo, ge, go, re, ro)
@@ -41,6 +41,8 @@
 //   L::Tail(v, g, row, from, to)
 //                               the same results for columns from..to of one
 //                               row, computed pixel by pixel.
+// The lanes structs of the three forms (the vector rounding and the scalar
+// formula on 8-bit samples, the deep form on 16-bit samples) follow the step.
 #pragma once
 
 #include <algorithm>
@@ -151,12 +153,12 @@ int DemosaicInteriorLanes(const RegionView& v, const BayerGains& g, DemosaicRows
         const Vec ownO0 = L::Gain(L::Add(o3, r[0].oddH), kAtY);
         // 3 a + b and 3 b + a as (a + b) + 2 a and (a + b) + 2 b.
         const Vec sumE = L::Add(r[1].evenH, r[3].evenH), sumO = L::Add(r[1].oddH, r[3].oddH);
-        const Vec othE0 = L::Gain(L::Add(sumE, L::Shl(r[1].evenH, 1)), kOther);
-        const Vec othO0 = L::Gain(L::Add(sumO, L::Shl(r[1].oddH, 1)), kOther);
+        const Vec othE0 = L::Gain(L::Add(sumE, L::Double(r[1].evenH)), kOther);
+        const Vec othO0 = L::Gain(L::Add(sumO, L::Double(r[1].oddH)), kOther);
         const Vec ownE1 = L::Gain(L::Add(e3, r[4].evenH), kAtY);
         const Vec ownO1 = L::Gain(L::Add(o3, r[4].oddH), kAtY);
-        const Vec othE1 = L::Gain(L::Add(sumE, L::Shl(r[3].evenH, 1)), kOther);
-        const Vec othO1 = L::Gain(L::Add(sumO, L::Shl(r[3].oddH, 1)), kOther);
+        const Vec othE1 = L::Gain(L::Add(sumE, L::Double(r[3].evenH)), kOther);
+        const Vec othO1 = L::Gain(L::Add(sumO, L::Double(r[3].oddH)), kOther);
         const Vec ge0 = L::Half(L::Add(r[1].evenGreen, r[2].evenGreen));
         const Vec go0 = L::Half(L::Add(r[1].oddGreen, r[2].oddGreen));
         const Vec ge1 = L::Half(L::Add(r[2].evenGreen, r[3].evenGreen));
@@ -219,6 +221,204 @@ int DemosaicInteriorLanes(const RegionView& v, const BayerGains& g, DemosaicRows
     }
   }
   return 1;
+}
+
+// ---- The forms' lanes, over the registers R of simd_registers.h ----------
+
+// 8-bit samples in 16-bit lanes.
+template <class R>
+struct Samples8Lanes {
+  using Vec = typename R::Vec;
+  static constexpr int kStep = R::kBytes;
+  static constexpr int kSampleBytes = 1;
+  // SSE2 works on four output rows per pass (fewer mosaic rows' terms formed
+  // twice measured slightly faster than two rows, despite some spills); the
+  // wider AVX2 step on two, where four spill more than the shared rows save.
+  static constexpr int kPairs = R::kBytes == 16 ? 2 : 1;
+  // A 24-bit step reads up to column x + kStep + 1, and its store spills
+  // onto pixel x + kStep (SSE2) or x + kStep + 1 (AVX2).
+  static constexpr int kMargin24 = R::kBytes == 16 ? 1 : 2;
+
+  static Vec Load(const uint8_t* p) { return R::Load(p); }
+  static Vec Even(Vec v) { return R::And(v, R::Set16(0x00FF)); }
+  static Vec Odd(Vec v) { return R::template Srli<8>(v); }
+  static Vec Add(Vec a, Vec b) { return R::AddSU(a, b); }
+  static Vec Half(Vec v) { return R::template Srli<1>(v); }
+  static Vec Double(Vec v) { return R::template Slli<1>(v); }
+
+  // Even and odd B, G, R (16-bit lanes, limited to 255 by the packs) as
+  // pixels of 24 bits, or of 32 bits whose fourth byte keeps what it held.
+  template <bool kExact>
+  static void StoreBgr24(uint8_t* d, Vec be, Vec bo, Vec ge, Vec go, Vec re, Vec ro) {
+    R::template StoreBgr24<kExact>(d, R::PackUS(be, bo), R::PackUS(ge, go), R::PackUS(re, ro));
+  }
+  static void StoreBgrx32(uint8_t* d, Vec be, Vec bo, Vec ge, Vec go, Vec re, Vec ro) {
+    const Vec z = R::Zero();
+    // Each colour's bytes in column order within each 128-bit half.
+    auto natural = [](Vec even, Vec odd) {
+      const Vec packed = R::PackUS(even, odd);
+      return R::UnpackLo8(packed, R::ByteShiftRight8(packed));
+    };
+    const Vec b = natural(be, bo), g = natural(ge, go), r = natural(re, ro);
+    const Vec bgLo = R::UnpackLo8(b, g), bgHi = R::UnpackHi8(b, g);
+    const Vec rLo = R::UnpackLo8(r, z), rHi = R::UnpackHi8(r, z);
+    const Vec px[4] = {R::UnpackLo16(bgLo, rLo), R::UnpackHi16(bgLo, rLo), R::UnpackLo16(bgHi, rHi),
+                       R::UnpackHi16(bgHi, rHi)};
+    R::template StoreColumns<true>(d, px, R::Set32(static_cast<int32_t>(0xFF000000u)));
+  }
+};
+
+// The vector rounding: min(255, ((sum >> 4) * k) >> 7), 24-bit destination.
+template <class R>
+struct VectorRoundingLanes : Samples8Lanes<R> {
+  using Vec = typename R::Vec;
+  static constexpr int kPixelBytes = 3;
+  static constexpr int kMargin = Samples8Lanes<R>::kMargin24;
+  // The lanes take the multipliers times 32 (see Gain); the form runs only for
+  // gains up to 200, whose multipliers (at most 256) keep k << 5 in a lane.
+  static Vec GainVector(uint32_t k) { return R::Set16(static_cast<int16_t>(k << 5)); }
+  // ((sum >> 4) * k) >> 7, at most 510; the store limits it to 255. With the
+  // low four bits cleared the sum is 16 (sum >> 4), and the high half of its
+  // product with 32 k is (16 (sum >> 4) * 32 k) >> 16, the same value in one
+  // multiplication and no shifts.
+  static Vec Gain(Vec sum, Vec k32) {
+    return R::MulHiU(R::And(sum, R::Set16(static_cast<int16_t>(0xFFF0))), k32);
+  }
+  template <bool kExact>
+  static void StoreBgr(uint8_t* d, Vec be, Vec bo, Vec ge, Vec go, Vec re, Vec ro) {
+    Samples8Lanes<R>::template StoreBgr24<kExact>(d, be, bo, ge, go, re, ro);
+  }
+  static void Tail(const RegionView& v, const BayerGains& g, int row, int from, int to) {
+    DemosaicRowVectorRounding(v, g, row, from, to);
+  }
+};
+
+// The scalar formula: min(255, (sum * k) >> 11) is the high half of
+// (16 sum) * (2 k): the sum is at most 4080, so 16 sum fits a lane, and 2 k
+// does for every multiplier up to kScalarVectorMaxFactor8.
+template <class R, int kBytesPerPixel>
+struct ScalarFormulaLanes : Samples8Lanes<R> {
+  using Vec = typename R::Vec;
+  static constexpr int kPixelBytes = kBytesPerPixel;
+  static constexpr int kMargin = kBytesPerPixel == 3 ? Samples8Lanes<R>::kMargin24 : 0;
+  static Vec GainVector(uint32_t k) { return R::Set16(static_cast<int16_t>(2 * k)); }
+  static Vec Gain(Vec sum, Vec k2) { return R::MulHiU(R::template Slli<4>(sum), k2); }
+  template <bool kExact>
+  static void StoreBgr(uint8_t* d, Vec be, Vec bo, Vec ge, Vec go, Vec re, Vec ro) {
+    if constexpr (kBytesPerPixel == 3) {
+      Samples8Lanes<R>::template StoreBgr24<kExact>(d, be, bo, ge, go, re, ro);
+    } else {
+      Samples8Lanes<R>::StoreBgrx32(d, be, bo, ge, go, re, ro);
+    }
+  }
+  static void Tail(const RegionView& v, const BayerGains& g, int row, int from, int to) {
+    DemosaicRowScalar(v, g, row, from, to);
+  }
+};
+
+// The deep form: 16-bit samples in 32-bit lanes, the scalar formula. A colour
+// sum is at most 16 x 65535, and with a multiplier up to
+// kScalarVectorMaxFactorDeep its product stays below 2^31.
+template <class R, int kBits, int kBytesPerPixel>
+struct DeepLanes {
+  using Vec = typename R::Vec;
+  static constexpr int kStep = R::kBytes / 2;
+  static constexpr int kSampleBytes = 2;
+  static constexpr int kPixelBytes = kBytesPerPixel;
+  // A step reads up to column x + kStep + 1; the 48-bit store spills onto
+  // pixel x + kStep.
+  static constexpr int kMargin = kBytesPerPixel == 6 ? 1 : 0;
+  static constexpr int kPairs = 1;
+  static constexpr int kMax = (1 << kBits) - 1;
+
+  static Vec Load(const uint8_t* p) { return R::Load(p); }
+  static Vec Even(Vec v) { return R::And(v, R::Set32(0xFFFF)); }
+  static Vec Odd(Vec v) { return R::template Srli32<16>(v); }
+  static Vec Add(Vec a, Vec b) { return R::Add32(a, b); }
+  static Vec Half(Vec v) { return R::template Srli32<1>(v); }
+  static Vec Double(Vec v) { return R::template Slli32<1>(v); }
+  static Vec GainVector(uint32_t k) { return R::Set32(static_cast<int32_t>(k)); }
+  // min(N, (sum * k) >> 11).
+  static Vec Gain(Vec sum, Vec k) {
+    return R::MinU32(R::template Srli32<11>(R::MulLo32(sum, k)), R::Set32(kMax));
+  }
+
+  // Even and odd B, G, R (32-bit lanes, B and R already limited). Each
+  // colour's even and odd values share a 32-bit lane as two 16-bit samples in
+  // pixel order; the pixels are built as B, G, R, 0 in 64 bits.
+  template <bool kExact>
+  static void StoreBgr(uint8_t* d, Vec be, Vec bo, Vec ge, Vec go, Vec re, Vec ro) {
+    if constexpr (kBits < 16) {
+      ge = R::MinU32(ge, R::Set32(kMax));
+      go = R::MinU32(go, R::Set32(kMax));
+    }
+    const Vec z = R::Zero();
+    const Vec b = R::Or(be, R::template Slli32<16>(bo));
+    const Vec g = R::Or(ge, R::template Slli32<16>(go));
+    const Vec r = R::Or(re, R::template Slli32<16>(ro));
+    const Vec bgLo = R::UnpackLo16(b, g), bgHi = R::UnpackHi16(b, g);
+    const Vec rLo = R::UnpackLo16(r, z), rHi = R::UnpackHi16(r, z);
+    const Vec px[4] = {R::UnpackLo32(bgLo, rLo), R::UnpackHi32(bgLo, rLo), R::UnpackLo32(bgHi, rHi),
+                       R::UnpackHi32(bgHi, rHi)};
+    if constexpr (kBytesPerPixel == 8) {
+      R::template StoreColumns<true>(d, px, R::Set64(0xFFFF000000000000ull));
+    } else {
+      R::template StoreBgr48<kExact>(d, px);
+    }
+  }
+  static void Tail(const RegionView& v, const BayerGains& g, int row, int from, int to) {
+    DemosaicRowDeep(v, g, kBits, row, from, to);
+  }
+};
+
+// ---- The entry points of one register width --------------------------------
+
+// The scalar formula (24- or 32-bit destinations, any settable gain); gains
+// whose multiplier would not fit the lanes run the scalar form.
+template <class R>
+int DemosaicInteriorScalarFormulaFor(const RegionView& v, const BayerGains& g, DemosaicRows rows) {
+  if (v.Empty()) return 1;
+  if (!ScalarVectorDemosaicAllowed(g, v.srcBpp, v.dstBpp)) {
+    return DemosaicInteriorScalar(v, g, rows);
+  }
+  return v.dstBpp == 3 ? DemosaicInteriorLanes<ScalarFormulaLanes<R, 3>>(v, g, rows)
+                       : DemosaicInteriorLanes<ScalarFormulaLanes<R, 4>>(v, g, rows);
+}
+
+// The vector rounding; where it may not run, the scalar formula does (this
+// form computes that too, faster).
+template <class R>
+int DemosaicInteriorRoundingFor(const RegionView& v, const BayerGains& g, DemosaicRows rows) {
+  if (v.Empty()) return 1;
+  if (!VectorDemosaicAllowed(g, v.dstBpp) || v.srcBpp != 1) {
+    return DemosaicInteriorScalarFormulaFor<R>(v, g, rows);
+  }
+  return DemosaicInteriorLanes<VectorRoundingLanes<R>>(v, g, rows);
+}
+
+template <class R, int kBits>
+int DemosaicDeepForBits(const RegionView& v, const BayerGains& g, DemosaicRows rows) {
+  return v.dstBpp == 6 ? DemosaicInteriorLanes<DeepLanes<R, kBits, 6>>(v, g, rows)
+                       : DemosaicInteriorLanes<DeepLanes<R, kBits, 8>>(v, g, rows);
+}
+
+template <class R>
+int DemosaicDeepFor(const RegionView& v, const BayerGains& g, int significantBits,
+                    DemosaicRows rows) {
+  if (v.Empty()) return 1;
+  if (!DeepVectorDemosaicAllowed(g, v.srcBpp, v.dstBpp)) {
+    return DemosaicDeep(v, g, significantBits, rows);
+  }
+  switch (significantBits) {
+    case 12:
+      return DemosaicDeepForBits<R, 12>(v, g, rows);
+    case 14:
+      return DemosaicDeepForBits<R, 14>(v, g, rows);
+    case 16:
+      return DemosaicDeepForBits<R, 16>(v, g, rows);
+    default:
+      return DemosaicDeepForBits<R, 10>(v, g, rows);
+  }
 }
 
 }  // namespace varnel

@@ -6,13 +6,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "imagefile/dib_image.h"
 #include "imaging/demosaic.h"
 #include "imaging/gray_gain.h"
+#include "imaging/pipeline_pool.h"
 #include "imaging/pixel_routines.h"
 #include "imaging/region_params.h"
 #include "imaging/tone_kernels.h"
@@ -341,22 +341,26 @@ void RunSlab(const BandDemosaic& produce, ToneStage& tones, int begin, int end, 
 
 std::atomic<int> g_pipelineThreads{0};
 
+// VARNEL_PIPELINE_THREADS when it is set, else one thread a core.
 int ThreadsFromEnvironment() {
   const char* text = std::getenv("VARNEL_PIPELINE_THREADS");
-  const int n = text != nullptr ? std::atoi(text) : 1;
+  const int n = text != nullptr && *text != '\0'
+                    ? std::atoi(text)
+                    : static_cast<int>(std::thread::hardware_concurrency());
   return std::clamp(n, 1, kFramePipelineMaxThreads);
 }
 
 // Runs the producer and the tone stage over the frame: on this thread alone,
-// or in horizontal slabs on as many threads as the setting asks for. Every
-// row goes through the same steps either way; the slabs only decide which
-// thread takes it, so the frame is the same bit for bit.
+// or in horizontal slabs that this thread and the process's pipeline workers
+// share. Every row goes through the same steps either way; the slabs only
+// decide which thread takes it, so the frame is the same bit for bit.
 void RunBands(DibImage& frame, const BandDemosaic& produce, ToneStage& tones) {
   const int h = frame.Height(), band = FramePipelineBandRows(frame.Stride());
+  const int threads = FramePipelineThreads();
   // Slabs of whole bands (even rows, which keeps the mosaic's phase) and at
-  // least two bands each (some 200 KB of frame image), so that a thread is
-  // worth its start.
-  const int slabs = std::min(FramePipelineThreads(), h / (2 * band));
+  // least two bands each (some 200 KB of frame image), so that handing one
+  // to another thread is worth it.
+  const int slabs = std::min(threads, h / (2 * band));
   if (slabs <= 1 || (!produce && tones.Empty())) {
     RunSlab(produce, tones, 0, h, band);
     return;
@@ -367,26 +371,16 @@ void RunBands(DibImage& frame, const BandDemosaic& produce, ToneStage& tones) {
   bounds.push_back(h);
   tones.Prepare();
   std::vector<ToneStage> stages(static_cast<size_t>(slabs - 1), tones);
-  std::vector<std::thread> threads;
-  threads.reserve(stages.size());
-  std::vector<int> onThisThread;  // slabs no thread could be started for
-  for (int i = 1; i < slabs; ++i) {
-    ToneStage& stage = stages[static_cast<size_t>(i - 1)];
-    stage.LimitToSlab(bounds[i], bounds[i + 1]);
-    try {
-      threads.emplace_back(RunSlab, std::cref(produce), std::ref(stage), bounds[i], bounds[i + 1],
-                           band);
-    } catch (const std::system_error&) {
-      // Out of threads: this thread takes the slab, the frame is the same.
-      onThisThread.push_back(i);
-    }
-  }
+  for (int i = 1; i < slabs; ++i)
+    stages[static_cast<size_t>(i - 1)].LimitToSlab(bounds[i], bounds[i + 1]);
   tones.LimitToSlab(0, bounds[1]);
-  RunSlab(produce, tones, 0, bounds[1], band);
-  for (int i : onThisThread) {
-    RunSlab(produce, stages[static_cast<size_t>(i - 1)], bounds[i], bounds[i + 1], band);
-  }
-  for (std::thread& t : threads) t.join();
+  PipelinePool::Process().Run(
+      slabs,
+      [&](int i) {
+        ToneStage& stage = i == 0 ? tones : stages[static_cast<size_t>(i - 1)];
+        RunSlab(produce, stage, bounds[i], bounds[i + 1], band);
+      },
+      threads - 1);
   if (tones.Sharpens()) {
     for (int i = 1; i < slabs; ++i) tones.SharpenRows(bounds[i] - 1, bounds[i] + 2);
   }

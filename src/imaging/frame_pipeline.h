@@ -56,12 +56,14 @@ VectorForm ChooseGrayGainForm(const CpuFeatures& cpu);
 // that run on it (an even number, at least 4).
 int FramePipelineBandRows(int stride);
 
-// Threads a frame's pipeline runs on: 1 (the default) runs it on the calling
-// thread alone; more split the frame into horizontal slabs of whole bands,
-// one per thread (frames too small for that use fewer). The setting is the
-// environment variable VARNEL_PIPELINE_THREADS (1 to kFramePipelineMaxThreads),
-// read at first use, or SetFramePipelineThreads (0: back to the environment's
-// value). Every thread count gives the same frame bit for bit.
+// Threads a frame's pipeline runs on: the calling thread and the process's
+// pipeline workers (PipelinePool), one thread a core unless the environment
+// variable VARNEL_PIPELINE_THREADS (1 to kFramePipelineMaxThreads, read at
+// first use) or SetFramePipelineThreads (0: back to the environment's value,
+// or the cores) says otherwise. 1 runs every frame on the calling thread
+// alone; more split a frame into horizontal slabs of whole bands (frames too
+// small for that use fewer). Every thread count gives the same frame bit for
+// bit.
 inline constexpr int kFramePipelineMaxThreads = 16;
 int FramePipelineThreads();
 void SetFramePipelineThreads(int threads);

@@ -26,6 +26,7 @@
 #include "imaging/cpu_features.h"
 #include "imaging/pixel_format.h"
 #include "imaging/filter_settings.h"
+#include "imaging/pipeline_pool.h"
 #include "instance/filter_store.h"
 #include "driver/frame_listener.h"
 #include "instance/drive_enumeration.h"
@@ -283,6 +284,11 @@ class CameraInstance : public FrameListener {
   bool CopyOut(const DibImage& image, int topRowFirst, void* buffer, int size);
   FrameImages PipelineImages() const;
   DisplayImages DrawingImages() const;
+
+  // The process's pipeline workers, kept from the making of the instance to
+  // its release. Declared first, so given up last: after every thread that
+  // could run a frame has been joined.
+  PipelinePool::Hold pipelineHold_;
 
   // Driver list and current driver (FrameListener's register-result record
   // comes first, from the base).

@@ -668,17 +668,32 @@ TEST_F(VarnelcamTest, ArgumentsAndMessagesAsAUserMeetsThem) {
 // drives directory, so that the tool, a process of its own, reaches it.
 class FuseHead {
  public:
-  explicit FuseHead(const fs::path& dir) : mount_(dir / "mnt"), drives_(dir / "drives") {
-    fs::create_directories(mount_);
+  struct Camera {
+    std::string model;
+    char letter;
+  };
+  // One varnel-camsim serving every camera given, each on a mount of its own.
+  explicit FuseHead(const fs::path& dir, const std::vector<Camera>& cameras = {{"HXA1", 'v'}})
+      : drives_(dir / "drives") {
+    std::vector<std::string> args = {VARNEL_CAMSIM_PATH};
+    for (const Camera& c : cameras) {
+      const fs::path mount = dir / (std::string("mnt-") + c.letter);
+      fs::create_directories(mount);
+      mounts_.push_back(mount);
+      links_.push_back(drives_ / (std::string(1, c.letter) + "::"));
+      args.insert(args.end(), {"--model", c.model, "--link", drives_.string() + ":" + c.letter,
+                               mount.string()});
+    }
     pid_ = fork();
     if (pid_ == 0) {
-      const std::string link = drives_.string() + ":v";
-      execl(VARNEL_CAMSIM_PATH, VARNEL_CAMSIM_PATH, "--link", link.c_str(), mount_.c_str(),
-            static_cast<char*>(nullptr));
+      std::vector<char*> argv;
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(VARNEL_CAMSIM_PATH, argv.data());
       _exit(127);
     }
-    // Mounted once its drive entry is there (the daemon links after mounting).
-    for (int i = 0; i < 300 && !fs::exists(drives_ / "v::"); ++i) usleep(100000);
+    // Mounted once its drive entries are there (the daemon links after mounting).
+    for (int i = 0; i < 300 && !Mounted(); ++i) usleep(100000);
   }
   ~FuseHead() {
     if (pid_ > 0) {
@@ -686,17 +701,22 @@ class FuseHead {
       waitpid(pid_, nullptr, 0);
     }
   }
-  bool Mounted() const { return fs::exists(drives_ / "v::") && fs::exists(mount_ / "faults"); }
+  bool Mounted() const {
+    for (size_t i = 0; i < mounts_.size(); ++i) {
+      if (!fs::exists(links_[i]) || !fs::exists(mounts_[i] / "faults")) return false;
+    }
+    return true;
+  }
   bool SetFaults(const std::string& text) const {
-    std::ofstream faults(mount_ / "faults");
+    std::ofstream faults(mounts_[0] / "faults");
     faults << text;
     faults.close();
     return !faults.fail();
   }
 
  private:
-  fs::path mount_;
   fs::path drives_;
+  std::vector<fs::path> mounts_, links_;
   pid_t pid_ = -1;
 };
 
@@ -756,6 +776,150 @@ TEST_F(VarnelcamTest, PulledOutAndInUseCamerasAreReported) {
   ASSERT_TRUE(head.SetFaults("removed 0\n"));
   const Result again = Run(with({"snap", "--window", "256x64", "-o", Path("again.png")}));
   EXPECT_EQ(again.status, 0) << again.err;
+}
+
+// The last counters line of `camera` ("V: HXA1  ") in a stream's output.
+std::optional<StreamLine> LastCounters(const std::string& out, const std::string& camera) {
+  std::optional<StreamLine> last;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind(camera, 0) == 0 && line.find(" fps  link") != std::string::npos) {
+      last = ParseCounters(line.substr(camera.size()));
+    }
+  }
+  return last;
+}
+
+// Fault caught: cameras of several heads listed without their models, or
+// streamed one after another (or only the first) instead of at once; one
+// camera's frames counted for another; a camera whose head tells its model
+// driven as another type.
+TEST_F(VarnelcamTest, StreamAllTakesEveryCameraAtOnceWithItsModel) {
+  fs::remove(dir_ / "settings.reg");
+  FuseHead heads(dir_, {{"HXA1", 'v'}, {"HXB2", 'w'}, {"HZG7", 'x'}});
+  if (!heads.Mounted()) GTEST_SKIP() << "varnel-camsim could not mount (no FUSE here?)";
+  const Result list = Run({"list"});
+  ASSERT_EQ(list.status, 0) << list.err;
+  for (const char* line : {"  0  V:  HXA1", "  1  W:  HXB2", "  2  X:  HZG7"}) {
+    EXPECT_NE(list.out.find(line), std::string::npos) << line << "\n" << list.out;
+  }
+  const Result run = Run({"stream", "--all", "--frames", "6", "--window", "256x64", "--mode", "24",
+                          "--wait-time", "0"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("streaming from 3 cameras: V: (HXA1), W: (HXB2), X: (HZG7)"),
+            std::string::npos)
+      << run.out;
+  // HZG7's window is its whole sensor.
+  const struct {
+    const char* label;
+    const char* size;
+  } cameras[] = {{"V: HXA1  ", "256x64"}, {"W: HXB2  ", "256x64"}, {"X: HZG7  ", "2456x2038"}};
+  for (const auto& c : cameras) {
+    SCOPED_TRACE(c.label);
+    const std::optional<StreamLine> counters = LastCounters(run.out, c.label);
+    ASSERT_TRUE(counters.has_value()) << run.out;
+    EXPECT_EQ(counters->delivered, 6);
+    if (counters->read >= 0) {
+      EXPECT_EQ(counters->read, counters->delivered + counters->dropped);
+    }
+    EXPECT_NE(run.out.find(std::string(c.label) + c.size + " 24-bit"), std::string::npos);
+    EXPECT_NE(run.out.find(std::string("stream: ") + c.label + "6 frames delivered"),
+              std::string::npos)
+        << run.out;
+  }
+}
+
+// A varnelcam run in the background, its output in files, stopped with
+// Ctrl-C (SIGINT) once it has begun.
+class BackgroundRun {
+ public:
+  BackgroundRun(const fs::path& dir, const std::vector<std::string>& args)
+      : out_(dir / "background.out"), err_(dir / "background.err") {
+    pid_ = fork();
+    if (pid_ == 0) {
+      freopen(out_.c_str(), "w", stdout);
+      freopen(err_.c_str(), "w", stderr);
+      std::vector<std::string> all = {VARNELCAM_PATH};
+      all.insert(all.end(), args.begin(), args.end());
+      std::vector<char*> argv;
+      for (std::string& a : all) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(VARNELCAM_PATH, argv.data());
+      _exit(127);
+    }
+  }
+  ~BackgroundRun() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  std::string Out() const { return Text(out_); }
+  std::string Err() const { return Text(err_); }
+  // Waits until the output holds `text`; false when the run ended first.
+  bool AwaitOutput(const std::string& text) const {
+    while (Out().find(text) == std::string::npos) {
+      if (waitpid(pid_, nullptr, WNOHANG) != 0) return false;
+      usleep(20000);
+    }
+    return true;
+  }
+  // Ctrl-C, then the exit status.
+  int Interrupt() {
+    kill(pid_, SIGINT);
+    int wait = 0;
+    waitpid(pid_, &wait, 0);
+    pid_ = -1;
+    return WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
+  }
+
+ private:
+  static std::string Text(const fs::path& path) {
+    std::ifstream file(path);
+    std::stringstream all;
+    all << file.rdbuf();
+    return all.str();
+  }
+  fs::path out_, err_;
+  pid_t pid_ = -1;
+};
+
+// Fault caught: Ctrl-C killing a command mid-acquisition: no summary, the
+// camera left running, and the settings the release stores lost (the store
+// then lacks the groups a first release writes).
+TEST_F(VarnelcamTest, CtrlCEndsStreamingAndTriggeringCleanly) {
+  FuseHead heads(dir_, {{"HXA1", 'v'}, {"HXB2", 'w'}});
+  if (!heads.Mounted()) GTEST_SKIP() << "varnel-camsim could not mount (no FUSE here?)";
+  struct Case {
+    std::vector<std::string> args;
+    const char* started;  // in the output once acquisition runs
+    std::vector<std::string> summary;
+  };
+  const Case cases[] = {
+      {{"stream", "--device", "V:", "--window", "256x64", "--seconds", "3600"},
+       " fps  link",
+       {"stream: "}},
+      {{"stream", "--all", "--window", "256x64", "--seconds", "3600"},
+       "W: HXB2  256x64",
+       {"stream: V: HXA1  ", "stream: W: HXB2  "}},
+      {{"trigger", "--device", "V:", "--window", "256x64", "--external", "--frames", "100"},
+       "trigger armed on V:",
+       {"trigger: 0 of 0 frames received"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    fs::remove(dir_ / "settings.reg");
+    BackgroundRun run(dir_, c.args);
+    ASSERT_TRUE(run.AwaitOutput(c.started)) << run.Out() << run.Err();
+    EXPECT_EQ(run.Interrupt(), 130) << run.Err();
+    for (const std::string& line : c.summary) {
+      EXPECT_NE(run.Out().find(line), std::string::npos) << run.Out();
+    }
+    std::ifstream store(dir_ / "settings.reg");
+    std::stringstream text;
+    text << store.rdbuf();
+    EXPECT_NE(text.str().find("\\Filter]"), std::string::npos) << text.str();
+  }
 }
 #endif
 

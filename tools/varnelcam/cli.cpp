@@ -2,19 +2,25 @@
 #include "cli.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <sys/stat.h>
+#include <vector>
 
 #include "device/model_code.h"
 #include "imaging/color_modes.h"
 #include "instance/frame_intake.h"
 
 #ifndef _WIN32
+#include <signal.h>
+
 #include "varnel_posix.h"
 #endif
 
@@ -87,6 +93,76 @@ int ReportSaveFailure(CameraHandle handle, const std::string& path) {
                                    (why.empty() ? "the system did not let the library write the "
                                                   "whole file (a full disk, an I/O error)"
                                                 : why));
+}
+
+namespace {
+
+std::atomic<bool> gInterrupted{false};
+
+// Waits for a message are cut into slices this long, so that Ctrl-C ends
+// them soon whatever their timeout.
+constexpr int kInterruptSliceMs = 100;
+
+#ifdef _WIN32
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
+    gInterrupted = true;
+    return TRUE;
+  }
+  return FALSE;
+}
+#else
+void OnSignal(int) { gInterrupted = true; }
+#endif
+
+}  // namespace
+
+void CatchInterrupt() {
+#ifdef _WIN32
+  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+#else
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+#endif
+}
+
+bool Interrupted() { return gInterrupted.load(); }
+
+std::string HeadModelOnDrive(const std::string& drive) {
+  if (drive.size() < 2 || drive[1] != ':') return "";
+  const char letter = drive[0];
+  std::vector<std::string> roots;
+#ifdef _WIN32
+  roots.push_back(std::string(1, letter) + ":\\");
+#else
+  // Where the library finds the drive: its drives directory.
+  std::string directory;
+  if (const char* drives = std::getenv("VARNEL_DRIVES"); drives != nullptr && *drives != '\0') {
+    directory = drives;
+  } else if (const char* config = std::getenv("XDG_CONFIG_HOME");
+             config != nullptr && *config != '\0') {
+    directory = std::string(config) + "/varnel/drives";
+  } else if (const char* home = std::getenv("HOME"); home != nullptr) {
+    directory = std::string(home) + "/.config/varnel/drives";
+  }
+  for (char c : {static_cast<char>(std::tolower(static_cast<unsigned char>(letter))),
+                 static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))}) {
+    roots.push_back(directory + "/" + c + ":/");
+  }
+#endif
+  for (const std::string& root : roots) {
+    std::ifstream file(root + "model");
+    std::string model;
+    if (file && std::getline(file, model)) {
+      int type = -1;
+      // Only a model the library drives counts: anything else is not a head.
+      if (ParseCameraType(model, &type) && model.size() >= 3) return ModelOfType(type);
+    }
+  }
+  return "";
 }
 
 int Complain(int status, const std::string& message) {
@@ -411,8 +487,10 @@ std::optional<FrameWindow::Message> FrameWindow::Next(int timeoutMs) {
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return std::nullopt;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left.count()), QS_POSTMESSAGE);
+    if (left.count() <= 0 || Interrupted()) return std::nullopt;
+    MsgWaitForMultipleObjects(
+        0, nullptr, FALSE, static_cast<DWORD>(std::min<long long>(left.count(), kInterruptSliceMs)),
+        QS_POSTMESSAGE);
   }
 }
 #else
@@ -420,9 +498,18 @@ FrameWindow::FrameWindow() { window_ = VarnelPosix_CreateMessageQueue(); }
 FrameWindow::~FrameWindow() { VarnelPosix_DestroyMessageQueue(window_); }
 
 std::optional<FrameWindow::Message> FrameWindow::Next(int timeoutMs) {
-  VarnelPosixMessage message{};
-  if (VarnelPosix_ReadMessage(window_, &message, timeoutMs) != 1) return std::nullopt;
-  return Message{message.message, message.wParam, message.lParam};
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    VarnelPosixMessage message{};
+    const int slice = static_cast<int>(
+        std::max<long long>(0, std::min<long long>(left.count(), kInterruptSliceMs)));
+    if (VarnelPosix_ReadMessage(window_, &message, slice) == 1) {
+      return Message{message.message, message.wParam, message.lParam};
+    }
+    if (left.count() <= kInterruptSliceMs || Interrupted()) return std::nullopt;
+  }
 }
 #endif
 

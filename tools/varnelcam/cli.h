@@ -18,6 +18,9 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;    // the library or the camera failed
 inline constexpr int kExitUsage = 2;     // bad command line; `view` without a display
 inline constexpr int kExitNoCamera = 3;  // no camera drive, or the named one is missing
+// Ctrl-C ended the command: the camera was stopped, the summary printed and
+// the settings stored (128 + SIGINT, as a shell reports an interrupted job).
+inline constexpr int kExitInterrupted = 130;
 
 inline constexpr uint32_t kFrameMessage = 0x8002;
 inline constexpr uint32_t kErrorMessage = 0x8003;
@@ -42,6 +45,14 @@ int ReportFailure(CameraHandle handle, const std::string& what);
 // not let it create or fill the file) the system's reason where it can be
 // found again.
 int ReportSaveFailure(CameraHandle handle, const std::string& path);
+// From this call on, Ctrl-C (SIGINT and SIGTERM; on Windows the console's
+// Ctrl-C, Ctrl-Break and close) no longer kills the program but asks the
+// running command to end: it stops the camera, prints its summary and
+// releases the camera (which stores the settings). A second Ctrl-C while it
+// does so is taken as the first.
+void CatchInterrupt();
+// Whether Ctrl-C has been pressed since CatchInterrupt.
+bool Interrupted();
 
 // Prints "varnelcam: MESSAGE" to the error stream and returns `status`.
 int Complain(int status, const std::string& message);
@@ -122,9 +133,11 @@ extern const char* const kCameraOptionsHelp;
 
 // Capture format options of the acquiring subcommands.
 struct CaptureOptions {
-  int mode = -1;        // --mode: colour mode (bits per pixel), -1 = as stored
-  int subsample = -1;   // --subsample 0|1|2, -1 = as stored
-  bool window = false;  // --window WxH[+X+Y]
+  int mode = -1;            // --mode: colour mode (bits per pixel), -1 = as stored
+  int subsample = -1;       // --subsample 0|1|2, -1 = as stored
+  int waitTime = -1;        // --wait-time MS before each streamed frame, -1 = as stored
+  bool window = false;      // --window WxH[+X+Y], or --window full
+  bool fullWindow = false;  // --window full: the largest window the camera reports
   int width = 0, height = 0, x = 0, y = 0;
 
   int Take(int argc, char** argv, int* i);  // as CameraOptions::Take
@@ -155,7 +168,8 @@ class FrameWindow {
     uintptr_t wParam = 0;
     intptr_t lParam = 0;
   };
-  // The next message, waiting up to `timeoutMs`; empty when none came.
+  // The next message, waiting up to `timeoutMs`; empty when none came, or
+  // at once when Ctrl-C was pressed (Interrupted()).
   std::optional<Message> Next(int timeoutMs);
 
  private:
@@ -231,6 +245,12 @@ class Session {
   std::string drive_;
   int type_ = -1;
 };
+
+// The model of the camera on `drive` ("V:") as its camera head tells it, or
+// empty when it cannot: a virtual head served by varnel-camsim has a file
+// `model` in the drive's root, which a camera's own volume (no file system)
+// has not.
+std::string HeadModelOnDrive(const std::string& drive);
 
 // Bytes one row of the copies takes for `bitsPerPixel` (rows padded to four
 // bytes, as the library copies them).

@@ -21,12 +21,19 @@ const char* const kCaptureOptionsHelp =
     "capture options:\n"
     "  --mode BITS               colour mode: 8, 10, 12, 14, 16 (monochrome), 24, 32,\n"
     "                            30, 36, 42, 48, 64 (colour); default: as stored\n"
-    "  --window WxH[+X+Y]        capture window on the sensor (default: as stored)\n"
-    "  --subsample N             0 full, 1 half, 2 quarter resolution\n";
+    "  --window WxH[+X+Y]|full   capture window on the sensor (default: as stored);\n"
+    "                            full: the largest the camera reports\n"
+    "  --subsample N             0 full, 1 half, 2 quarter resolution\n"
+    "  --wait-time MS            milliseconds the library waits before it handles\n"
+    "                            each streamed frame (a new user's is 10, which\n"
+    "                            drops frames above about 90 a second; 0 waits\n"
+    "                            not at all); default: as stored\n";
 
 int CaptureOptions::Take(int argc, char** argv, int* i) {
   const std::string arg = argv[*i];
-  if (arg != "--mode" && arg != "--window" && arg != "--subsample") return 0;
+  if (arg != "--mode" && arg != "--window" && arg != "--subsample" && arg != "--wait-time") {
+    return 0;
+  }
   std::string text;
   if (!TakeValue(argc, argv, i, &text)) return -1;
   long value = 0;
@@ -39,6 +46,9 @@ int CaptureOptions::Take(int argc, char** argv, int* i) {
       return -1;
     }
     mode = static_cast<int>(value);
+  } else if (arg == "--wait-time") {
+    if (!ParseInt(arg, text, 0, 60000, &value)) return -1;
+    waitTime = static_cast<int>(value);
   } else if (arg == "--subsample") {
     if (text == "full" || text == "half" || text == "quarter") {
       subsample = text == "full" ? 0 : text == "half" ? 1 : 2;
@@ -46,6 +56,9 @@ int CaptureOptions::Take(int argc, char** argv, int* i) {
       if (!ParseInt(arg, text, 0, 2, &value)) return -1;
       subsample = static_cast<int>(value);
     }
+  } else if (text == "full") {
+    window = true;
+    fullWindow = true;
   } else {
     if (!ParseWindow(text, &width, &height, &x, &y)) {
       std::fprintf(stderr, "varnelcam: --window wants WIDTHxHEIGHT or WIDTHxHEIGHT+X+Y, not '%s'\n",
@@ -64,6 +77,20 @@ int CaptureOptions::Apply(CameraHandle handle, int type) const {
   if (subsample >= 0 && Varnel_SetSubSample(handle, subsample) != 1) {
     return Complain(kExitFailed, "sub-sample " + std::to_string(subsample) +
                                      " was refused: it leaves the window no picture");
+  }
+  if (waitTime >= 0 && Varnel_SetWaitTime(handle, waitTime) != 1) {
+    return ReportFailure(handle, "setting wait time " + std::to_string(waitTime) + " ms");
+  }
+  if (fullWindow) {
+    // The models with a fixed window always deliver their whole sensor.
+    if (WindowIsFixed(type)) return kExitOk;
+    CameraInfo info{};
+    info.size = sizeof info;
+    if (Varnel_GetCameraInfo(handle, &info) != 1 ||
+        Varnel_SetCaptureWindowEx(handle, 0, 0, info.maxWidth, 0, 0, info.maxHeight) != 1) {
+      return ReportFailure(handle, "setting the full capture window");
+    }
+    return kExitOk;
   }
   if (!window) return kExitOk;
   // What the model cannot take is said here, with its limits, before the
@@ -143,8 +170,10 @@ int CommandList(int argc, char** argv) {
     std::printf(
         "usage: varnelcam list [--virtual MODEL[:LETTER]]\n"
         "\n"
-        "Lists the camera drives the library finds and the camera types it drives.\n"
-        "A camera cannot tell its model: choose it with --type on the other commands.\n\n%s",
+        "Lists the camera drives the library finds, each with its camera's model\n"
+        "where the camera head tells it (a virtual head does; a camera cannot, so\n"
+        "choose its model with --type on the other commands), and the camera types\n"
+        "the library drives.\n\n%s",
         kCameraOptionsHelp);
     return kExitOk;
   }
@@ -157,10 +186,17 @@ int CommandList(int argc, char** argv) {
   DrainErrors(session.handle());
   std::printf("camera drives: %zu\n", drives.size());
   for (size_t i = 0; i < drives.size(); ++i) {
-    const bool isVirtual =
-        !options.virtualModel.empty() && drives[i] == std::string(1, options.virtualLetter) + ":";
-    std::printf("  %zu  %s%s\n", i, drives[i].c_str(),
-                isVirtual ? ("  (virtual camera head " + options.virtualModel + ")").c_str() : "");
+    std::string model;
+    if (!options.virtualModel.empty() && drives[i] == std::string(1, options.virtualLetter) + ":") {
+      int type = 1;
+      ParseCameraType(options.virtualModel, &type);
+      model = std::string(ModelOfType(type)) + "  (virtual camera head, in this process)";
+    } else if (const std::string told = HeadModelOnDrive(drives[i]); !told.empty()) {
+      model = told + "  (virtual camera head)";
+    } else {
+      model = "model unknown (the camera cannot tell it: choose it with --type)";
+    }
+    std::printf("  %zu  %s  %s\n", i, drives[i].c_str(), model.c_str());
   }
   if (drives.empty()) {
     std::printf("  none attached (varnelcam --virtual HXA1 ... uses a virtual camera head)\n");
@@ -500,7 +536,8 @@ int CommandTrigger(int argc, char** argv) {
         "Ends with the frames received of the triggers fired and, when the frames\n"
         "carry the virtual head's trigger time, the latency from each trigger to\n"
         "its frame message reaching the tool (median, 99th percentile, largest),\n"
-        "with the head's read-out time of one frame for comparison.\n\n%s%s",
+        "with the head's read-out time of one frame for comparison. Ctrl-C ends it\n"
+        "early with that summary (exit status 130).\n\n%s%s",
         kCaptureOptionsHelp, kCameraOptionsHelp);
     return kExitOk;
   }
@@ -548,6 +585,7 @@ int CommandTrigger(int argc, char** argv) {
   PictureSize(h, session.type(), &width, &height);
   const int bits = BitsPerPixelOfMode(Varnel_GetColorMode(h));
   std::vector<uint8_t> buffer(static_cast<size_t>(RowBytes(width, bits)) * height);
+  CatchInterrupt();
   if (Varnel_Trigger(h, session.window().handle(), buffer.data(), static_cast<int>(buffer.size()),
                      1) != 1) {
     return ReportFailure(h, "arming the trigger");
@@ -578,6 +616,10 @@ int CommandTrigger(int argc, char** argv) {
       // The head takes a trigger once the last frame has been read from it.
       const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
       while (!head->FireTrigger()) {
+        if (Interrupted()) {
+          status = kExitInterrupted;
+          break;
+        }
         if (std::chrono::steady_clock::now() > deadline) {
           status = Complain(kExitFailed, "the camera never became ready for a trigger");
           break;
@@ -594,6 +636,7 @@ int CommandTrigger(int argc, char** argv) {
       message = session.window().Next(rate > 0 ? 50 : timeoutMs);
       if (message && message->message == kFrameMessage) break;
       message.reset();
+      if (Interrupted()) break;
       if (rate > 0) {
         // Every trigger fired, and every frame the head made has been read
         // and announced or thrown away: no frame is on its way any more.
@@ -604,7 +647,9 @@ int CommandTrigger(int argc, char** argv) {
       }
     }
     if (!message) {
-      if (!nothingMore) {
+      if (Interrupted()) {
+        status = kExitInterrupted;
+      } else if (!nothingMore) {
         status = Complain(kExitFailed, "no triggered frame within " + FormatSeconds(timeout));
       }
       break;

@@ -134,6 +134,11 @@ int CommandServe(int argc, char** argv) {
     }
   }
 
+  if (capture.waitTime >= 0) {
+    // The element opens the camera itself and has no such property.
+    return Complain(kExitUsage,
+                    "serve takes no --wait-time: the varnelsrc element uses the stored one");
+  }
   // The session finds the camera (and starts the virtual head) the way every
   // other command does; the element then opens the same drive itself.
   Session session;
@@ -147,6 +152,9 @@ int CommandServe(int argc, char** argv) {
       "varnelsrc device=" + session.driveName() + " camera-type=" + std::to_string(session.type());
   if (capture.mode >= 0) source += " mode=" + std::to_string(capture.mode);
   if (capture.subsample >= 0) source += " subsample=" + std::to_string(capture.subsample);
+  if (capture.fullWindow) {
+    return Complain(kExitUsage, "serve takes --window WxH[+X+Y], not full");
+  }
   if (capture.window) {
     source += " window=" + std::to_string(capture.width) + "x" + std::to_string(capture.height) +
               "+" + std::to_string(capture.x) + "+" + std::to_string(capture.y);

@@ -27,8 +27,8 @@ constexpr const char* kViewHelp =
     "\n"
     "Shows the camera's live picture in a window: on Linux an SDL window with the\n"
     "frame rate and counters in its title (close it or press q / Esc to stop), on\n"
-    "Windows the library's own preview window. Without a display it says so and\n"
-    "exits with status 2.\n"
+    "Windows the library's own preview window. Ctrl-C stops it as cleanly (exit\n"
+    "status 130). Without a display it says so and exits with status 2.\n"
     "\n"
     "  --frames N         close after N frames\n"
     "  --seconds S        close after S seconds\n"
@@ -126,15 +126,17 @@ int CommandView(int argc, char** argv) {
     PictureSize(h, session.type(), &width, &height);
     Varnel_SetPreviewWindow(h, nullptr, view.x, view.y, width, height);
   }
+  CatchInterrupt();
   if (Varnel_Preview(h) != 1) return ReportFailure(h, "starting the preview window");
   std::printf("previewing %s (%s) in the library's window\n", session.driveName().c_str(),
               ModelOfType(session.type()));
   std::fflush(stdout);
   const Clock::time_point start = Clock::now();
-  for (;;) {
+  bool quit = false;
+  while (!quit && !Interrupted()) {
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_QUIT) break;
+      if (msg.message == WM_QUIT) quit = true;
       TranslateMessage(&msg);
       DispatchMessageA(&msg);
     }
@@ -145,7 +147,11 @@ int CommandView(int argc, char** argv) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
   }
   Varnel_StopPreview(h);
-  return SaveShown(h, view.save);
+  std::printf("view: previewed for %.1f s\n",
+              std::chrono::duration<double>(Clock::now() - start).count());
+  std::fflush(stdout);
+  const int status = SaveShown(h, view.save);
+  return status == kExitOk && Interrupted() ? kExitInterrupted : status;
 }
 
 #elif defined(VARNELCAM_HAVE_SDL2)
@@ -279,6 +285,8 @@ int CommandView(int argc, char** argv) {
   };
 
   int status = kExitOk;
+  // After SDL_Init, which puts a handler of its own in place.
+  CatchInterrupt();
   if (Varnel_CallBackPreview(h, session.window().handle(), buffer.data(),
                              static_cast<int>(buffer.size()), 1) != 1) {
     status = ReportFailure(h, "starting the stream");
@@ -305,6 +313,7 @@ int CommandView(int argc, char** argv) {
       break;
     }
     std::optional<FrameWindow::Message> message = session.window().Next(15);
+    if (Interrupted()) break;
     if (!message) {
       if (std::chrono::duration<double>(Clock::now() - lastFrame).count() * 1000 >= timeoutMs) {
         status = Complain(kExitFailed, "no frame for " + FormatSeconds(view.timeout));
@@ -347,7 +356,7 @@ int CommandView(int argc, char** argv) {
     status = SaveShown(h, view.save);
     std::printf("view: %s shown\n", CountOf(delivered, "frame").c_str());
     std::fflush(stdout);
-    while (status == kExitOk && view.hold && !quit) {
+    while (status == kExitOk && view.hold && !quit && !Interrupted()) {
       SDL_Event event;
       if (SDL_WaitEventTimeout(&event, 100)) {
         if (event.type == SDL_QUIT ||
@@ -365,7 +374,7 @@ int CommandView(int argc, char** argv) {
   SDL_DestroyTexture(texture);
   SDL_DestroyRenderer(renderer);
   SDL_DestroyWindow(window);
-  return status;
+  return status == kExitOk && Interrupted() ? kExitInterrupted : status;
 }
 
 #else
