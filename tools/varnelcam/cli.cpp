@@ -97,7 +97,8 @@ int ReportSaveFailure(CameraHandle handle, const std::string& path) {
 
 namespace {
 
-std::atomic<bool> gInterrupted{false};
+// The signal that asked the command to end, 0 while none has.
+std::atomic<int> gInterrupted{0};
 
 // Waits for a message are cut into slices this long, so that Ctrl-C ends
 // them soon whatever their timeout.
@@ -106,13 +107,13 @@ constexpr int kInterruptSliceMs = 100;
 #ifdef _WIN32
 BOOL WINAPI OnConsoleEvent(DWORD event) {
   if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
-    gInterrupted = true;
+    gInterrupted = SIGINT;
     return TRUE;
   }
   return FALSE;
 }
 #else
-void OnSignal(int) { gInterrupted = true; }
+void OnSignal(int signal) { gInterrupted = signal; }
 #endif
 
 }  // namespace
@@ -129,7 +130,12 @@ void CatchInterrupt() {
 #endif
 }
 
-bool Interrupted() { return gInterrupted.load(); }
+bool Interrupted() { return gInterrupted.load() != 0; }
+
+int InterruptedStatus() {
+  const int signal = gInterrupted.load();
+  return signal != 0 ? 128 + signal : kExitInterrupted;
+}
 
 std::string HeadModelOnDrive(const std::string& drive) {
   if (drive.size() < 2 || drive[1] != ':') return "";

@@ -19,7 +19,8 @@ inline constexpr int kExitFailed = 1;    // the library or the camera failed
 inline constexpr int kExitUsage = 2;     // bad command line; `view` without a display
 inline constexpr int kExitNoCamera = 3;  // no camera drive, or the named one is missing
 // Ctrl-C ended the command: the camera was stopped, the summary printed and
-// the settings stored (128 + SIGINT, as a shell reports an interrupted job).
+// the settings stored (128 + SIGINT, as a shell reports an interrupted job;
+// a SIGTERM ends it the same way with 143, see InterruptedStatus).
 inline constexpr int kExitInterrupted = 130;
 
 inline constexpr uint32_t kFrameMessage = 0x8002;
@@ -51,8 +52,12 @@ int ReportSaveFailure(CameraHandle handle, const std::string& path);
 // releases the camera (which stores the settings). A second Ctrl-C while it
 // does so is taken as the first.
 void CatchInterrupt();
-// Whether Ctrl-C has been pressed since CatchInterrupt.
+// Whether Ctrl-C has been pressed (or SIGTERM sent) since CatchInterrupt.
 bool Interrupted();
+// The status to exit with after an interruption: 128 + the signal's number,
+// as a shell reports a job the signal ended (130 for Ctrl-C, 143 for
+// SIGTERM; 130 for every console event on Windows).
+int InterruptedStatus();
 
 // Prints "varnelcam: MESSAGE" to the error stream and returns `status`.
 int Complain(int status, const std::string& message);

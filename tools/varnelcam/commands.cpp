@@ -617,7 +617,7 @@ int CommandTrigger(int argc, char** argv) {
       const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
       while (!head->FireTrigger()) {
         if (Interrupted()) {
-          status = kExitInterrupted;
+          status = InterruptedStatus();
           break;
         }
         if (std::chrono::steady_clock::now() > deadline) {
@@ -648,7 +648,7 @@ int CommandTrigger(int argc, char** argv) {
     }
     if (!message) {
       if (Interrupted()) {
-        status = kExitInterrupted;
+        status = InterruptedStatus();
       } else if (!nothingMore) {
         status = Complain(kExitFailed, "no triggered frame within " + FormatSeconds(timeout));
       }

@@ -134,7 +134,8 @@ class CameraStream {
     if (const int status = session_->Open(options_); status != kExitOk) return status;
     const CameraHandle h = session_->handle();
     CaptureOptions capture = capture_;
-    if (capture.window && !capture.fullWindow && !label_.empty() && WindowIsFixed(session_->type())) {
+    if (capture.window && !capture.fullWindow && !label_.empty() &&
+        WindowIsFixed(session_->type())) {
       // With --all, a window the model cannot take does not keep the
       // camera from streaming its whole sensor.
       std::fprintf(stderr, "varnelcam: note: %s has a fixed window; its whole sensor is used\n",
@@ -177,7 +178,7 @@ class CameraStream {
       }
       std::optional<FrameWindow::Message> message = session_->window().Next(wait);
       if (Interrupted()) {
-        status = kExitInterrupted;
+        status = InterruptedStatus();
         break;
       }
       const long delivered = Snapshot().delivered;
@@ -395,8 +396,8 @@ int CommandStream(int argc, char** argv) {
     if (request.saveFormat == f.name) request.saveCode = f.code;
   }
   if (request.saveCode < 0) {
-    return Complain(kExitUsage, "unknown --save-format '" + request.saveFormat +
-                                    "' (bmp, raw, jpg, png, tif)");
+    return Complain(kExitUsage,
+                    "unknown --save-format '" + request.saveFormat + "' (bmp, raw, jpg, png, tif)");
   }
   // A directory the frames cannot go to is found before the camera starts:
   // the first file is tried (and removed again).
@@ -493,7 +494,7 @@ int CommandStream(int argc, char** argv) {
   // the head they may have streamed from goes now.
   head.reset();
   for (int status : statuses) {
-    if (status == kExitInterrupted) return status;
+    if (status > 128) return status;
   }
   for (int status : statuses) {
     if (status != kExitOk) return status;

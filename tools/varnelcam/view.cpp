@@ -151,7 +151,7 @@ int CommandView(int argc, char** argv) {
               std::chrono::duration<double>(Clock::now() - start).count());
   std::fflush(stdout);
   const int status = SaveShown(h, view.save);
-  return status == kExitOk && Interrupted() ? kExitInterrupted : status;
+  return status == kExitOk && Interrupted() ? InterruptedStatus() : status;
 }
 
 #elif defined(VARNELCAM_HAVE_SDL2)
@@ -374,7 +374,7 @@ int CommandView(int argc, char** argv) {
   SDL_DestroyTexture(texture);
   SDL_DestroyRenderer(renderer);
   SDL_DestroyWindow(window);
-  return status == kExitOk && Interrupted() ? kExitInterrupted : status;
+  return status == kExitOk && Interrupted() ? InterruptedStatus() : status;
 }
 
 #else
