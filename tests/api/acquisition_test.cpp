@@ -738,6 +738,27 @@ TEST_F(AcquisitionTest, OneCameraOneUser) {
   Varnel_Release(second);
 }
 
+#ifdef _WIN32
+// Fault caught: the claim on a virtual head attached in this process made as a
+// system-wide object, so that another program with a head of its own on the
+// same letter (as the test programs are when they run side by side under one
+// Wine server) refused this one, or let its stream fail. The other program's
+// claim is the named object the library would make, held here.
+TEST_F(AcquisitionTest, AnInProcessHeadIsNotRefusedForAnotherProgramsClaim) {
+  char name[64];
+  std::snprintf(name, sizeof name, "Local\\VarnelSdk_Rade.Camera.%c", static_cast<char>(kLetter));
+  HANDLE other = CreateMutexA(nullptr, FALSE, name);
+  ASSERT_NE(other, nullptr);
+  CameraSession s(kModelHXA1, 1, kLetter);
+  ASSERT_TRUE(s.Ready());
+  EXPECT_EQ(Varnel_StartPreview(s.Handle()), 1);
+  EXPECT_TRUE(WaitUntil([&] { return FramesDelivered(s.Handle()) >= 2; }));
+  EXPECT_TRUE(s.Errors().empty());
+  Varnel_StopPreview(s.Handle());
+  CloseHandle(other);
+}
+#endif
+
 // Fault caught: a camera that stops answering mid-stream (pulled out, its
 // reads failing) never reported: frames stop, and no frame message without a
 // frame, no 0x8003 and no error 8 come, so the application learns of it only

@@ -1,8 +1,11 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <mutex>
+#include <set>
 
 #include "platform/camera_claim.h"
+#include "platform/raw_volume.h"
 
 namespace varnel {
 
@@ -22,9 +25,32 @@ class Win32CameraClaim final : public CameraClaim {
   HANDLE object_;
 };
 
+// An in-process device (a virtual head attached in this process) is no drive
+// of the system: another process with a device of its own on the same letter
+// is not this camera's user, so its claim is kept in this process alone.
+std::mutex g_localClaimsMutex;
+std::set<char> g_localClaims;
+
+class LocalCameraClaim final : public CameraClaim {
+ public:
+  explicit LocalCameraClaim(char letter) : letter_(letter) {}
+  ~LocalCameraClaim() override {
+    std::lock_guard<std::mutex> guard(g_localClaimsMutex);
+    g_localClaims.erase(letter_);
+  }
+
+ private:
+  char letter_;
+};
+
 }  // namespace
 
 std::unique_ptr<CameraClaim> ClaimCamera(char letter) {
+  if (FindAttachedDevice(static_cast<char16_t>(letter))) {
+    std::lock_guard<std::mutex> guard(g_localClaimsMutex);
+    if (!g_localClaims.insert(letter).second) return nullptr;
+    return std::make_unique<LocalCameraClaim>(letter);
+  }
   char name[64];
   std::snprintf(name, sizeof name, "Local\\VarnelSdk_Rade.Camera.%c", letter);
   HANDLE object = CreateMutexA(nullptr, FALSE, name);
