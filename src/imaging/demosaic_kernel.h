@@ -55,8 +55,10 @@ inline DemosaicTaps ComputeDemosaicTaps(int phase, int x, int y) {
 
 // Gain in percent to the integer multiplier (gain x 1.28, truncated; 100 gives
 // 128). Negative gains act as 0; the multiplier is capped far above the
-// settable range so that no product can overflow.
-inline uint32_t GainFactor(int gain) {
+// settable range so that no product can overflow. Always inlined: the vector
+// forms call it from files built for their instruction set, and a shared copy
+// of it made there could be the one every caller gets.
+[[gnu::always_inline]] inline uint32_t GainFactor(int gain) {
   if (gain <= 0) return 0;
   const int64_t k = static_cast<int64_t>(gain) * 128 / 100;
   return static_cast<uint32_t>(std::min<int64_t>(k, 65535));

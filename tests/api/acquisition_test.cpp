@@ -28,6 +28,7 @@
 #include "support/camera_session.h"
 #include "support/test_clock.h"
 #include "support/wait_until.h"
+#include "support/temp_dir.h"
 #include "varnel.h"
 
 namespace varnel::testing {
@@ -1226,7 +1227,9 @@ TEST_F(AcquisitionTest, SaveImageWritesTheFrame) {
   const CameraHandle h = s.Handle();
   ASSERT_TRUE(ChooseWindow(h, s.Model(), 258, 20));
   ASSERT_EQ(Varnel_SetColorMode(h, 24), 1);
-  std::string name = (std::filesystem::temp_directory_path() / "varnel_api_save.bmp").string();
+  const std::filesystem::path directory = UniqueTempDirectory("varnel-api-save");
+  ASSERT_FALSE(directory.empty());
+  std::string name = (directory / "save.bmp").string();
   std::string missing =
       (std::filesystem::temp_directory_path() / "varnel-no-such-dir" / "x.bmp").string();
   std::string empty;
@@ -1254,7 +1257,7 @@ TEST_F(AcquisitionTest, SaveImageWritesTheFrame) {
   std::ifstream file(name, std::ios::binary);
   const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), {});
   file.close();
-  std::filesystem::remove(name);
+  std::filesystem::remove_all(directory);
   ASSERT_GE(bytes.size(), image.bytes.size());
   const uint32_t offset = bytes[10] | bytes[11] << 8 | bytes[12] << 16 | uint32_t{bytes[13]} << 24;
   ASSERT_EQ(offset + image.bytes.size(), bytes.size());

@@ -28,6 +28,7 @@
 #include "support/fault_campaign.h"
 #include "support/image_readers.h"
 #include "support/test_clock.h"
+#include "support/temp_dir.h"
 #include "varnel.h"
 
 namespace varnel::testing {
@@ -58,8 +59,8 @@ class FaultCampaignTest : public ::testing::Test {
  protected:
   void SetUp() override {
     options_.clock = &clock_;
-    pictures_ = std::filesystem::temp_directory_path() / "varnel-fault-campaign";
-    std::filesystem::create_directories(pictures_);
+    pictures_ = UniqueTempDirectory("varnel-fault-campaign");
+    ASSERT_FALSE(pictures_.empty());
   }
   void TearDown() override {
     std::error_code ignored;

@@ -24,6 +24,7 @@
 #include "support/message_sink.h"
 #include "support/settings_store_guard.h"
 #include "support/wait_until.h"
+#include "support/temp_dir.h"
 #include "varnel.h"
 
 namespace varnel::testing {
@@ -152,9 +153,8 @@ TEST(MultiCameraThreadsTest, ThreeCamerasStreamChangeSaveAndReleaseAtOnce) {
     heads.push_back(std::make_shared<VirtualHead>(c.model, options));
     ASSERT_TRUE(heads.back()->AttachTo(c.letter)) << c.name;
   }
-  const std::filesystem::path directory =
-      std::filesystem::temp_directory_path() / ("varnel-multi-" + std::to_string(std::rand()));
-  std::filesystem::create_directories(directory);
+  const std::filesystem::path directory = UniqueTempDirectory("varnel-multi");
+  ASSERT_FALSE(directory.empty());
   Problems problems;
   std::vector<std::thread> threads;
   for (const Camera& c : kCameras) {

@@ -21,6 +21,7 @@
 #include "instance/camera_instance.h"
 #include "support/camera_session.h"
 #include "support/test_clock.h"
+#include "support/temp_dir.h"
 #include "varnel.h"
 
 namespace varnel::testing {
@@ -85,9 +86,8 @@ TEST(SoakTest, StreamWithSettingsRegistersSnapshotsAndSaves) {
   Picture copy = MakePicture(kWidth, kHeight, 3);
   const int size = static_cast<int>(stream.bytes.size());
   MessageSink sink;
-  const std::filesystem::path pictures =
-      std::filesystem::temp_directory_path() / ("varnel-soak-" + std::to_string(h));
-  std::filesystem::create_directories(pictures);
+  const std::filesystem::path pictures = UniqueTempDirectory("varnel-soak");
+  ASSERT_FALSE(pictures.empty());
 
   std::set<int> registerValues = {static_cast<int>(s.Head().PeekRegister(kRegister))};
   int frames = 0, stretches = 0, changes = 0, writes = 0, reads = 0, answered = 0;

@@ -10,6 +10,7 @@
 
 #include "engine/basic_exception.h"
 #include "engine_test_util.h"
+#include "support/temp_dir.h"
 
 namespace varnel {
 namespace {
@@ -22,9 +23,8 @@ class EngineSave : public ::testing::Test {
  protected:
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::temp_directory_path() / ("varnel_engine_save_" + std::string(info->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = testing::UniqueTempDirectory("varnel_engine_save_" + std::string(info->name()));
+    ASSERT_FALSE(dir_.empty());
   }
   void TearDown() override {
     std::error_code ec;

@@ -12,6 +12,7 @@
 #include "platform/drive_table.h"
 #include "platform/raw_volume.h"
 #include "sim/virtual_head.h"
+#include "support/temp_dir.h"
 
 namespace varnel {
 namespace {
@@ -88,10 +89,10 @@ TEST(DeviceTableTest, DetachReleasesTheLetterButNotAnOpenVolume) {
 class DrivesDirectoryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("varnel-drives-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
+    dir_ = testing::UniqueTempDirectory(
+        std::string("varnel-drives-") +
+        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    ASSERT_FALSE(dir_.empty());
     std::filesystem::create_directories(dir_ / "root");
     const char* old = std::getenv("VARNEL_DRIVES");
     if (old != nullptr) saved_ = old;
