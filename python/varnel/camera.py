@@ -676,6 +676,11 @@ class Camera(_Closing):
                     raise VarnelError(code, what, self._pop() or (code,))
                 arrival = time.monotonic()
                 number = _read_stamp(raw, width, height, bits, row_bytes, 0)
+                if number is not None and last is not None and number <= last:
+                    # The library copied this frame into the buffer before it
+                    # posted the frame's message, so the previous message
+                    # already handed this picture out: not again.
+                    continue
                 frame = self._to_array(raw, mode, width, height, row_bytes).view(StreamFrame)
                 frame.number, frame.arrival = number, arrival
                 yielded += 1

@@ -211,6 +211,16 @@ class CameraStream {
         break;
       }
       const FrameInfo info = *reinterpret_cast<const FrameInfo*>(message->wParam);
+      const std::optional<uint32_t> stamp =
+          ReadFrameStamp(buffer_.data(), info.width, info.height, info.bitsPerPixel);
+      {
+        // The next frame can reach the buffer before its own message comes,
+        // so that the message before it already showed it: a numbered
+        // picture is counted once.
+        std::lock_guard<std::mutex> lock(mutex_);
+        const Counters& k = counters_;
+        if (stamp && k.stamped && k.delivered > 0 && *stamp <= k.lastStamp) continue;
+      }
       lastFrame = Clock::now();
       if (delivered == 0) firstFrame = lastFrame;
       Counters c;
@@ -220,7 +230,7 @@ class CameraStream {
         ++k.delivered;
         k.width = info.width, k.height = info.height;
         k.bitsPerPixel = info.bitsPerPixel;
-        k.Stamp(ReadFrameStamp(buffer_.data(), info.width, info.height, info.bitsPerPixel));
+        k.Stamp(stamp);
         k.seconds =
             k.delivered > 1 ? std::chrono::duration<double>(lastFrame - firstFrame).count() : 0.0;
         c = k;
