@@ -213,20 +213,16 @@ class CameraStream {
       const FrameInfo info = *reinterpret_cast<const FrameInfo*>(message->wParam);
       const std::optional<uint32_t> stamp =
           ReadFrameStamp(buffer_.data(), info.width, info.height, info.bitsPerPixel);
-      {
-        // The next frame can reach the buffer before its own message comes,
-        // so that the message before it already showed it: a numbered
-        // picture is counted once.
-        std::lock_guard<std::mutex> lock(mutex_);
-        const Counters& k = counters_;
-        if (stamp && k.stamped && k.delivered > 0 && *stamp <= k.lastStamp) continue;
-      }
-      lastFrame = Clock::now();
-      if (delivered == 0) firstFrame = lastFrame;
       Counters c;
       {
         std::lock_guard<std::mutex> lock(mutex_);
         Counters& k = counters_;
+        // The next frame can reach the buffer before its own message comes,
+        // so that the message before it already showed it: a numbered
+        // picture is counted once.
+        if (stamp && k.stamped && *stamp <= k.lastStamp) continue;
+        lastFrame = Clock::now();
+        if (k.delivered == 0) firstFrame = lastFrame;
         ++k.delivered;
         k.width = info.width, k.height = info.height;
         k.bitsPerPixel = info.bitsPerPixel;
