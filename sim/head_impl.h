@@ -122,8 +122,10 @@ struct VirtualHead::Impl {
   bool TriggerModeActive() const;
   bool TriggerSourceEnabled() const;
 
-  // Read-out (readout.cpp).
-  sim::Layout ComputeLayout() const;
+  // Read-out (readout.cpp). `otherMirrorH` gives the layout the head would
+  // have with its horizontal mirror the other way, for reading stamps of
+  // frames taken before a mirror change.
+  sim::Layout ComputeLayout(bool otherMirrorH = false) const;
 
   // Rendering (scene.cpp).
   uint32_t SceneLevel(const SceneOptions& opts, uint32_t x, uint32_t y, int color) const;

@@ -71,7 +71,7 @@ std::vector<uint32_t> Layout::UprightRows() const {
 
 }  // namespace sim
 
-Layout VirtualHead::Impl::ComputeLayout() const {
+Layout VirtualHead::Impl::ComputeLayout(bool otherMirrorH) const {
   Layout layout;
   const uint8_t* rs = runSector.data();
   layout.fieldWidth = rs[control::kWidthLow] | rs[control::kWidthHigh] << 8;
@@ -148,6 +148,7 @@ Layout VirtualHead::Impl::ComputeLayout() const {
     case MirrorRegs::kNone:
       break;
   }
+  if (otherMirrorH) layout.mirrorH = !layout.mirrorH;
   layout.windowX = static_cast<uint32_t>(x0), layout.windowY = static_cast<uint32_t>(y0);
   layout.windowWidth = ww, layout.windowHeight = wh;
   layout.stepX = stepX, layout.stepY = stepY;

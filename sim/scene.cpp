@@ -180,12 +180,9 @@ std::optional<uint32_t> VirtualHead::ReadStamp(const uint8_t* picture, uint32_t 
   return number;
 }
 
-std::optional<uint32_t> VirtualHead::ReadFrameNumber(const void* frame, size_t size) const {
-  Layout layout;
-  {
-    std::lock_guard lock(impl_->mutex);
-    layout = impl_->ComputeLayout();
-  }
+namespace {
+
+std::optional<uint32_t> ReadFrameNumberIn(const Layout& layout, const void* frame, size_t size) {
   const std::vector<uint32_t> columns = layout.UprightColumns();
   const std::vector<uint32_t> rows = layout.UprightRows();
   if (frame == nullptr || columns.size() < 128 || rows.size() < 8) return std::nullopt;
@@ -203,6 +200,23 @@ std::optional<uint32_t> VirtualHead::ReadFrameNumber(const void* frame, size_t s
     if (*upper) number |= 1u << bit;
   }
   return number;
+}
+
+}  // namespace
+
+std::optional<uint32_t> VirtualHead::ReadFrameNumber(const void* frame, size_t size,
+                                                     bool eitherMirrorH) const {
+  Layout layout, other;
+  {
+    std::lock_guard lock(impl_->mutex);
+    layout = impl_->ComputeLayout();
+    if (eitherMirrorH) other = impl_->ComputeLayout(true);
+  }
+  const std::optional<uint32_t> number = ReadFrameNumberIn(layout, frame, size);
+  if (!eitherMirrorH) return number;
+  const std::optional<uint32_t> mirrored = ReadFrameNumberIn(other, frame, size);
+  if (number && mirrored && *number != *mirrored) return std::nullopt;
+  return number ? number : mirrored;
 }
 
 }  // namespace varnel

@@ -252,7 +252,11 @@ class VirtualHead : public BlockDevice, public std::enable_shared_from_this<Virt
                                            StampRow row = StampRow::kFrameNumber);
   // Reads the frame number from a frame exactly as a frame read delivered it,
   // undoing the model's read-out order with the head's current stream state.
-  std::optional<uint32_t> ReadFrameNumber(const void* frame, size_t size) const;
+  // With `eitherMirrorH` a frame read before the horizontal mirror last
+  // changed is read too: its stamp is where the other order puts it, and a
+  // frame that reads in both orders with different numbers reads as none.
+  std::optional<uint32_t> ReadFrameNumber(const void* frame, size_t size,
+                                          bool eitherMirrorH = false) const;
 
   // Byte offsets of the three places of the volume.
   static uint64_t ControlOffset();

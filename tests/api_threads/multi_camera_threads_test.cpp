@@ -103,7 +103,9 @@ void RunCamera(const Camera& c, const std::filesystem::path& directory, Problems
     for (int k = 0; k < 6; ++k) {
       const std::optional<PostedMessage> frame = sink.NextOf(kFrameMessage, kEventBoundMs);
       if (!frame || frame->wParam == 0) {
-        problems.Add(where + "no frame");
+        problems.Add(where + (frame ? "a frame message without a frame, error " +
+                                          std::to_string(frame->lParam)
+                                    : "no frame message within the bound"));
         break;
       }
       // The record the message points at is this camera's own. The next

@@ -71,8 +71,14 @@ class MessageSink {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
           deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) return std::nullopt;
+      // The thread also owns the preview window the library made on it, and
+      // other threads send it messages (activation when another camera's
+      // window comes up, the library's own requests) and wait for the answer.
+      // Sent messages are served inside PeekMessage, so the wait must wake for
+      // them too: waking for posted messages only left such a sender, and the
+      // frames behind it, blocked until this wait's whole bound ran out.
       MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left.count()),
-                                QS_POSTMESSAGE);
+                                QS_POSTMESSAGE | QS_SENDMESSAGE);
     }
 #else
     VarnelPosixMessage message{};

@@ -496,7 +496,7 @@ std::optional<FrameWindow::Message> FrameWindow::Next(int timeoutMs) {
     if (left.count() <= 0 || Interrupted()) return std::nullopt;
     MsgWaitForMultipleObjects(
         0, nullptr, FALSE, static_cast<DWORD>(std::min<long long>(left.count(), kInterruptSliceMs)),
-        QS_POSTMESSAGE);
+        QS_POSTMESSAGE | QS_SENDMESSAGE);  // the preview window's thread serves sent messages
   }
 }
 #else

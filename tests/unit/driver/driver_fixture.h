@@ -47,7 +47,7 @@ class RecordingListener : public FrameListener {
       ++frames_;
       if (head_ != nullptr && engine != nullptr && engine->GetRawBuffer() != nullptr) {
         const std::optional<uint32_t> number =
-            head_->ReadFrameNumber(engine->GetRawBuffer(), engine->GetRawSize());
+            head_->ReadFrameNumber(engine->GetRawBuffer(), engine->GetRawSize(), eitherMirrorH_);
         if (number) {
           stamps_.push_back(*number);
         } else {
@@ -99,6 +99,12 @@ class RecordingListener : public FrameListener {
     std::lock_guard<std::mutex> guard(mutex_);
     return unreadable_;
   }
+  // Reads the stamps of frames taken before the head's horizontal mirror last
+  // changed too: the listener may run several frames behind the reader.
+  void ReadStampsEitherMirrorH() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    eitherMirrorH_ = true;
+  }
   void Clear() {
     std::lock_guard<std::mutex> guard(mutex_);
     events_.clear();
@@ -122,6 +128,7 @@ class RecordingListener : public FrameListener {
   std::vector<uint32_t> stamps_;
   int frames_ = 0;
   int unreadable_ = 0;
+  bool eitherMirrorH_ = false;
 };
 
 // A head of `model` on drive letter `letter` and its model's driver, with a
