@@ -84,11 +84,11 @@ for payload in jpeg raw; do
   fi
   # On its way out the stock client pauses the stream and waits for the
   # answer while the server may still be sending frames at full rate, and
-  # rtspsrc reports an error when that exchange is cut short: once it has
-  # its frames, that says nothing about the server (which is checked above
-  # to serve on), so it is shown, not counted.
+  # rtspsrc reports an error when that exchange is cut short: once frames
+  # were received (and are compared below), that says nothing about the
+  # server (which is checked above to serve on), so it is shown, not counted.
   if [ "$client_status" -ne 0 ]; then
-    echo "$payload: the client had its frames and ended with status $client_status:"
+    echo "$payload: the client received frames, then ended with status $client_status:"
     cat "$work/client.log"
   fi
   if grep -q '^varnelcam:' "$work/serve.log"; then
